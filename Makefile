@@ -1,0 +1,41 @@
+# The README's two commands are `make run` and `make test`; both install what the machine
+# lacks, then configure and build both trees.
+SHELL := /bin/bash
+NATIVE := build/native
+WIN := build/win
+CMAKE_FLAGS := -G Ninja -Wno-dev
+
+.PHONY: all deps configure build test run qrt fuzz clean
+
+all: build
+
+deps:
+	@sh scripts/setup-deps.sh
+
+$(NATIVE)/build.ninja: | deps
+	@cmake -S . -B $(NATIVE) $(CMAKE_FLAGS) >/dev/null
+
+$(WIN)/build.ninja: | deps
+	@cmake -S . -B $(WIN) $(CMAKE_FLAGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
+
+configure: $(NATIVE)/build.ninja $(WIN)/build.ninja
+
+build: configure
+	@cmake --build $(NATIVE)
+	@cmake --build $(WIN)
+
+test: build
+	@scripts/run-tests.sh
+
+run: build
+	@scripts/run-demo.sh
+
+qrt: $(NATIVE)/build.ninja
+	@cmake --build $(NATIVE) --target qrt
+
+fuzz: $(NATIVE)/build.ninja
+	@cmake --build $(NATIVE) --target package_fuzzer
+	@scripts/run-fuzzer.sh $(or $(SECONDS),600)
+
+clean:
+	rm -rf build

@@ -1,0 +1,31 @@
+# Settings every target of ours shares; third-party code is built without them.
+option(GLIMMERLY_TESTS "Build the tests" ON)
+
+add_library(glimmerly_options INTERFACE)
+target_compile_options(glimmerly_options INTERFACE -Wall -Wextra -Werror)
+target_include_directories(glimmerly_options INTERFACE ${PROJECT_SOURCE_DIR}/src)
+
+if(WIN32)
+    # Statically linked: no MinGW runtime DLL beside the executables.
+    target_link_options(glimmerly_options INTERFACE -static -static-libgcc -static-libstdc++)
+    find_library(ZLIB_STATIC NAMES libz.a REQUIRED)
+    add_library(glimmerly_zlib INTERFACE)
+    target_link_libraries(glimmerly_zlib INTERFACE ${ZLIB_STATIC})
+else()
+    find_package(ZLIB REQUIRED)
+    add_library(glimmerly_zlib INTERFACE)
+    target_link_libraries(glimmerly_zlib INTERFACE ZLIB::ZLIB)
+
+    # Native tests of code that reads untrusted bytes run under ASan and UBSan.
+    add_library(glimmerly_sanitizers INTERFACE)
+    set(_san -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    target_compile_options(glimmerly_sanitizers INTERFACE ${_san})
+    target_link_options(glimmerly_sanitizers INTERFACE ${_san})
+endif()
+
+# A Windows console program that starts at wmain.
+function(glimmerly_wide_console target)
+    if(WIN32)
+        target_link_options(${target} PRIVATE -municode)
+    endif()
+endfunction()

@@ -1,0 +1,35 @@
+#!/bin/sh
+# Installs what a fresh Debian 12 machine lacks to build, run and test Glimmerly.
+# Idempotent and silent when everything is already there.
+set -e
+
+packages="
+  build-essential cmake ninja-build pkg-config
+  gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  libz-mingw-w64-dev zlib1g-dev googletest
+  clang libclang-rt-14-dev
+  wine wine64 xvfb xauth xdotool x11-utils imagemagick
+"
+
+missing=""
+for p in $packages; do
+    status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+    case "$status" in
+        "install ok installed") ;;
+        *) missing="$missing $p" ;;
+    esac
+done
+[ -z "$missing" ] && exit 0
+
+echo "Installing:$missing"
+if [ "$(id -u)" -eq 0 ]; then
+    run_as_root=""
+elif command -v sudo >/dev/null 2>&1; then
+    run_as_root="sudo"
+else
+    echo "setup-deps: need root or sudo to install:$missing" >&2
+    exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+$run_as_root apt-get update -qq
+$run_as_root apt-get install -y -qq --no-install-recommends $missing >/dev/null

@@ -1,0 +1,13 @@
+# Sourced: the project-local Wine environment. WINEPREFIX may be set by the caller
+# (tests and `make run` use separate prefixes so a test run never disturbs the demo).
+top=$(cd "$(dirname "$0")/.." && pwd)
+export WINEPREFIX="${WINEPREFIX:-$top/build/wine-test}"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree=;mshtml="
+export WINEARCH=win64
+if [ ! -f "$WINEPREFIX/.glimmerly-ready" ]; then
+    mkdir -p "$WINEPREFIX"
+    wineboot --init >/dev/null 2>&1 || true
+    wineserver --wait || true
+    : > "$WINEPREFIX/.glimmerly-ready"
+fi

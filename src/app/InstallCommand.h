@@ -1,0 +1,53 @@
+#pragma once
+// The install command behind the dialog's Install button, shared with `qrt install`.
+// Program mode starts the configured install program; package mode extracts the six
+// material kinds of a template package into the host application's folders and raises
+// the host's refresh flag.
+
+#include "base/Handles.h"
+#include "package/TemplatePackage.h"
+
+#include <string>
+
+// Where the install command talks to the user: message boxes in the dialog, console
+// lines in `qrt`, a recorder in the tests.
+class InstallPrompt {
+public:
+    virtual ~InstallPrompt() = default;
+    // A box with an OK button. A null `title` means the application's name.
+    virtual void Show(const wchar_t* text, const wchar_t* title, UINT style) = 0;
+};
+
+class InstallCommand {
+public:
+    static constexpr const wchar_t* kAppPathValue =
+        L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Brannic\\Lumora\\Orvane\\AppPath";
+    static constexpr const wchar_t* kUpdateFlagValue =
+        L"HKEY_CURRENT_USER\\Software\\Velnor\\Tessaly\\Orvane\\ShouldUpdateCat";
+
+    enum class Outcome {
+        Installed,          // extraction ran (members that could not be written are skipped)
+        HostFolderUnknown,  // "AppPath" unreadable or empty: nothing extracted, no flag
+        NotAPackage,        // the selection cannot be opened as a package: same
+    };
+
+    explicit InstallCommand(InstallPrompt& prompt) : prompt_(prompt) {}
+    InstallCommand(const InstallCommand&) = delete;
+    InstallCommand& operator=(const InstallCommand&) = delete;
+
+    // The Install button: program mode when `installProgram` is not empty, else package
+    // mode on `selectedPath`. True when the dialog must close afterwards (program mode).
+    bool Run(const wchar_t* installProgram, const wchar_t* selectedPath);
+
+    Outcome InstallPackage(const wchar_t* packagePath,
+                           const TemplatePackage::DiagnosticSink& diagnostics = {});
+
+    // Starts the install program unless the one started last is still running.
+    void StartInstallProgram(const wchar_t* programPath);
+
+private:
+    InstallPrompt& prompt_;
+    // The install program started last; kept for the whole run.
+    win::UniqueHandle process_;
+    win::UniqueHandle thread_;
+};

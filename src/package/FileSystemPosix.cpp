@@ -1,0 +1,109 @@
+#include "package/FileSystem.h"
+
+#include "base/Utf.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace package::fs {
+namespace {
+
+// Seconds between 1601-01-01 and 1970-01-01.
+constexpr int64_t kEpochDifference = 11644473600LL;
+
+std::string NativePath(const std::wstring& path) {
+    std::string native = text::ToUtf8(path);
+    for (char& c : native) {
+        if (c == '\\') c = '/';
+    }
+    return native;
+}
+
+bool WriteAll(int fd, const uint8_t* data, size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        data += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+mode_t CurrentUmask() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
+}  // namespace
+
+FileTime Now() {
+    struct timespec now;
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<FileTime>(now.tv_sec + kEpochDifference) * 10000000u +
+           static_cast<FileTime>(now.tv_nsec / 100);
+}
+
+FILE* OpenForReading(const std::wstring& path) { return std::fopen(NativePath(path).c_str(), "rb"); }
+
+bool LastWriteTime(const std::wstring& path, FileTime& time) {
+    struct stat st;
+    if (::stat(NativePath(path).c_str(), &st) != 0) return false;
+    const int64_t seconds = static_cast<int64_t>(st.st_mtim.tv_sec) + kEpochDifference;
+    if (seconds < 0) return false;
+    time = static_cast<FileTime>(seconds) * 10000000u + static_cast<FileTime>(st.st_mtim.tv_nsec / 100);
+    return true;
+}
+
+void CreateFolder(const std::wstring& path) { ::mkdir(NativePath(path).c_str(), 0777); }
+
+bool WriteFileAtomically(const std::wstring& path, const uint8_t* data, size_t size, FileTime time) {
+    const std::string target = NativePath(path);
+    const size_t slash = target.find_last_of('/');
+    std::string temp = (slash == std::string::npos ? std::string(".") : target.substr(0, slash)) +
+                       "/.~qrt-XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) return false;
+
+    bool ok = ::fchmod(fd, 0666 & ~CurrentUmask()) == 0 && WriteAll(fd, data, size);
+    ok = (::close(fd) == 0) && ok;
+    if (ok) {
+        struct timespec times[2];
+        times[0].tv_sec = 0;
+        times[0].tv_nsec = UTIME_OMIT;
+        const int64_t hundreds = static_cast<int64_t>(time);
+        times[1].tv_sec = static_cast<time_t>(hundreds / 10000000 - kEpochDifference);
+        times[1].tv_nsec = static_cast<long>((hundreds % 10000000) * 100);
+        ok = ::utimensat(AT_FDCWD, temp.c_str(), times, 0) == 0 &&
+             ::rename(temp.c_str(), target.c_str()) == 0;
+    }
+    if (!ok) ::unlink(temp.c_str());
+    return ok;
+}
+
+bool Seek(FILE* stream, uint64_t position) {
+    return position <= static_cast<uint64_t>(LLONG_MAX) &&
+           ::fseeko(stream, static_cast<off_t>(position), SEEK_SET) == 0;
+}
+
+bool Tell(FILE* stream, uint64_t& position) {
+    const off_t at = ::ftello(stream);
+    if (at < 0) return false;
+    position = static_cast<uint64_t>(at);
+    return true;
+}
+
+bool Size(FILE* stream, uint64_t& size) {
+    uint64_t here;
+    if (!Tell(stream, here) || ::fseeko(stream, 0, SEEK_END) != 0) return false;
+    const bool ok = Tell(stream, size);
+    return Seek(stream, here) && ok;
+}
+
+}  // namespace package::fs

@@ -1,0 +1,31 @@
+#pragma once
+// Builds ".qrt" packages that TemplatePackage accepts. Refuses anything the format cannot
+// hold (over-long names or description, unsafe names, members over 4 GiB) with a clear
+// error instead of writing a package that would be cut short.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace package {
+
+class PackageWriter {
+public:
+    bool SetDescription(const std::wstring& description, std::string& error);
+
+    // Compresses the content at once; members are written in the order they were added.
+    bool AddMember(uint8_t kind, const std::wstring& name, const uint8_t* data, size_t size,
+                   std::string& error);
+
+    // The whole package file.
+    std::vector<uint8_t> Bytes() const;
+
+    // Writes Bytes() to `path`, replacing it.
+    bool Write(const std::wstring& path, std::string& error) const;
+
+private:
+    std::wstring description_;
+    std::vector<uint8_t> records_;
+};
+
+}  // namespace package
