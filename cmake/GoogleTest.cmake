@@ -9,7 +9,7 @@ add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 function(glimmerly_test name)
     cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
-    target_link_libraries(${name} PRIVATE glimmerly_options ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+    target_link_libraries(${name} PRIVATE glimmerly_options glimmerly_test_support glimmerly_zlib ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
     add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
     if(T_TIMEOUT)
         set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})

@@ -5,6 +5,10 @@ add_library(glimmerly_options INTERFACE)
 target_compile_options(glimmerly_options INTERFACE -Wall -Wextra -Werror)
 target_include_directories(glimmerly_options INTERFACE ${PROJECT_SOURCE_DIR}/src)
 
+# Tests include their shared helpers as "support/..." and link zlib for hand-made packages.
+add_library(glimmerly_test_support INTERFACE)
+target_include_directories(glimmerly_test_support INTERFACE ${PROJECT_SOURCE_DIR}/tests)
+
 if(WIN32)
     # Statically linked: no MinGW runtime DLL beside the executables.
     target_link_options(glimmerly_options INTERFACE -static -static-libgcc -static-libstdc++)

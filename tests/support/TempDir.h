@@ -4,6 +4,12 @@
 
 #include "base/Utf.h"
 
+#ifdef _WIN32
+#include "base/Handles.h"
+#endif
+
+#include <chrono>
+
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -55,6 +61,28 @@ inline void WriteFile(const std::filesystem::path& path, const std::string& byte
 inline std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Gives `to` the last-write time of `from` shifted by `offset`, at full precision (the
+// standard library's setter on mingw only keeps whole seconds).
+inline void CopyWriteTime(const std::filesystem::path& from, const std::filesystem::path& to,
+                          std::chrono::nanoseconds offset = {}) {
+#ifdef _WIN32
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ::GetFileAttributesExW(from.c_str(), GetFileExInfoStandard, &data);
+    ULARGE_INTEGER t;
+    t.LowPart = data.ftLastWriteTime.dwLowDateTime;
+    t.HighPart = data.ftLastWriteTime.dwHighDateTime;
+    t.QuadPart += offset.count() / 100;
+    FILETIME ft;
+    ft.dwLowDateTime = t.LowPart;
+    ft.dwHighDateTime = t.HighPart;
+    win::UniqueHandle file(::CreateFileW(to.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ::SetFileTime(file.Get(), nullptr, nullptr, &ft);
+#else
+    std::filesystem::last_write_time(to, std::filesystem::last_write_time(from) + offset);
+#endif
 }
 
 }  // namespace testing_support
