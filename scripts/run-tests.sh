@@ -24,4 +24,6 @@ for tree in build/native build/win; do
     fi
     rm -f "$log"
 done
+# End the test prefix's Wine session before the display goes away.
+wineserver -k 2>/dev/null
 exit $status
