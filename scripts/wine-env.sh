@@ -1,6 +1,7 @@
 # Sourced: the project-local Wine environment. WINEPREFIX may be set by the caller
 # (tests and `make run` use separate prefixes so a test run never disturbs the demo).
-top=$(cd "$(dirname "$0")/.." && pwd)
+# BASH_SOURCE names this file when sourced from bash; from sh, callers live in scripts/.
+top=$(cd "$(dirname "${BASH_SOURCE:-$0}")/.." && pwd)
 export WINEPREFIX="${WINEPREFIX:-$top/build/wine-test}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=;mshtml="
