@@ -12,6 +12,7 @@ TemplatePackage::~TemplatePackage() { Close(); }
 int TemplatePackage::Open(const wchar_t* path, wchar_t* description) {
     Close();
     startPosition_ = 0;
+    if (!path) return 0;
     std::wcsncpy(path_, path, std::size(path_) - 1);
     path_[std::size(path_) - 1] = L'\0';
 

@@ -80,8 +80,7 @@ bool ParseKind(const std::wstring& text, int& kind) {
     return kind <= 255;
 }
 
-int Extract(const std::wstring& path, const std::wstring& kindText, const std::wstring& folder, FILE* out,
-            FILE* err) {
+int Extract(const std::wstring& path, const std::wstring& kindText, const std::wstring& folder, FILE* err) {
     int kind;
     if (!ParseKind(kindText, kind)) return Usage(err, "KIND must be a number from 0 to 255");
     TemplatePackage package;
@@ -98,7 +97,6 @@ int Extract(const std::wstring& path, const std::wstring& kindText, const std::w
                        text::ToUtf8(folder));
         return kExitUnwritable;
     }
-    (void)out;
     return kExitOk;
 }
 
@@ -132,10 +130,23 @@ class ConsolePrompt : public InstallPrompt {
 public:
     ConsolePrompt(FILE* out, FILE* err) : out_(out), err_(err) {}
     void Show(const wchar_t* text, const wchar_t* title, UINT style) override {
-        FILE* stream = (style & MB_ICONERROR) ? err_ : out_;
-        std::string line = text::ToUtf8(text);
-        if (stream == err_) line = "qrt: " + (title ? text::ToUtf8(title) + ": " : std::string()) + line;
-        Print(stream, line);
+        if (!(style & MB_ICONERROR)) {
+            Print(out_, text::ToUtf8(text));
+            return;
+        }
+        // An error box's lines become one line.
+        std::string line = "qrt: " + (title ? text::ToUtf8(title) + ": " : std::string());
+        bool space = false;
+        for (char c : text::ToUtf8(text)) {
+            if (c == '\n' || c == '\r') {
+                space = true;
+                continue;
+            }
+            if (space && line.back() != ' ') line += ' ';
+            space = false;
+            line += c;
+        }
+        Print(err_, line);
     }
 
 private:
@@ -163,7 +174,7 @@ int RunQrt(const std::vector<std::wstring>& args, FILE* out, FILE* err) {
         return kExitOk;
     }
     if (command == L"list" && operands == 1) return List(args[1], out, err);
-    if (command == L"extract" && operands == 3) return Extract(args[1], args[2], args[3], out, err);
+    if (command == L"extract" && operands == 3) return Extract(args[1], args[2], args[3], err);
     if (command == L"verify" && operands == 1) return Verify(args[1], out, err);
     if (command == L"pack" && operands == 2) return Pack(args[1], args[2], err);
 #ifdef _WIN32
