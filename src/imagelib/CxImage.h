@@ -1,0 +1,111 @@
+#pragma once
+// The image library's picture object. Files are decoded through WIC (COM must be initialised by
+// the calling thread); scaling, composing and drawing are our own code, so that a picture looks
+// the same on Windows and under Wine.
+//
+// Pixels are kept as DIB rows, bottom row first: 24 bits (blue, green, red) for opaque
+// pictures, 32 bits with premultiplied alpha when some pixel is not fully opaque. Every
+// operation reports failure by its result; GetLastError then says why.
+
+#include "base/Win.h"
+#include "imagelib/Pixels.h"
+
+#include <cstdint>
+#include <string>
+
+class CxImage {
+  public:
+    // An empty image. GetType reports `imageType` until a picture comes from a file.
+    explicit CxImage(uint32_t imageType = 0);
+
+    // Decodes the file's first frame (an icon's largest). `imageType` is only a hint: WIC
+    // recognises the format from the content, and GetType reports what it found. A file that
+    // cannot be decoded leaves the object without pixels and GetLastError set.
+    //
+    // The two flags are accepted and ignored. The dialog passes (false, false), the thumbnail
+    // cache (true, false); both need the whole frame at full size, since thumbnails are averaged
+    // down from every source pixel, and WIC under Wine offers no reduced decoding (JPEG
+    // scaling) that a flag could ask for.
+    CxImage(const wchar_t* fileName, uint32_t imageType, bool flag1 = false, bool flag2 = false);
+
+    // An independent copy. Without `copyPixels` only the file's facts are copied; without
+    // `copyAlpha` transparent pixels are flattened onto black. There are no selections in this
+    // library, so `copySelection` changes nothing.
+    CxImage(const CxImage& src, bool copyPixels = true, bool copySelection = true,
+            bool copyAlpha = true);
+    CxImage& operator=(const CxImage&) = default;
+    CxImage(CxImage&&) noexcept = default;
+    CxImage& operator=(CxImage&&) noexcept = default;
+    ~CxImage() = default;
+
+    // True exactly when the object holds pixels.
+    bool IsValid() const { return !pixels_.Empty(); }
+    // A short description of the last failure; empty when nothing failed.
+    const char* GetLastError() const { return lastError_.c_str(); }
+
+    // The pixels held now.
+    uint32_t GetWidth() const { return pixels_.width; }
+    uint32_t GetHeight() const { return pixels_.height; }
+    uint32_t GetBpp() const { return pixels_.channels * 8; }  // 24, 32 or 0
+    uint32_t GetEffWidth() const { return pixels_.stride; }   // bytes per row
+
+    // The decoded file: format code (0 none, 1 bmp, 2 gif, 3 jpg, 4 png, 5 ico, 6 tif, 7 tga),
+    // its size and its own bits per pixel (8 for an indexed GIF, 24 for a JPEG).
+    uint32_t GetType() const { return type_; }
+    uint32_t GetImageWidth() const { return imageWidth_; }
+    uint32_t GetImageHeight() const { return imageHeight_; }
+    uint16_t GetImageBpp() const { return imageBpp_; }
+
+    // Makes the image exactly newx x newy, 24 bits: the picture shrunk to fit with its
+    // proportions kept, centred on a canvas of `canvasColor`, transparent pixels composited
+    // onto it. In place when `out` is null; otherwise `out` receives the result.
+    bool Thumbnail(long newx, long newy, RGBQUAD canvasColor, CxImage* out = nullptr);
+
+    // 24: drops alpha (transparent pixels flattened onto black); 32: adds an opaque alpha.
+    // Nothing to do when the image already has that depth.
+    bool IncreaseBpp(uint32_t bpp);
+
+    // Fills the image from caller rows of 24 (blue, green, red) or 32 bits (with straight
+    // alpha), `bytesPerLine` apart. Without `flipImage` the first row is the bottom one, as in
+    // a DIB; with it, the top one.
+    bool CreateFromArray(const uint8_t* bits, uint32_t width, uint32_t height, uint32_t bpp,
+                         uint32_t bytesPerLine, bool flipImage);
+
+    // Scales to newx x newy: area averaging along an axis that shrinks, linear interpolation
+    // along one that grows. There is one filter, whatever `mode` says. In place when `out` is
+    // null.
+    bool Resample(long newx, long newy, int mode = 1, CxImage* out = nullptr);
+
+    // A DIB section with a copy of the pixels, owned by the caller (DeleteObject). A DIB does
+    // not depend on a device, so `hdc` is not needed; it is accepted for callers that pass one.
+    HBITMAP MakeBitmap(HDC hdc = nullptr) const;
+
+    // Bytes of a packed DIB of the image: the 40-byte header (no palette at 24 or 32 bits) and
+    // the padded rows. 0 when empty.
+    uint32_t GetSize() const;
+    // The first byte of the given row, counted from the bottom; null past the last row.
+    uint8_t* GetBits(uint32_t row = 0);
+    const uint8_t* GetBits(uint32_t row = 0) const;
+
+    // Draws the picture scaled into (x, y, cx, cy); -1 (any negative size) means the own size.
+    // Only the part inside `clip` and the DC's clipping box is computed and drawn. Scaling is
+    // always the filtered resampling, so `smooth` changes nothing. Transparent pixels are
+    // blended onto the DC. Returns 1 when something was drawn, 0 otherwise (an empty image
+    // draws nothing).
+    long Draw(HDC hdc, long x, long y, long cx = -1, long cy = -1, RECT* clip = nullptr,
+              bool smooth = false) const;
+    // The picture stretched into (x, y, cx, cy), as Draw without a clip rectangle.
+    long Draw2(HDC hdc, long x, long y, long cx = -1, long cy = -1) const;
+
+  private:
+    bool Fail(const char* reason);
+    // `out` when given and not this image, with this image's facts; otherwise this image.
+    CxImage& Target(CxImage* out);
+
+    imagelib::Pixels pixels_;
+    uint32_t type_ = 0;
+    uint32_t imageWidth_ = 0;
+    uint32_t imageHeight_ = 0;
+    uint16_t imageBpp_ = 0;
+    std::string lastError_;
+};

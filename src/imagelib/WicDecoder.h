@@ -1,0 +1,25 @@
+#pragma once
+// Image files decoded through the Windows Imaging Component. COM must be initialised on the
+// calling thread; the library never does that itself, since the callers own their threads'
+// apartments.
+
+#include "imagelib/Pixels.h"
+
+#include <cstdint>
+
+namespace imagelib {
+
+struct DecodedImage {
+    Pixels pixels;
+    uint32_t type = 0;   // format code: 1 bmp, 2 gif, 3 jpg, 4 png, 5 ico, 6 tif, 7 tga; 0 other
+    uint32_t width = 0;  // the decoded frame's size as the file gives it
+    uint32_t height = 0;
+    uint16_t bitsPerPixel = 0;  // of the file's own pixel format (8 for an indexed GIF)
+};
+
+// Decodes the first frame (for icons the largest one). WIC finds the format from the content,
+// so a misleading extension does no harm. Returns nullptr on success, otherwise a short reason
+// and `out` stays empty.
+const char* DecodeImageFile(const wchar_t* path, DecodedImage& out);
+
+}  // namespace imagelib
