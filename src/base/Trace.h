@@ -1,0 +1,11 @@
+#pragma once
+// The debug trace hook. Lines are formatted (wsprintf rules: %s takes wide text) only while a
+// sink is installed; otherwise the arguments are discarded, as in a release build.
+
+#include <functional>
+#include <string>
+
+void Trace(const wchar_t* format, ...);
+
+// Installs the receiver of trace lines (tests, diagnostics); an empty function removes it.
+void SetTraceSink(std::function<void(const std::wstring& line)> sink);

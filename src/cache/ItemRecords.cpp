@@ -1,0 +1,68 @@
+#include "cache/ItemRecords.h"
+
+#include "cache/ThumbCache.h"
+
+#include <cwchar>
+
+void MakeItemRecord(ThumbItem& item, const wchar_t* path) {
+    item = ThumbItem{};
+    item.borderColor = 0;
+    item.borderWidth = -1;
+    std::wcsncpy(item.path, path, std::size(item.path) - 1);
+    item.path[std::size(item.path) - 1] = L'\0';
+
+    WIN32_FIND_DATAW found;
+    win::UniqueFindHandle search(::FindFirstFileW(path, &found));
+    if (search) {
+        const uint64_t time = (static_cast<uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32) |
+                              found.ftLastWriteTime.dwLowDateTime;
+        item.modified = time / 10000000u;
+    }
+    win::UniqueHandle file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) item.size = ::GetFileSize(file.Get(), nullptr) & 0xFFFFFFFFu;
+    item.hasThumbnail = 0;
+}
+
+bool ExtensionAccepted(const wchar_t* fileTypes, const wchar_t* fileName) {
+    const wchar_t* dot = std::wcsrchr(fileName, L'.');
+    if (!dot || dot[1] == L'\0') return false;
+    const std::wstring extension = ThumbCache::UpperAscii(dot + 1);
+    const wchar_t* p = fileTypes;
+    while (*p) {
+        const wchar_t* end = p;
+        while (*end && *end != L' ') ++end;
+        const size_t length = static_cast<size_t>(end - p);
+        if (length <= 9 && ThumbCache::UpperAscii(std::wstring(p, length)) == extension) return true;
+        p = *end ? end + 1 : end;
+    }
+    return false;
+}
+
+ObtainedThumbnail ObtainThumbnail(ThumbCache& cache, ThumbItem& item, int thumbWidth, int thumbHeight,
+                                  bool rebuildThumbnails) {
+    ObtainedThumbnail result;
+    const int size[2] = {thumbWidth, thumbHeight};
+    if (!rebuildThumbnails) {
+        result.bitmap.Reset(cache.GetThumbnail(item, size, true));
+        if (result.bitmap) {
+            result.origin = ObtainedThumbnail::Cached;
+            return result;
+        }
+    }
+    result.bitmap.Reset(cache.MakeThumbnail(item, thumbWidth, thumbHeight));
+    if (result.bitmap) {
+        result.origin = ObtainedThumbnail::Made;
+        result.store = true;
+        return result;
+    }
+    // A file that cannot be decoded: a stored copy is shown whatever its time. The copy, not
+    // the record, takes the facts the cache reads.
+    ThumbItem copy = item;
+    result.bitmap.Reset(cache.GetThumbnail(copy, size, false));
+    if (result.bitmap) {
+        result.origin = ObtainedThumbnail::StaleCopy;
+        result.store = true;
+    }
+    return result;
+}

@@ -1,0 +1,32 @@
+#pragma once
+// Making item records and choosing which files are listed: shared by the thumbnail control's
+// workers and the `thumbs` tool, so both list and describe a folder the same way.
+
+#include "base/Handles.h"
+#include "cache/ThumbItem.h"
+
+class ThumbCache;
+
+inline constexpr const wchar_t* kDefaultImageTypes = L"bmp ogf tga jpg jpeg png gif wbmp tif tiff";
+inline constexpr const wchar_t* kDefaultVideoTypes = L"avi mpg mpeg asf wmv mp2 mpv dat vob";
+
+// A record for the file at `path`: zeroed, the path (cut after 256 characters), the
+// last-write time in whole seconds since 1601, the low 32 bits of the size, border width -1.
+void MakeItemRecord(ThumbItem& item, const wchar_t* path);
+
+// Whether the extension of `fileName` (after its last dot) is one of the blank-separated
+// `fileTypes`, without regard to case. Entries longer than 9 characters never match.
+bool ExtensionAccepted(const wchar_t* fileTypes, const wchar_t* fileName);
+
+// A thumbnail as the display loop obtains it: from the cache when it holds a current one
+// (unless rebuilding), else decoded from the file, else a cached copy whatever its time.
+struct ObtainedThumbnail {
+    enum Origin { None, Cached, Made, StaleCopy };
+    win::UniqueBitmap bitmap;
+    Origin origin = None;
+    // The bitmap came from the file or the fallback: AddThumbnail(item, false) follows.
+    bool store = false;
+};
+
+ObtainedThumbnail ObtainThumbnail(ThumbCache& cache, ThumbItem& item, int thumbWidth, int thumbHeight,
+                                  bool rebuildThumbnails);

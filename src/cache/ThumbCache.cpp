@@ -1,0 +1,464 @@
+#include "cache/ThumbCache.h"
+
+#include "base/ByteCursor.h"
+#include "base/Trace.h"
+#include "cache/CacheFile.h"
+
+#include <shlwapi.h>
+
+#include <cwchar>
+#include <mutex>
+
+namespace {
+
+constexpr size_t kNameChars = 256;              // the readers' buffers, with the terminator
+constexpr uint32_t kMaxFieldBytes = 2 * 255 + 1;  // the longest length a 256-character buffer takes
+constexpr size_t kIndexReadLimit = 64u << 20;   // far beyond any real index
+constexpr DWORD kEndOfFile = 38;                // ERROR_HANDLE_EOF
+
+std::mutex& FreeSlotsMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+template <size_t N>
+void CopyInto(wchar_t (&member)[N], const wchar_t* text) {
+    std::wcsncpy(member, text ? text : L"", N - 1);
+    member[N - 1] = L'\0';
+}
+
+// A text field as written: the UTF-16 units and the first byte of the terminator.
+std::vector<uint8_t> TextField(const std::wstring& text) {
+    std::vector<uint8_t> field;
+    const uint32_t length = static_cast<uint32_t>(2 * text.size() + 1);
+    for (int i = 0; i < 4; ++i) field.push_back(static_cast<uint8_t>(length >> (8 * i)));
+    for (wchar_t c : text) {
+        field.push_back(static_cast<uint8_t>(c & 0xFF));
+        field.push_back(static_cast<uint8_t>((c >> 8) & 0xFF));
+    }
+    field.push_back(0);
+    return field;
+}
+
+// Reads one length-prefixed text field; false (reading ends) when the length does not fit
+// the buffers or runs past the end.
+bool ReadTextField(ByteCursor& cursor, bool ansi, std::wstring& text) {
+    uint32_t length = 0;
+    if (!cursor.ReadU32(length) || length > kMaxFieldBytes || length > cursor.Remaining()) return false;
+    uint8_t buffer[2 * kNameChars] = {};
+    cursor.ReadBytes(buffer, length);
+    if (ansi) {
+        wchar_t wide[kNameChars * 2] = {};
+        const int chars = length ? ::MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<const char*>(buffer),
+                                                         static_cast<int>(length), wide, kNameChars * 2 - 1)
+                                 : 0;
+        text.assign(wide, static_cast<size_t>(chars));
+        text.resize(std::wcslen(text.c_str()));
+        return text.size() < kNameChars;
+    }
+    text.clear();
+    for (size_t i = 0; i + 1 < sizeof buffer; i += 2) {
+        const wchar_t c = static_cast<wchar_t>(buffer[i] | (buffer[i + 1] << 8));
+        if (c == L'\0') break;
+        text += c;
+    }
+    return true;
+}
+
+uint32_t HeaderOf(const std::vector<uint8_t>& bytes, uint32_t missing) {
+    ByteCursor cursor(bytes.data(), bytes.size());
+    uint32_t header = missing;
+    cursor.ReadU32(header);
+    return header;
+}
+
+}  // namespace
+
+FreeSlotTable& FreeSlots() {
+    static FreeSlotTable table;
+    return table;
+}
+
+FreeSlotsLock::FreeSlotsLock() { FreeSlotsMutex().lock(); }
+FreeSlotsLock::~FreeSlotsLock() { FreeSlotsMutex().unlock(); }
+
+// Holds the named mutex of the cache's index path for the duration of one file operation,
+// so a second cache object on the same folder never interleaves its writes with ours.
+class ThumbCache::FileLock {
+public:
+    explicit FileLock(ThumbCache& cache) : mutex_(cache.fileMutex_.Get()) {
+        if (mutex_) ::WaitForSingleObject(mutex_, INFINITE);  // an abandoned mutex is ours too
+    }
+    ~FileLock() {
+        if (mutex_) ::ReleaseMutex(mutex_);
+    }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+private:
+    HANDLE mutex_;
+};
+
+ThumbCache::ThumbCache()
+    : folder(), baseName(), indexPath(), dataPath(), category(), mode(Folder), indexFile(nullptr),
+      dataFile(nullptr), magic(kMagic) {}
+
+ThumbCache::~ThumbCache() {
+    Close();
+    thumbImage.reset();
+    entries.clear();
+}
+
+void ThumbCache::SplitKey(const std::wstring& key, std::wstring& keyCategory, std::wstring& name) {
+    const size_t bar = key.rfind(L'|');
+    if (bar == std::wstring::npos) {
+        keyCategory.clear();
+        name = key;
+        return;
+    }
+    keyCategory = key.substr(0, bar);
+    name = key.substr(bar + 1);
+}
+
+bool ThumbCache::IsValidHeader(uint32_t header) { return header == kMagic || IsAnsiHeader(header); }
+
+bool ThumbCache::IsAnsiHeader(uint32_t header) {
+    const uint8_t b1 = static_cast<uint8_t>(header >> 8);
+    return (header & 0xFFFF00FFu) == (kMagic & 0xFFFF00FFu) && (b1 & 0x58) == 0x58;
+}
+
+std::vector<IndexRecord> ThumbCache::ParseIndex(const std::vector<uint8_t>& bytes, CacheMode parseMode) {
+    std::vector<IndexRecord> records;
+    ByteCursor cursor(bytes.data(), bytes.size());
+    uint32_t header = 0;
+    if (!cursor.ReadU32(header)) return records;
+    const bool ansi = IsAnsiHeader(header);
+    for (;;) {
+        IndexRecord record;
+        if (parseMode == Database && !ReadTextField(cursor, false, record.category)) break;
+        if (!ReadTextField(cursor, ansi, record.name) || !cursor.ReadI32(record.offset)) break;
+        record.category = UpperAscii(record.category);
+        record.name = UpperAscii(record.name);
+        records.push_back(std::move(record));
+    }
+    return records;
+}
+
+std::wstring ThumbCache::KeyOf(const ThumbItem& item) const {
+    std::wstring name;
+    if (mode == Folder) {
+        const wchar_t* slash = std::wcsrchr(item.path, L'\\');
+        name = slash ? slash + 1 : L"";
+    } else {
+        name = item.path;
+    }
+    return std::wstring(category) + L"|" + UpperAscii(name);
+}
+
+bool ThumbCache::FileExists(const std::wstring& name) const {
+    wchar_t joined[MAX_PATH];
+    return ::PathCombineW(joined, folder, name.c_str()) && ::PathFileExistsW(joined);
+}
+
+// An offset the cache may read or write: -1 (a slot handed out), or a whole record inside
+// the data file. Anything else comes from a damaged or planted index.
+bool ThumbCache::OffsetUsable(int32_t offset) const {
+    if (offset == -1) return true;
+    if (offset < 0 || !dataFile || dataFile == INVALID_HANDLE_VALUE) return false;
+    return static_cast<uint64_t>(offset) + kRecordBytes <= CacheFileLength(dataFile);
+}
+
+bool ThumbCache::Open(const wchar_t* openFolder, const wchar_t* openBaseName, CacheMode openMode,
+                      const wchar_t* openCategory) {
+    mode = openMode;
+    CopyInto(category, UpperAscii(openCategory ? openCategory : L"").c_str());
+    if (mode == Database && category[0] == L'\0') return false;
+
+    if (!dataFile || mode == Folder) {
+        // Folder mode expects a closed cache; an open one is closed first so its records are kept.
+        if (dataFile) Close();
+        CopyInto(folder, openFolder);
+        CopyInto(baseName, openBaseName);
+        if (openFolder && std::wcslen(openFolder) >= std::size(folder)) folder[0] = L'\0';
+        ComputeLocation();
+
+        fileMutex_.Reset();
+        if (indexPath[0]) {
+            // Mutex names cannot hold backslashes and are limited in length: name it after a
+            // hash of the upper-cased index path.
+            uint64_t hash = 1469598103934665603ull;
+            for (wchar_t c : UpperAscii(indexPath)) hash = (hash ^ static_cast<uint16_t>(c)) * 1099511628211ull;
+            wchar_t name[64];
+            ::wsprintfW(name, L"GlimmerlyThumbCache-%08lx%08lx", static_cast<unsigned long>(hash >> 32),
+                        static_cast<unsigned long>(hash));
+            fileMutex_.Reset(::CreateMutexW(nullptr, FALSE, name));
+        }
+
+        FileLock lock(*this);
+        uint32_t header = 0xFFFFFFFF;
+        {
+            win::UniqueHandle index(OpenCacheFile(indexPath, true));
+            indexFile = index.Get();
+            DWORD read = 0;
+            if (index) ReadBytes(index.Get(), &header, sizeof header, &read);
+            indexFile = nullptr;
+        }
+        if (!IsValidHeader(header)) {
+            // A data file is never used without a valid index beside it.
+            DiscardCacheFile(indexPath);
+            DiscardCacheFile(dataPath);
+        }
+        Trace(L"Open CTL file location =====>%s\n", dataPath);
+        dataFile = OpenCacheFile(dataPath, true);
+    }
+    LoadIndex();
+    return true;
+}
+
+void ThumbCache::LoadIndex() {
+    FileLock lock(*this);
+    win::UniqueHandle index(OpenCacheFile(indexPath, true));
+    indexFile = index.Get();
+    const std::vector<uint8_t> bytes = ReadWholeCacheFile(index.Get(), kIndexReadLimit);
+    const uint32_t header = HeaderOf(bytes, 0);
+    if (!IsValidHeader(header)) {
+        const uint64_t length = index ? CacheFileLength(index.Get()) : 1;
+        index.Reset();
+        indexFile = nullptr;
+        if (length == 0) DiscardCacheFile(indexPath);
+        return;
+    }
+    for (IndexRecord& record : ParseIndex(bytes, mode)) {
+        if (mode == Database && record.category != category) continue;
+        if (!OffsetUsable(record.offset)) continue;
+        const std::wstring key = record.category + L"|" + record.name;
+        if (FileExists(record.name)) {
+            entries[key] = record.offset;  // a later record with the same key wins
+        } else {
+            FreeSlotsLock slots;
+            FreeSlots()[folder].emplace(key, record.offset);  // an earlier slot stays
+        }
+    }
+    Trace(L"**************Read from IDX File ==>> %s....%x\n", indexPath, header);
+    indexFile = nullptr;
+}
+
+HBITMAP ThumbCache::GetThumbnail(ThumbItem& item, const int* thumbSize, bool checkTime) {
+    const auto found = entries.find(KeyOf(item));
+    if (found == entries.end() || found->second == -1) return nullptr;
+    const uint64_t wanted = item.modified;
+
+    std::vector<uint8_t> record(kRecordBytes);
+    DWORD read = 0;
+    {
+        FileLock lock(*this);
+        if (!dataFile || !SeekCacheFile(dataFile, found->second)) return nullptr;
+        ReadBytes(dataFile, record.data(), kRecordBytes, &read);
+    }
+    if (read < kHeaderBytes) return nullptr;
+
+    ByteCursor cursor(record.data(), read);
+    cursor.ReadU64(item.modified);
+    cursor.ReadU32(item.typeCode);
+    cursor.ReadU32(item.width);
+    cursor.ReadU32(item.height);
+    cursor.ReadU32(item.bitsPerPixel);
+    BuildDescription(item);
+
+    const bool timed = ImageTypeFromExtension(ExtensionOf(item.path).c_str()) != 0 || checkTime;
+    // A stale record, or one cut short, is a miss: the thumbnail is made anew and stored over it.
+    if ((timed && item.modified != wanted) || read < kRecordBytes) {
+        item.modified = wanted;
+        return nullptr;
+    }
+
+    CxImage image(1);
+    if (!image.CreateFromArray(record.data() + kHeaderBytes, kThumbSide, kThumbSide, 24, kThumbSide * 3, false) ||
+        !image.IsValid()) {
+        return nullptr;
+    }
+    const int side = thumbSize[0] > thumbSize[1] ? thumbSize[0] : thumbSize[1];
+    if (!image.Resample(side, side, 1)) return nullptr;
+    return image.MakeBitmap();
+}
+
+HBITMAP ThumbCache::MakeThumbnail(ThumbItem& item, int width, int height) {
+    wchar_t full[MAX_PATH];
+    if (!::PathCombineW(full, folder, item.path)) return nullptr;
+    const uint32_t type = ImageTypeFromExtension(ExtensionOf(full).c_str());
+
+    thumbImage = std::make_unique<CxImage>(full, type, true, false);
+    if (!thumbImage->IsValid()) return nullptr;
+    item.typeCode = thumbImage->GetType();
+    item.width = thumbImage->GetImageWidth();
+    item.height = thumbImage->GetImageHeight();
+    item.bitsPerPixel = thumbImage->GetImageBpp();
+
+    RGBQUAD magenta = {};
+    magenta.rgbBlue = 255;
+    magenta.rgbRed = 255;
+    thumbImage->Thumbnail(kThumbSide, kThumbSide, magenta);
+    thumbImage->IncreaseBpp(24);
+
+    CxImage copy(*thumbImage, true, true, true);
+    if (!copy.IsValid()) return nullptr;
+    const int side = width > height ? width : height;
+    if (!copy.Resample(side, side, 1)) return nullptr;
+    return copy.MakeBitmap();
+}
+
+void ThumbCache::AddThumbnail(ThumbItem& item, bool appendToIndex) {
+    // Only a freshly made 100 x 100, 24-bit thumbnail is stored: after a failed decode a header
+    // without new pixels would make old pixels count as current.
+    if (!thumbImage || !thumbImage->IsValid() || thumbImage->GetWidth() != kThumbSide ||
+        thumbImage->GetHeight() != kThumbSide || thumbImage->GetSize() != kPixelBytes + 40) {
+        return;
+    }
+    const std::wstring key = KeyOf(item);
+    FileLock lock(*this);
+
+    int32_t offset = -1;
+    if (const auto found = entries.find(key); found != entries.end()) {
+        offset = found->second;
+    } else {
+        FreeSlotsLock slots;
+        const auto table = FreeSlots().find(folder);
+        if (table != FreeSlots().end()) {
+            for (auto& [slotKey, slotOffset] : table->second) {
+                if (slotOffset != -1) {
+                    offset = slotOffset;
+                    slotOffset = -1;  // handed out
+                    break;
+                }
+            }
+        }
+    }
+    if (offset == -1) {
+        const uint64_t end = dataFile ? CacheFileLength(dataFile) : 0;
+        if (end > static_cast<uint64_t>(INT32_MAX) - kRecordBytes) return;  // offsets are 32-bit
+        offset = static_cast<int32_t>(end);
+    }
+    entries[key] = offset;
+    Trace(L"!!!!!!!!!!!!!!!!!! adding file %s\n", key.c_str());
+
+    if (dataFile && dataFile != INVALID_HANDLE_VALUE && SeekCacheFile(dataFile, offset)) {
+        ::FlushFileBuffers(dataFile);
+        uint8_t header[kHeaderBytes];
+        for (int i = 0; i < 8; ++i) header[i] = static_cast<uint8_t>(item.modified >> (8 * i));
+        const uint32_t facts[4] = {item.typeCode, item.width, item.height, item.bitsPerPixel};
+        for (int f = 0; f < 4; ++f) {
+            for (int i = 0; i < 4; ++i) header[8 + 4 * f + i] = static_cast<uint8_t>(facts[f] >> (8 * i));
+        }
+        WriteBytes(dataFile, header, sizeof header);
+        BuildDescription(item);
+        WriteBytes(dataFile, thumbImage->GetBits(0), thumbImage->GetSize() - 40);
+        ::FlushFileBuffers(dataFile);
+    } else {
+        BuildDescription(item);
+    }
+    if (appendToIndex) AppendToIndex(key, offset);
+}
+
+void ThumbCache::WriteIndexRecord(HANDLE file, const std::wstring& recordCategory, const std::wstring& name,
+                                  int32_t offset) {
+    std::vector<uint8_t> bytes;
+    if (mode == Database) bytes = TextField(recordCategory);
+    const std::vector<uint8_t> nameField = TextField(name);
+    bytes.insert(bytes.end(), nameField.begin(), nameField.end());
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(static_cast<uint32_t>(offset) >> (8 * i)));
+    WriteBytes(file, bytes.data(), static_cast<DWORD>(bytes.size()));
+}
+
+// Rewrites an index of the ANSI variant (or one without a valid header) in the "TU04" form.
+void ThumbCache::RewriteIndexAsUnicode(HANDLE file) {
+    const std::vector<uint8_t> bytes = ReadWholeCacheFile(file, kIndexReadLimit);
+    const std::vector<IndexRecord> records =
+        IsAnsiHeader(HeaderOf(bytes, 0)) ? ParseIndex(bytes, mode) : std::vector<IndexRecord>();
+    SeekCacheFile(file, 0);
+    ::SetEndOfFile(file);
+    WriteBytes(file, &magic, sizeof magic);
+    for (const IndexRecord& record : records) WriteIndexRecord(file, record.category, record.name, record.offset);
+}
+
+void ThumbCache::AppendToIndex(const std::wstring& key, int32_t offset) {
+    win::UniqueHandle index(OpenCacheFile(indexPath, true));
+    if (!index) return;
+    indexFile = index.Get();
+    uint32_t header = 0;
+    DWORD read = 0;
+    ReadBytes(index.Get(), &header, sizeof header, &read);
+    if (read != sizeof header || header != kMagic) RewriteIndexAsUnicode(index.Get());
+    LARGE_INTEGER zero = {};
+    ::SetFilePointerEx(index.Get(), zero, nullptr, FILE_END);
+    std::wstring keyCategory, name;
+    SplitKey(key, keyCategory, name);
+    WriteIndexRecord(index.Get(), keyCategory, name, offset);
+    ::FlushFileBuffers(index.Get());
+    indexFile = nullptr;
+}
+
+void ThumbCache::Close() {
+    const auto closeDataFile = [this] {
+        if (!dataFile) return;
+        const bool usable = dataFile != INVALID_HANDLE_VALUE;
+        const uint64_t length = usable ? CacheFileLength(dataFile) : 1;
+        if (usable) ::CloseHandle(dataFile);
+        dataFile = nullptr;
+        if (length == 0) DiscardCacheFile(dataPath);
+    };
+
+    if (entries.empty()) {
+        FileLock lock(*this);
+        closeDataFile();
+        return;
+    }
+
+    FileLock lock(*this);
+    {
+        // Merge what another object may have written meanwhile, and what Open did not load
+        // (other categories), then drop the keys of files that have gone.
+        win::UniqueHandle index(OpenCacheFile(indexPath, true));
+        indexFile = index.Get();
+        for (IndexRecord& record : ParseIndex(ReadWholeCacheFile(index.Get(), kIndexReadLimit), mode)) {
+            const std::wstring key = record.category + L"|" + record.name;
+            const bool exists = FileExists(record.name);
+            if (exists && !entries.count(key) && OffsetUsable(record.offset)) {
+                entries[key] = record.offset;
+                Trace(L"**************New Read from IDX -  File =====> %s\n", record.name.c_str());
+            } else if (!exists) {
+                entries.erase(key);
+            }
+        }
+    }
+    DiscardCacheFile(indexPath);
+
+    win::UniqueHandle index(OpenCacheFile(indexPath, true));
+    indexFile = index.Get();
+    if (index) {
+        WriteBytes(index.Get(), &magic, sizeof magic);
+        std::wstring keyCategory, name;
+        for (const auto& [key, offset] : entries) {
+            SplitKey(key, keyCategory, name);
+            WriteIndexRecord(index.Get(), keyCategory, name, offset);
+        }
+        {
+            FreeSlotsLock slots;
+            const auto table = FreeSlots().find(folder);
+            if (table != FreeSlots().end()) {
+                for (const auto& [key, offset] : table->second) {
+                    if (offset == -1) continue;
+                    SplitKey(key, keyCategory, name);
+                    WriteIndexRecord(index.Get(), keyCategory, name, offset);
+                }
+            }
+        }
+        ::FlushFileBuffers(index.Get());
+        Trace(L"******Written to IDX file => %s\n", indexPath);
+    }
+    entries.clear();
+    closeDataFile();
+    const uint64_t indexLength = index ? CacheFileLength(index.Get()) : 1;
+    index.Reset();
+    indexFile = nullptr;
+    if (indexLength == 0) DiscardCacheFile(indexPath);
+}

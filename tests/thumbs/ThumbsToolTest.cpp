@@ -1,0 +1,189 @@
+#include "Thumbs.h"
+
+#include "cache/ThumbCache.h"
+#include "support/BmpFile.h"
+#include "base/Utf.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+namespace stdfs = std::filesystem;
+using testing_support::ReadFile;
+using testing_support::Rgb;
+using testing_support::TempDir;
+using testing_support::WriteBmp;
+using testing_support::WriteFile;
+
+constexpr uint32_t kRecord = ThumbCache::kRecordBytes;
+
+struct ToolRun {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Drain(FILE* stream) {
+    std::rewind(stream);
+    std::string text;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, stream)) > 0) text.append(buffer, n);
+    std::fclose(stream);
+    return text;
+}
+
+ToolRun Thumbs(const std::vector<std::wstring>& args) {
+    FILE* out = std::tmpfile();
+    FILE* err = std::tmpfile();
+    ToolRun run;
+    run.code = RunThumbs(args, out, err);
+    run.out = Drain(out);
+    run.err = Drain(err);
+    return run;
+}
+
+std::string U32(uint32_t v) {
+    std::string s(4, '\0');
+    for (int i = 0; i < 4; ++i) s[i] = static_cast<char>(v >> (8 * i));
+    return s;
+}
+
+class ThumbsToolTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Pictures of several shapes and colours, a hidden one, a sub-folder and a stranger.
+        WriteBmp(temp_ / "wide.bmp", 320, 120, [](uint32_t x, uint32_t) { return Rgb{uint8_t(x), 40, 200}; });
+        WriteBmp(temp_ / "tall.bmp", 90, 300, [](uint32_t, uint32_t y) { return Rgb{10, uint8_t(y), 90}; });
+        WriteBmp(temp_ / "small.bmp", 24, 24, [](uint32_t x, uint32_t y) { return Rgb{uint8_t(x * 9), uint8_t(y * 9), 0}; });
+        WriteBmp(temp_ / "hidden.bmp", 10, 10, [](uint32_t, uint32_t) { return Rgb{1, 2, 3}; });
+        ::SetFileAttributesW(TempDir::WideOf(temp_ / "hidden.bmp").c_str(), FILE_ATTRIBUTE_HIDDEN);
+        WriteBmp(temp_ / "sub" / "inner.bmp", 10, 10, [](uint32_t, uint32_t) { return Rgb{1, 2, 3}; });
+        WriteFile(temp_ / "readme.txt", "not a picture");
+    }
+    std::wstring Dir() const { return temp_.Wide(); }
+    stdfs::path Data() const { return temp_ / "_thumbs.ctl"; }
+
+    static std::vector<std::string> Lines(const std::string& text) {
+        std::vector<std::string> lines;
+        size_t start = 0;
+        for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+            lines.push_back(text.substr(start, end - start));
+        }
+        return lines;
+    }
+
+    TempDir temp_;
+};
+
+TEST_F(ThumbsToolTest, MakeTwiceReadsEverythingFromTheCacheTheSecondTime) {
+    const ToolRun first = Thumbs({L"make", Dir()});
+    ASSERT_EQ(first.code, 0) << first.err;
+    auto lines = Lines(first.out);
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, (std::vector<std::string>{"made\tsmall.bmp", "made\ttall.bmp", "made\twide.bmp"}));
+    const std::string data = ReadFile(Data());
+    EXPECT_EQ(data.size(), 3u * kRecord);
+
+    const ToolRun second = Thumbs({L"make", Dir()});
+    lines = Lines(second.out);
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, (std::vector<std::string>{"cached\tsmall.bmp", "cached\ttall.bmp", "cached\twide.bmp"}));
+    EXPECT_EQ(ReadFile(Data()), data);  // byte for byte
+
+    EXPECT_EQ(Thumbs({L"make", TempDir::WideOf(temp_ / "missing")}).code, 1);
+}
+
+TEST_F(ThumbsToolTest, ChangedFilesAreRebuiltInPlaceAndDeletedSlotsReused) {
+    ASSERT_EQ(Thumbs({L"make", Dir()}).code, 0);
+    const std::string show = Thumbs({L"show", Dir()}).out;
+    const auto offsetOf = [](const std::string& listing, const std::string& key) {
+        const size_t at = listing.find(key + "\t");
+        return at == std::string::npos ? std::string("?")
+                                       : listing.substr(at + key.size() + 1, listing.find('\t', at + key.size() + 1) - at - key.size() - 1);
+    };
+    const std::string tallOffset = offsetOf(show, "|TALL.BMP");
+    const std::string wideOffset = offsetOf(show, "|WIDE.BMP");
+
+    // tall.bmp changes (a later write time), wide.bmp goes away, fresh.bmp arrives.
+    WriteBmp(temp_ / "tall.bmp", 90, 300, [](uint32_t, uint32_t) { return Rgb{250, 250, 0}; });
+    testing_support::CopyWriteTime(temp_ / "small.bmp", temp_ / "tall.bmp", std::chrono::seconds(30));
+    stdfs::remove(temp_ / "wide.bmp");
+    auto lines = Lines(Thumbs({L"make", Dir()}).out);
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, (std::vector<std::string>{"cached\tsmall.bmp", "made\ttall.bmp"}));
+    EXPECT_EQ(offsetOf(Thumbs({L"show", Dir()}).out, "|TALL.BMP"), tallOffset);
+
+    WriteBmp(temp_ / "fresh.bmp", 50, 50, [](uint32_t, uint32_t) { return Rgb{0, 0, 0}; });
+    Thumbs({L"make", Dir()});
+    const std::string after = Thumbs({L"show", Dir()}).out;
+    EXPECT_EQ(offsetOf(after, "|FRESH.BMP"), wideOffset);
+    EXPECT_EQ(offsetOf(after, "|WIDE.BMP"), "?");
+    EXPECT_EQ(stdfs::file_size(Data()), 3u * kRecord);
+}
+
+TEST_F(ThumbsToolTest, ShowListsEntriesWithFactsAndDescriptions) {
+    Thumbs({L"make", Dir()});
+    const ToolRun run = Thumbs({L"show", Dir()});
+    ASSERT_EQ(run.code, 0);
+    const auto lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 2u + 3 * 2);
+    EXPECT_EQ(lines[0], "index: " + text::ToUtf8(TempDir::WideOf(temp_ / "_thumbs.idx")));
+    EXPECT_EQ(lines[1], "data: " + text::ToUtf8(TempDir::WideOf(Data())));
+    EXPECT_EQ(lines[2].substr(0, 11), "|SMALL.BMP\t");
+    EXPECT_NE(lines[2].find("\t1\t24\t24\t24"), std::string::npos);  // type, width, height, bpp
+    EXPECT_EQ(lines[3].substr(0, 37), "\t Type   : Microsoft Windows Bitmap. ");
+    EXPECT_EQ(lines[4].substr(0, 10), "|TALL.BMP\t");
+    EXPECT_EQ(lines[6].substr(0, 10), "|WIDE.BMP\t");
+}
+
+TEST_F(ThumbsToolTest, ExportWritesTheStoredThumbnailAsABitmap) {
+    Thumbs({L"make", Dir()});
+    const stdfs::path out = temp_ / "export" ;
+    stdfs::create_directory(out);
+    ASSERT_EQ(Thumbs({L"export", Dir(), L"WIDE.bmp", TempDir::WideOf(out / "wide.bmp")}).code, 0);
+    const std::string bmp = ReadFile(out / "wide.bmp");
+    ASSERT_EQ(bmp.size(), 54u + 30000u);
+    EXPECT_EQ(bmp.substr(0, 2), "BM");
+    // Row 50 from the top holds the picture (blue 200); row 5 from the top is magenta canvas.
+    const auto at = [&](int x, int yFromTop) { return 54 + (99 - yFromTop) * 300 + x * 3; };
+    EXPECT_EQ(uint8_t(bmp[at(50, 50)]), 200);
+    EXPECT_EQ(uint8_t(bmp[at(50, 50) + 1]), 40);
+    EXPECT_EQ(uint8_t(bmp[at(50, 5)]), 255);
+    EXPECT_EQ(uint8_t(bmp[at(50, 5) + 1]), 0);
+    EXPECT_EQ(uint8_t(bmp[at(50, 5) + 2]), 255);
+    EXPECT_EQ(Thumbs({L"export", Dir(), L"nothing.bmp", TempDir::WideOf(out / "x.bmp")}).code, 1);
+}
+
+TEST_F(ThumbsToolTest, PlantedIndexNeitherCrashesNorGrowsTheData) {
+    Thumbs({L"make", Dir()});
+    const uint64_t size = stdfs::file_size(Data());
+    // Hostile lengths and offsets aimed far past the end and before the start.
+    std::string planted = U32(ThumbCache::kMagic);
+    const auto field = [](const std::string& ascii) {
+        std::string s = U32(uint32_t(2 * ascii.size() + 1));
+        for (char c : ascii) s += c, s += '\0';
+        return s + '\0';
+    };
+    planted += field("SMALL.BMP") + U32(0x7FFF0000) + field("TALL.BMP") + U32(0xFFFFFF00) + field("WIDE.BMP") +
+               U32(kRecord + 7) + U32(0x10000) + "garbage";
+    WriteFile(temp_ / "_thumbs.idx", planted);
+    ::SetFileAttributesW(TempDir::WideOf(temp_ / "_thumbs.idx").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    const ToolRun run = Thumbs({L"make", Dir()});
+    EXPECT_EQ(run.code, 0);
+    EXPECT_EQ(Lines(run.out).size(), 3u);
+    EXPECT_LE(stdfs::file_size(Data()), size + 3 * kRecord);
+    EXPECT_EQ(Thumbs({L"show", Dir()}).code, 0);
+}
+
+TEST(ThumbsTool, UsageErrorsExitTwo) {
+    EXPECT_EQ(Thumbs({}).code, 2);
+    EXPECT_EQ(Thumbs({L"make"}).code, 2);
+    EXPECT_EQ(Thumbs({L"export", L"a", L"b"}).code, 2);
+    EXPECT_EQ(Thumbs({L"--help"}).code, 0);
+}
+
+}  // namespace
