@@ -5,7 +5,7 @@ NATIVE := build/native
 WIN := build/win
 CMAKE_FLAGS := -G Ninja -Wno-dev
 
-.PHONY: all deps configure build test run qrt fuzz clean
+.PHONY: all deps configure build test run qrt fuzz bench clean
 
 all: build
 
@@ -36,6 +36,9 @@ qrt: $(NATIVE)/build.ninja
 fuzz: $(NATIVE)/build.ninja
 	@cmake --build $(NATIVE) --target package_fuzzer
 	@scripts/run-fuzzer.sh $(or $(SECONDS),600)
+
+bench: build
+	@scripts/run-benchmarks.sh
 
 clean:
 	rm -rf build

@@ -9,6 +9,7 @@ packages="
   libz-mingw-w64-dev zlib1g-dev googletest
   clang libclang-rt-14-dev
   wine wine64 xvfb xauth xdotool x11-utils imagemagick
+  mate-backgrounds
 "
 
 missing=""
