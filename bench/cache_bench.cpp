@@ -21,7 +21,8 @@ std::vector<std::wstring> ListPictures(const std::wstring& folder) {
     if (!search) return paths;
     do {
         if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN)) continue;
-        if (ExtensionAccepted(kDefaultImageTypes, found.cFileName)) paths.push_back(folder + L"\\" + found.cFileName);
+        if (ExtensionAccepted(kDefaultImageTypes, found.cFileName))
+            paths.push_back(folder + L"\\" + found.cFileName);
     } while (::FindNextFileW(search.Get(), &found));
     return paths;
 }
@@ -76,9 +77,10 @@ int wmain(int argc, wchar_t** argv) {
     const Visit first = VisitFolder(folder, pictures);
     const Visit second = VisitFolder(folder, pictures);
     std::printf("pictures: %zu\n", pictures.size());
-    std::printf("first visit:  %d made, %d failed in %.2f s = %.1f thumbnails made per second\n", first.made,
-                first.failed, first.seconds, first.made / first.seconds);
-    std::printf("second visit: %d read from the cache in %.3f s = %.1f thumbnails read per second\n", second.cached,
-                second.seconds, second.cached / second.seconds);
+    std::printf("first visit:  %d made, %d failed in %.2f s = %.1f thumbnails made per second\n",
+                first.made, first.failed, first.seconds, first.made / first.seconds);
+    std::printf(
+        "second visit: %d read from the cache in %.3f s = %.1f thumbnails read per second\n",
+        second.cached, second.seconds, second.cached / second.seconds);
     return 0;
 }

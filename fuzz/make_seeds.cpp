@@ -27,21 +27,32 @@ int main(int argc, char** argv) {
                       .Add(22, L"sample.jpg", "sample")
                       .Add(99, L"other", "other")
                       .Bytes()},
-        {"duplicates", PackageBytes().Add(16, L"a.tpl", "1").Add(16, L"a.tpl", "2").Add(22, L"sample.jpg", "3").Bytes()},
-        {"unsafe", PackageBytes().Add(16, L"..\\up.tpl", "x").Add(16, L"C:\\x.tpl", "x").Add(16, L"a\\.. \\b", "x").Bytes()},
-        {"lengths", PackageBytes()
-                        .Append(PackageBytes::Record(16, name, "abc"))
-                        .Append(PackageBytes::Record(16, name, PackageBytes::U32(0xFFFFFFFFu) + "zzzzzzzz"))
-                        .Append(PackageBytes::RecordWith(16, 3, 9, "abc", "123456789"))
-                        .Add(16, L"ok.tpl", "ok")
-                        .Append(PackageBytes::RecordWith(16, 16, 0x7FFFFFFF, name, "cut"))
-                        .Bytes()},
+        {"duplicates", PackageBytes()
+                           .Add(16, L"a.tpl", "1")
+                           .Add(16, L"a.tpl", "2")
+                           .Add(22, L"sample.jpg", "3")
+                           .Bytes()},
+        {"unsafe", PackageBytes()
+                       .Add(16, L"..\\up.tpl", "x")
+                       .Add(16, L"C:\\x.tpl", "x")
+                       .Add(16, L"a\\.. \\b", "x")
+                       .Bytes()},
+        {"lengths",
+         PackageBytes()
+             .Append(PackageBytes::Record(16, name, "abc"))
+             .Append(PackageBytes::Record(16, name, PackageBytes::U32(0xFFFFFFFFu) + "zzzzzzzz"))
+             .Append(PackageBytes::RecordWith(16, 3, 9, "abc", "123456789"))
+             .Add(16, L"ok.tpl", "ok")
+             .Append(PackageBytes::RecordWith(16, 16, 0x7FFFFFFF, name, "cut"))
+             .Bytes()},
         {"short-stream", PackageBytes()
-                             .Append(PackageBytes::Record(16, name, PackageBytes::U32(100) + PackageBytes::Deflate("x")))
+                             .Append(PackageBytes::Record(
+                                 16, name, PackageBytes::U32(100) + PackageBytes::Deflate("x")))
                              .Bytes()},
     };
     for (const auto& [file, bytes] : seeds) {
-        std::ofstream(folder + "/" + file + ".qrt", std::ios::binary).write(bytes.data(), bytes.size());
+        std::ofstream(folder + "/" + file + ".qrt", std::ios::binary)
+            .write(bytes.data(), bytes.size());
     }
     return 0;
 }

@@ -18,8 +18,9 @@ namespace stdfs = std::filesystem;
 const stdfs::path& ScratchFolder() {
     static const stdfs::path folder = [] {
         const char* shm = "/dev/shm";
-        std::string pattern = (access(shm, W_OK) == 0 ? std::string(shm) : stdfs::temp_directory_path().string()) +
-                              "/qrt-fuzz-XXXXXX";
+        std::string pattern =
+            (access(shm, W_OK) == 0 ? std::string(shm) : stdfs::temp_directory_path().string()) +
+            "/qrt-fuzz-XXXXXX";
         const char* made = mkdtemp(pattern.data());
         if (!made) std::abort();
         std::atexit([] {
@@ -36,8 +37,8 @@ const stdfs::path& ScratchFolder() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const stdfs::path input = ScratchFolder() / "input.qrt";
     const stdfs::path out = ScratchFolder() / "out";
-    std::ofstream(input, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data),
-                                                                  static_cast<std::streamsize>(size));
+    std::ofstream(input, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     stdfs::create_directory(out);
     const std::wstring path = text::FromUtf8(input.string());
     const std::wstring folder = text::FromUtf8(out.string());

@@ -26,14 +26,16 @@ bool InstallCommand::Run(const wchar_t* installProgram, const wchar_t* selectedP
     return false;
 }
 
-InstallCommand::Outcome InstallCommand::InstallPackage(const wchar_t* packagePath,
-                                                       const TemplatePackage::DiagnosticSink& diagnostics) {
+InstallCommand::Outcome InstallCommand::InstallPackage(
+    const wchar_t* packagePath, const TemplatePackage::DiagnosticSink& diagnostics) {
     // Without a host folder the destinations would be relative to whatever the current
     // drive is, so an unreadable or empty "AppPath" stops the command before anything.
     wchar_t hostFolder[RegistryPath::kBufferChars] = {};
     if (!RegistryPath::ReadValue(kAppPathValue, hostFolder) || hostFolder[0] == L'\0') {
-        const std::wstring text = std::wstring(L"The host application's folder could not be read from the registry value\n") +
-                                  kAppPathValue + L"\n\nNothing was installed.";
+        const std::wstring text =
+            std::wstring(
+                L"The host application's folder could not be read from the registry value\n") +
+            kAppPathValue + L"\n\nNothing was installed.";
         prompt_.Show(text.c_str(), nullptr, MB_OK | MB_ICONERROR);
         return Outcome::HostFolderUnknown;
     }
@@ -43,8 +45,9 @@ InstallCommand::Outcome InstallCommand::InstallPackage(const wchar_t* packagePat
     wchar_t description[package::kDescriptionChars] = {};
     if (package.Open(packagePath, description) != 1) {
         package.Close();
-        const std::wstring text = std::wstring(L"The selected file cannot be opened as a template package:\n") +
-                                  packagePath + L"\n\nNothing was installed.";
+        const std::wstring text =
+            std::wstring(L"The selected file cannot be opened as a template package:\n") +
+            packagePath + L"\n\nNothing was installed.";
         prompt_.Show(text.c_str(), nullptr, MB_OK | MB_ICONERROR);
         return Outcome::NotAPackage;
     }
@@ -73,7 +76,8 @@ void InstallCommand::StartInstallProgram(const wchar_t* programPath) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
-    if (!::CreateProcessW(programPath, nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+    if (!::CreateProcessW(programPath, nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &info)) {
         prompt_.Show(L"Error", L"Cannot start application ! ! !", MB_ICONERROR);
         return;
     }

@@ -48,15 +48,16 @@ std::wstring SubKeyOf(const wchar_t* keyPath) {
 HKEY RegistryPath::RootKey(const wchar_t* keyPath) {
     if (!keyPath) return nullptr;
     const wchar_t* slash = std::wcschr(keyPath, L'\\');
-    const std::wstring rootName = (slash && slash != keyPath) ? std::wstring(keyPath, slash) : std::wstring(keyPath);
+    const std::wstring rootName =
+        (slash && slash != keyPath) ? std::wstring(keyPath, slash) : std::wstring(keyPath);
     for (const Root& root : kRoots) {
         if (_wcsicmp(rootName.c_str(), root.name) == 0) return root.key;
     }
     return nullptr;
 }
 
-int RegistryPath::QueryValue(const wchar_t* keyPath, const wchar_t* valueName, DWORD* type, BYTE* data,
-                             DWORD* size) {
+int RegistryPath::QueryValue(const wchar_t* keyPath, const wchar_t* valueName, DWORD* type,
+                             BYTE* data, DWORD* size) {
     const HKEY root = RootKey(keyPath);
     if (!root) return 0;
     const std::wstring subKey = SubKeyOf(keyPath);
@@ -64,7 +65,8 @@ int RegistryPath::QueryValue(const wchar_t* keyPath, const wchar_t* valueName, D
     if (!subKey.empty()) {
         // Query rights only: asking for full access to a key under HKEY_LOCAL_MACHINE fails
         // for every user who is not an administrator.
-        if (::RegOpenKeyExW(root, subKey.c_str(), 0, KEY_QUERY_VALUE, opened.Put()) != ERROR_SUCCESS) {
+        if (::RegOpenKeyExW(root, subKey.c_str(), 0, KEY_QUERY_VALUE, opened.Put()) !=
+            ERROR_SUCCESS) {
             return 0;
         }
     }
@@ -72,15 +74,15 @@ int RegistryPath::QueryValue(const wchar_t* keyPath, const wchar_t* valueName, D
     return ::RegQueryValueExW(key, valueName, nullptr, type, data, size) == ERROR_SUCCESS ? 1 : 0;
 }
 
-int RegistryPath::SetValue(const wchar_t* keyPath, const wchar_t* valueName, DWORD type, const BYTE* data,
-                           DWORD size) {
+int RegistryPath::SetValue(const wchar_t* keyPath, const wchar_t* valueName, DWORD type,
+                           const BYTE* data, DWORD size) {
     const HKEY root = RootKey(keyPath);
     if (!root || !valueName || !*valueName) return 0;
     const std::wstring subKey = SubKeyOf(keyPath);
     if (subKey.empty()) return 0;
     win::UniqueKey key;
-    if (::RegCreateKeyExW(root, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
-                          key.Put(), nullptr) != ERROR_SUCCESS) {
+    if (::RegCreateKeyExW(root, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+                          nullptr, key.Put(), nullptr) != ERROR_SUCCESS) {
         return 0;
     }
     return ::RegSetValueExW(key.Get(), valueName, 0, type, data, size) == ERROR_SUCCESS ? 1 : 0;
@@ -91,7 +93,8 @@ int RegistryPath::ReadValue(const wchar_t* path, wchar_t* buffer) {
     if (!buffer || !SplitValuePath(path, keyPath, valueName)) return 0;
     DWORD type = 0;
     DWORD size = kBufferChars * sizeof(wchar_t);
-    if (!QueryValue(keyPath.c_str(), valueName.c_str(), &type, reinterpret_cast<BYTE*>(buffer), &size)) {
+    if (!QueryValue(keyPath.c_str(), valueName.c_str(), &type, reinterpret_cast<BYTE*>(buffer),
+                    &size)) {
         return 0;
     }
     // Clear what the value did not fill so the text ends at its data; a full buffer must
@@ -108,6 +111,6 @@ int RegistryPath::ReadValue(const wchar_t* path, wchar_t* buffer) {
 int RegistryPath::WriteDword(const wchar_t* path, DWORD number) {
     std::wstring keyPath, valueName;
     if (!SplitValuePath(path, keyPath, valueName)) return 0;
-    return SetValue(keyPath.c_str(), valueName.c_str(), REG_DWORD, reinterpret_cast<const BYTE*>(&number),
-                    sizeof number);
+    return SetValue(keyPath.c_str(), valueName.c_str(), REG_DWORD,
+                    reinterpret_cast<const BYTE*>(&number), sizeof number);
 }

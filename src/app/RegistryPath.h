@@ -19,8 +19,8 @@ public:
 
     static int QueryValue(const wchar_t* keyPath, const wchar_t* valueName, DWORD* type, BYTE* data,
                           DWORD* size);
-    static int SetValue(const wchar_t* keyPath, const wchar_t* valueName, DWORD type, const BYTE* data,
-                        DWORD size);
+    static int SetValue(const wchar_t* keyPath, const wchar_t* valueName, DWORD type,
+                        const BYTE* data, DWORD size);
 
     // The predefined key named at the head of `keyPath` (case-insensitive), or null.
     static HKEY RootKey(const wchar_t* keyPath);

@@ -16,13 +16,15 @@ public:
     UINT DriveType(const wchar_t* root) override { return ::GetDriveTypeW(root); }
 
     bool Serial(const wchar_t* root, DWORD& serial) override {
-        return ::GetVolumeInformationW(root, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0) != 0;
+        return ::GetVolumeInformationW(root, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0) !=
+               0;
     }
 
     bool FolderWritable(const wchar_t* folder) override {
         const std::wstring probe = std::wstring(folder) + L"\\write.tst";
-        win::UniqueHandle file(::CreateFileW(probe.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE,
-                                             nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        win::UniqueHandle file(::CreateFileW(probe.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                             FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
         const bool writable = static_cast<bool>(file);
         file.Reset();
         ::DeleteFileW(probe.c_str());
@@ -53,7 +55,9 @@ VolumeQueries& CurrentVolumeQueries() {
     return installed ? *installed : system;
 }
 
-void SetVolumeQueries(VolumeQueries* queries) { g_queries.store(queries); }
+void SetVolumeQueries(VolumeQueries* queries) {
+    g_queries.store(queries);
+}
 
 std::wstring FlattenPath(const wchar_t* path) {
     std::wstring flat;
@@ -69,4 +73,3 @@ std::wstring FlattenPath(const wchar_t* path) {
 bool VolumeSerial(const wchar_t* path, DWORD* serial) {
     return CurrentVolumeQueries().Serial(RootOf(path).c_str(), *serial);
 }
-

@@ -10,13 +10,13 @@
 
 // Location kinds: the platform's drive types 0 to 6, and 7 for share paths.
 enum CacheLocationKind : int {
-    kLocationUnknown = DRIVE_UNKNOWN,          // 0
-    kLocationNoRoot = DRIVE_NO_ROOT_DIR,       // 1
-    kLocationRemovable = DRIVE_REMOVABLE,      // 2
-    kLocationFixed = DRIVE_FIXED,              // 3
-    kLocationNetworkDrive = DRIVE_REMOTE,      // 4
-    kLocationOptical = DRIVE_CDROM,            // 5
-    kLocationRamDisk = DRIVE_RAMDISK,          // 6
+    kLocationUnknown = DRIVE_UNKNOWN,      // 0
+    kLocationNoRoot = DRIVE_NO_ROOT_DIR,   // 1
+    kLocationRemovable = DRIVE_REMOVABLE,  // 2
+    kLocationFixed = DRIVE_FIXED,          // 3
+    kLocationNetworkDrive = DRIVE_REMOTE,  // 4
+    kLocationOptical = DRIVE_CDROM,        // 5
+    kLocationRamDisk = DRIVE_RAMDISK,      // 6
     kLocationShare = 7,
 };
 

@@ -18,8 +18,8 @@ void MakeItemRecord(ThumbItem& item, const wchar_t* path) {
                               found.ftLastWriteTime.dwLowDateTime;
         item.modified = time / 10000000u;
     }
-    win::UniqueHandle file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    win::UniqueHandle file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file) item.size = ::GetFileSize(file.Get(), nullptr) & 0xFFFFFFFFu;
     item.hasThumbnail = 0;
 }
@@ -33,14 +33,15 @@ bool ExtensionAccepted(const wchar_t* fileTypes, const wchar_t* fileName) {
         const wchar_t* end = p;
         while (*end && *end != L' ') ++end;
         const size_t length = static_cast<size_t>(end - p);
-        if (length <= 9 && ThumbCache::UpperAscii(std::wstring(p, length)) == extension) return true;
+        if (length <= 9 && ThumbCache::UpperAscii(std::wstring(p, length)) == extension)
+            return true;
         p = *end ? end + 1 : end;
     }
     return false;
 }
 
-ObtainedThumbnail ObtainThumbnail(ThumbCache& cache, ThumbItem& item, int thumbWidth, int thumbHeight,
-                                  bool rebuildThumbnails) {
+ObtainedThumbnail ObtainThumbnail(ThumbCache& cache, ThumbItem& item, int thumbWidth,
+                                  int thumbHeight, bool rebuildThumbnails) {
     ObtainedThumbnail result;
     const int size[2] = {thumbWidth, thumbHeight};
     if (!rebuildThumbnails) {

@@ -28,5 +28,5 @@ struct ObtainedThumbnail {
     bool store = false;
 };
 
-ObtainedThumbnail ObtainThumbnail(ThumbCache& cache, ThumbItem& item, int thumbWidth, int thumbHeight,
-                                  bool rebuildThumbnails);
+ObtainedThumbnail ObtainThumbnail(ThumbCache& cache, ThumbItem& item, int thumbWidth,
+                                  int thumbHeight, bool rebuildThumbnails);

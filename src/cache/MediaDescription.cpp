@@ -26,9 +26,16 @@ const ImageTypeRow ImageTypes[18] = {
 };
 
 const VideoTypeRow VideoTypes[10] = {
-    {0, L"Unsupported Format", L"*"}, {1, L"AVI", L"avi"}, {2, L"MPG", L"mpg"}, {3, L"MPEG", L"mpeg"},
-    {4, L"ASF.", L"asf"},             {5, L"WMV", L"wmv"}, {6, L"MP2", L"mp2"}, {7, L"DAT", L"dat"},
-    {8, L"MPV", L"mpv"},              {9, L"VOB", L"vob"},
+    {0, L"Unsupported Format", L"*"},
+    {1, L"AVI", L"avi"},
+    {2, L"MPG", L"mpg"},
+    {3, L"MPEG", L"mpeg"},
+    {4, L"ASF.", L"asf"},
+    {5, L"WMV", L"wmv"},
+    {6, L"MP2", L"mp2"},
+    {7, L"DAT", L"dat"},
+    {8, L"MPV", L"mpv"},
+    {9, L"VOB", L"vob"},
 };
 
 const std::map<std::wstring, std::wstring>& FourCCNames() {
@@ -187,8 +194,8 @@ void ThumbCache::BuildDescription(ThumbItem& item) {
     FormatFileSize(static_cast<uint32_t>(item.size), sizeText, std::size(sizeText));
 
     wchar_t text[1100];
-    ::wsprintfW(text, L" %s%s\r\n %s%s\r\n %s%d px\r\n %s%d px", typeLabel, typeText, sizeLabel, sizeText,
-                widthLabel, item.width, heightLabel, item.height);
+    ::wsprintfW(text, L" %s%s\r\n %s%s\r\n %s%d px\r\n %s%d px", typeLabel, typeText, sizeLabel,
+                sizeText, widthLabel, item.width, heightLabel, item.height);
     wchar_t fourth[64];
     if (video && item.bitsPerPixel != 0) {
         if (item.bitsPerPixel == 0x3FFFF) {

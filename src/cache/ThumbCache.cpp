@@ -11,10 +11,10 @@
 
 namespace {
 
-constexpr size_t kNameChars = 256;              // the readers' buffers, with the terminator
+constexpr size_t kNameChars = 256;                // the readers' buffers, with the terminator
 constexpr uint32_t kMaxFieldBytes = 2 * 255 + 1;  // the longest length a 256-character buffer takes
-constexpr size_t kIndexReadLimit = 64u << 20;   // far beyond any real index
-constexpr DWORD kEndOfFile = 38;                // ERROR_HANDLE_EOF
+constexpr size_t kIndexReadLimit = 64u << 20;     // far beyond any real index
+constexpr DWORD kEndOfFile = 38;                  // ERROR_HANDLE_EOF
 
 std::mutex& FreeSlotsMutex() {
     static std::mutex mutex;
@@ -44,14 +44,16 @@ std::vector<uint8_t> TextField(const std::wstring& text) {
 // the buffers or runs past the end.
 bool ReadTextField(ByteCursor& cursor, bool ansi, std::wstring& text) {
     uint32_t length = 0;
-    if (!cursor.ReadU32(length) || length > kMaxFieldBytes || length > cursor.Remaining()) return false;
+    if (!cursor.ReadU32(length) || length > kMaxFieldBytes || length > cursor.Remaining())
+        return false;
     uint8_t buffer[2 * kNameChars] = {};
     cursor.ReadBytes(buffer, length);
     if (ansi) {
         wchar_t wide[kNameChars * 2] = {};
-        const int chars = length ? ::MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<const char*>(buffer),
-                                                         static_cast<int>(length), wide, kNameChars * 2 - 1)
-                                 : 0;
+        const int chars =
+            length ? ::MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<const char*>(buffer),
+                                           static_cast<int>(length), wide, kNameChars * 2 - 1)
+                   : 0;
         text.assign(wide, static_cast<size_t>(chars));
         text.resize(std::wcslen(text.c_str()));
         return text.size() < kNameChars;
@@ -79,8 +81,12 @@ FreeSlotTable& FreeSlots() {
     return table;
 }
 
-FreeSlotsLock::FreeSlotsLock() { FreeSlotsMutex().lock(); }
-FreeSlotsLock::~FreeSlotsLock() { FreeSlotsMutex().unlock(); }
+FreeSlotsLock::FreeSlotsLock() {
+    FreeSlotsMutex().lock();
+}
+FreeSlotsLock::~FreeSlotsLock() {
+    FreeSlotsMutex().unlock();
+}
 
 // Holds the named mutex of the cache's index path for the duration of one file operation,
 // so a second cache object on the same folder never interleaves its writes with ours.
@@ -100,8 +106,15 @@ private:
 };
 
 ThumbCache::ThumbCache()
-    : folder(), baseName(), indexPath(), dataPath(), category(), mode(Folder), indexFile(nullptr),
-      dataFile(nullptr), magic(kMagic) {}
+    : folder(),
+      baseName(),
+      indexPath(),
+      dataPath(),
+      category(),
+      mode(Folder),
+      indexFile(nullptr),
+      dataFile(nullptr),
+      magic(kMagic) {}
 
 ThumbCache::~ThumbCache() {
     Close();
@@ -120,14 +133,17 @@ void ThumbCache::SplitKey(const std::wstring& key, std::wstring& keyCategory, st
     name = key.substr(bar + 1);
 }
 
-bool ThumbCache::IsValidHeader(uint32_t header) { return header == kMagic || IsAnsiHeader(header); }
+bool ThumbCache::IsValidHeader(uint32_t header) {
+    return header == kMagic || IsAnsiHeader(header);
+}
 
 bool ThumbCache::IsAnsiHeader(uint32_t header) {
     const uint8_t b1 = static_cast<uint8_t>(header >> 8);
     return (header & 0xFFFF00FFu) == (kMagic & 0xFFFF00FFu) && (b1 & 0x58) == 0x58;
 }
 
-std::vector<IndexRecord> ThumbCache::ParseIndex(const std::vector<uint8_t>& bytes, CacheMode parseMode) {
+std::vector<IndexRecord> ThumbCache::ParseIndex(const std::vector<uint8_t>& bytes,
+                                                CacheMode parseMode) {
     std::vector<IndexRecord> records;
     ByteCursor cursor(bytes.data(), bytes.size());
     uint32_t header = 0;
@@ -187,10 +203,11 @@ bool ThumbCache::Open(const wchar_t* openFolder, const wchar_t* openBaseName, Ca
             // Mutex names cannot hold backslashes and are limited in length: name it after a
             // hash of the upper-cased index path.
             uint64_t hash = 1469598103934665603ull;
-            for (wchar_t c : UpperAscii(indexPath)) hash = (hash ^ static_cast<uint16_t>(c)) * 1099511628211ull;
+            for (wchar_t c : UpperAscii(indexPath))
+                hash = (hash ^ static_cast<uint16_t>(c)) * 1099511628211ull;
             wchar_t name[64];
-            ::wsprintfW(name, L"GlimmerlyThumbCache-%08lx%08lx", static_cast<unsigned long>(hash >> 32),
-                        static_cast<unsigned long>(hash));
+            ::wsprintfW(name, L"GlimmerlyThumbCache-%08lx%08lx",
+                        static_cast<unsigned long>(hash >> 32), static_cast<unsigned long>(hash));
             fileMutex_.Reset(::CreateMutexW(nullptr, FALSE, name));
         }
 
@@ -273,7 +290,8 @@ HBITMAP ThumbCache::GetThumbnail(ThumbItem& item, const int* thumbSize, bool che
     }
 
     CxImage image(1);
-    if (!image.CreateFromArray(record.data() + kHeaderBytes, kThumbSide, kThumbSide, 24, kThumbSide * 3, false) ||
+    if (!image.CreateFromArray(record.data() + kHeaderBytes, kThumbSide, kThumbSide, 24,
+                               kThumbSide * 3, false) ||
         !image.IsValid()) {
         return nullptr;
     }
@@ -347,7 +365,8 @@ void ThumbCache::AddThumbnail(ThumbItem& item, bool appendToIndex) {
         for (int i = 0; i < 8; ++i) header[i] = static_cast<uint8_t>(item.modified >> (8 * i));
         const uint32_t facts[4] = {item.typeCode, item.width, item.height, item.bitsPerPixel};
         for (int f = 0; f < 4; ++f) {
-            for (int i = 0; i < 4; ++i) header[8 + 4 * f + i] = static_cast<uint8_t>(facts[f] >> (8 * i));
+            for (int i = 0; i < 4; ++i)
+                header[8 + 4 * f + i] = static_cast<uint8_t>(facts[f] >> (8 * i));
         }
         WriteBytes(dataFile, header, sizeof header);
         BuildDescription(item);
@@ -359,13 +378,14 @@ void ThumbCache::AddThumbnail(ThumbItem& item, bool appendToIndex) {
     if (appendToIndex) AppendToIndex(key, offset);
 }
 
-void ThumbCache::WriteIndexRecord(HANDLE file, const std::wstring& recordCategory, const std::wstring& name,
-                                  int32_t offset) {
+void ThumbCache::WriteIndexRecord(HANDLE file, const std::wstring& recordCategory,
+                                  const std::wstring& name, int32_t offset) {
     std::vector<uint8_t> bytes;
     if (mode == Database) bytes = TextField(recordCategory);
     const std::vector<uint8_t> nameField = TextField(name);
     bytes.insert(bytes.end(), nameField.begin(), nameField.end());
-    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(static_cast<uint32_t>(offset) >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+        bytes.push_back(static_cast<uint8_t>(static_cast<uint32_t>(offset) >> (8 * i)));
     WriteBytes(file, bytes.data(), static_cast<DWORD>(bytes.size()));
 }
 
@@ -377,7 +397,8 @@ void ThumbCache::RewriteIndexAsUnicode(HANDLE file) {
     SeekCacheFile(file, 0);
     ::SetEndOfFile(file);
     WriteBytes(file, &magic, sizeof magic);
-    for (const IndexRecord& record : records) WriteIndexRecord(file, record.category, record.name, record.offset);
+    for (const IndexRecord& record : records)
+        WriteIndexRecord(file, record.category, record.name, record.offset);
 }
 
 void ThumbCache::AppendToIndex(const std::wstring& key, int32_t offset) {
@@ -419,7 +440,8 @@ void ThumbCache::Close() {
         // (other categories), then drop the keys of files that have gone.
         win::UniqueHandle index(OpenCacheFile(indexPath, true));
         indexFile = index.Get();
-        for (IndexRecord& record : ParseIndex(ReadWholeCacheFile(index.Get(), kIndexReadLimit), mode)) {
+        for (IndexRecord& record :
+             ParseIndex(ReadWholeCacheFile(index.Get(), kIndexReadLimit), mode)) {
             const std::wstring key = record.category + L"|" + record.name;
             const bool exists = FileExists(record.name);
             if (exists && !entries.count(key) && OffsetUsable(record.offset)) {

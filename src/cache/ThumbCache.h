@@ -71,7 +71,8 @@ public:
     ThumbCache(const ThumbCache&) = delete;
     ThumbCache& operator=(const ThumbCache&) = delete;
 
-    bool Open(const wchar_t* folder, const wchar_t* baseName, CacheMode mode, const wchar_t* category);
+    bool Open(const wchar_t* folder, const wchar_t* baseName, CacheMode mode,
+              const wchar_t* category);
     void Close();
     HBITMAP GetThumbnail(ThumbItem& item, const int* thumbSize, bool checkTime);
     HBITMAP MakeThumbnail(ThumbItem& item, int width, int height);
@@ -106,7 +107,8 @@ public:
 
     // The two paths Open would use for `folder`, without touching any cache file (a share
     // path still gets its write test). False when the folder gets no cache.
-    static bool CachePaths(const wchar_t* folder, const wchar_t* baseName, std::wstring& index, std::wstring& data);
+    static bool CachePaths(const wchar_t* folder, const wchar_t* baseName, std::wstring& index,
+                           std::wstring& data);
 
     // For tools and tests: the state after Open.
     const wchar_t* IndexPath() const { return indexPath; }
@@ -120,7 +122,8 @@ private:
     std::wstring KeyOf(const ThumbItem& item) const;
     bool FileExists(const std::wstring& name) const;
     bool OffsetUsable(int32_t offset) const;
-    void WriteIndexRecord(HANDLE file, const std::wstring& category, const std::wstring& name, int32_t offset);
+    void WriteIndexRecord(HANDLE file, const std::wstring& category, const std::wstring& name,
+                          int32_t offset);
     void RewriteIndexAsUnicode(HANDLE file);
     void AppendToIndex(const std::wstring& key, int32_t offset);
 

@@ -36,7 +36,8 @@ void ThumbCache::NamesInFolder() {
 void ThumbCache::NamesInTemp() {
     DWORD serial = 0;  // an unreadable volume (an empty drive) names its files with 0
     VolumeSerial(folder, &serial);
-    const std::wstring prefix = TempFolder() + std::to_wstring(serial) + FlattenPath(folder) + baseName;
+    const std::wstring prefix =
+        TempFolder() + std::to_wstring(serial) + FlattenPath(folder) + baseName;
     StorePath(indexPath, prefix + L".idx");
     StorePath(dataPath, prefix + L".ctl");
 }

@@ -11,8 +11,8 @@ struct ThumbItem {
     int hasThumbnail;          // 1 once the thumbnail is in the control's image list
     uint32_t borderColor;      // 0x00BBGGRR
     int borderWidth;
-    uint32_t typeCode;         // image library format code, or a video's FourCC
+    uint32_t typeCode;  // image library format code, or a video's FourCC
     uint32_t width;
     uint32_t height;
-    uint32_t bitsPerPixel;     // or a video's bit rate in kbit/s
+    uint32_t bitsPerPixel;  // or a video's bit rate in kbit/s
 };

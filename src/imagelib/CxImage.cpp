@@ -31,8 +31,7 @@ CxImage::CxImage(const CxImage& src, bool copyPixels, bool /*copySelection*/, bo
       imageHeight_(src.imageHeight_),
       imageBpp_(src.imageBpp_),
       lastError_(src.lastError_) {
-    if (!copyPixels)
-        return;
+    if (!copyPixels) return;
     if (copyAlpha || src.pixels_.channels != 4) {
         pixels_ = src.pixels_;
     } else if (!imagelib::ToThreeChannels(src.pixels_, pixels_)) {
@@ -46,15 +45,13 @@ bool CxImage::Fail(const char* reason) {
 }
 
 CxImage& CxImage::Target(CxImage* out) {
-    if (out == nullptr || out == this)
-        return *this;
+    if (out == nullptr || out == this) return *this;
     *out = CxImage(*this, false);
     return *out;
 }
 
 bool CxImage::Thumbnail(long newx, long newy, RGBQUAD canvasColor, CxImage* out) {
-    if (!IsValid())
-        return Fail("No image");
+    if (!IsValid()) return Fail("No image");
     if (newx <= 0 || newy <= 0 || !imagelib::SizeAllowed(newx, newy, 3)) {
         return Fail("Invalid size");
     }
@@ -85,8 +82,7 @@ bool CxImage::Thumbnail(long newx, long newy, RGBQUAD canvasColor, CxImage* out)
     }
 
     Pixels canvas;
-    if (!canvas.Allocate(boxWidth, boxHeight, 3))
-        return Fail("Out of memory");
+    if (!canvas.Allocate(boxWidth, boxHeight, 3)) return Fail("Out of memory");
     const uint8_t color[3] = {canvasColor.rgbBlue, canvasColor.rgbGreen, canvasColor.rgbRed};
     for (uint32_t y = 0; y < boxHeight; ++y) {
         uint8_t* d = canvas.Row(y);
@@ -110,37 +106,28 @@ bool CxImage::Thumbnail(long newx, long newy, RGBQUAD canvasColor, CxImage* out)
 }
 
 bool CxImage::IncreaseBpp(uint32_t bpp) {
-    if (!IsValid())
-        return Fail("No image");
-    if (bpp != 24 && bpp != 32)
-        return Fail("Unsupported bit depth");
+    if (!IsValid()) return Fail("No image");
+    if (bpp != 24 && bpp != 32) return Fail("Unsupported bit depth");
     const uint32_t channels = bpp / 8;
-    if (pixels_.channels == channels)
-        return true;
+    if (pixels_.channels == channels) return true;
     Pixels converted;
     const bool done = channels == 3 ? imagelib::ToThreeChannels(pixels_, converted)
                                     : imagelib::ToFourChannels(pixels_, converted);
-    if (!done)
-        return Fail("Image too large");
+    if (!done) return Fail("Image too large");
     pixels_ = std::move(converted);
     return true;
 }
 
 bool CxImage::CreateFromArray(const uint8_t* bits, uint32_t width, uint32_t height, uint32_t bpp,
                               uint32_t bytesPerLine, bool flipImage) {
-    if (bits == nullptr)
-        return Fail("No pixel data");
-    if (bpp != 24 && bpp != 32)
-        return Fail("Unsupported bit depth");
+    if (bits == nullptr) return Fail("No pixel data");
+    if (bpp != 24 && bpp != 32) return Fail("Unsupported bit depth");
     const uint32_t channels = bpp / 8;
-    if (!imagelib::SizeAllowed(width, height, channels))
-        return Fail("Invalid image size");
-    if (bytesPerLine < uint64_t{width} * channels)
-        return Fail("Rows shorter than the width");
+    if (!imagelib::SizeAllowed(width, height, channels)) return Fail("Invalid image size");
+    if (bytesPerLine < uint64_t{width} * channels) return Fail("Rows shorter than the width");
 
     Pixels pixels;
-    if (!pixels.Allocate(width, height, channels))
-        return Fail("Out of memory");
+    if (!pixels.Allocate(width, height, channels)) return Fail("Out of memory");
     for (uint32_t r = 0; r < height; ++r) {
         const uint8_t* s = bits + size_t{r} * bytesPerLine;
         uint8_t* d = pixels.Row(flipImage ? height - 1 - r : r);
@@ -161,8 +148,7 @@ bool CxImage::CreateFromArray(const uint8_t* bits, uint32_t width, uint32_t heig
 }
 
 bool CxImage::Resample(long newx, long newy, int /*mode*/, CxImage* out) {
-    if (!IsValid())
-        return Fail("No image");
+    if (!IsValid()) return Fail("No image");
     if (newx <= 0 || newy <= 0 || !imagelib::SizeAllowed(newx, newy, pixels_.channels)) {
         return Fail("Invalid size");
     }
@@ -180,8 +166,7 @@ HBITMAP CxImage::MakeBitmap(HDC /*hdc*/) const {
 }
 
 uint32_t CxImage::GetSize() const {
-    if (!IsValid())
-        return 0;
+    if (!IsValid()) return 0;
     // At most 1 GiB of pixels, so the sum fits.
     return static_cast<uint32_t>(sizeof(BITMAPINFOHEADER) + pixels_.bytes.size());
 }
@@ -195,12 +180,10 @@ const uint8_t* CxImage::GetBits(uint32_t row) const {
 }
 
 long CxImage::Draw(HDC hdc, long x, long y, long cx, long cy, RECT* clip, bool /*smooth*/) const {
-    if (!IsValid() || hdc == nullptr)
-        return 0;
+    if (!IsValid() || hdc == nullptr) return 0;
     const int64_t width = cx < 0 ? pixels_.width : cx;
     const int64_t height = cy < 0 ? pixels_.height : cy;
-    if (width == 0 || height == 0)
-        return 0;
+    if (width == 0 || height == 0) return 0;
 
     // The visible part of the target rectangle, in 64 bits so that no sum overflows.
     int64_t left = x;
@@ -213,16 +196,12 @@ long CxImage::Draw(HDC hdc, long x, long y, long cx, long cy, RECT* clip, bool /
         right = std::min<int64_t>(right, r.right);
         bottom = std::min<int64_t>(bottom, r.bottom);
     };
-    if (clip != nullptr)
-        intersect(*clip);
+    if (clip != nullptr) intersect(*clip);
     RECT box{};
     const int boxKind = ::GetClipBox(hdc, &box);
-    if (boxKind == NULLREGION)
-        return 0;
-    if (boxKind != ERROR)
-        intersect(box);
-    if (left >= right || top >= bottom)
-        return 0;
+    if (boxKind == NULLREGION) return 0;
+    if (boxKind != ERROR) intersect(box);
+    if (left >= right || top >= bottom) return 0;
 
     const imagelib::Window window{static_cast<uint32_t>(left - x), static_cast<uint32_t>(top - y),
                                   static_cast<uint32_t>(right - x),

@@ -14,7 +14,7 @@
 #include <string>
 
 class CxImage {
-  public:
+public:
     // An empty image. GetType reports `imageType` until a picture comes from a file.
     explicit CxImage(uint32_t imageType = 0);
 
@@ -97,7 +97,7 @@ class CxImage {
     // The picture stretched into (x, y, cx, cy), as Draw without a clip rectangle.
     long Draw2(HDC hdc, long x, long y, long cx = -1, long cy = -1) const;
 
-  private:
+private:
     bool Fail(const char* reason);
     // `out` when given and not this image, with this image's facts; otherwise this image.
     CxImage& Target(CxImage* out);

@@ -23,14 +23,12 @@ BITMAPINFO InfoOf(const Pixels& pixels) {
 }  // namespace
 
 HBITMAP MakeDibSection(const Pixels& pixels) {
-    if (pixels.Empty())
-        return nullptr;
+    if (pixels.Empty()) return nullptr;
     const BITMAPINFO info = InfoOf(pixels);
     void* bits = nullptr;
     HBITMAP bitmap = ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     if (bitmap == nullptr || bits == nullptr) {
-        if (bitmap != nullptr)
-            ::DeleteObject(bitmap);
+        if (bitmap != nullptr) ::DeleteObject(bitmap);
         return nullptr;
     }
     std::memcpy(bits, pixels.bytes.data(), pixels.bytes.size());
@@ -38,8 +36,7 @@ HBITMAP MakeDibSection(const Pixels& pixels) {
 }
 
 bool PutPixels(HDC hdc, long x, long y, const Pixels& pixels) {
-    if (pixels.Empty())
-        return false;
+    if (pixels.Empty()) return false;
     const int width = static_cast<int>(pixels.width);
     const int height = static_cast<int>(pixels.height);
     if (pixels.channels == 3) {
@@ -50,11 +47,9 @@ bool PutPixels(HDC hdc, long x, long y, const Pixels& pixels) {
     // AlphaBlend takes its source from a DC; the premultiplied DIB is what it expects.
     win::UniqueBitmap dib(MakeDibSection(pixels));
     win::MemoryDc source(::CreateCompatibleDC(hdc));
-    if (!dib || !source)
-        return false;
+    if (!dib || !source) return false;
     win::SelectObjectScope selected(source.Get(), dib.Get());
-    if (!selected.Selected())
-        return false;
+    if (!selected.Selected()) return false;
     const BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
     return ::AlphaBlend(hdc, x, y, width, height, source.Get(), 0, 0, width, height, blend) !=
            FALSE;

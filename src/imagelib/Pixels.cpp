@@ -3,18 +3,15 @@
 namespace imagelib {
 
 bool SizeAllowed(uint64_t width, uint64_t height, uint32_t channels) {
-    if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide)
-        return false;
-    if (channels != 3 && channels != 4)
-        return false;
+    if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide) return false;
+    if (channels != 3 && channels != 4) return false;
     // Both sides are below 2^15, so the product cannot overflow.
     return DibStride(width, channels) * height <= kMaxPixelBytes;
 }
 
 bool Pixels::Allocate(uint32_t newWidth, uint32_t newHeight, uint32_t newChannels) {
     Clear();
-    if (!SizeAllowed(newWidth, newHeight, newChannels))
-        return false;
+    if (!SizeAllowed(newWidth, newHeight, newChannels)) return false;
     width = newWidth;
     height = newHeight;
     channels = newChannels;
@@ -24,8 +21,7 @@ bool Pixels::Allocate(uint32_t newWidth, uint32_t newHeight, uint32_t newChannel
 }
 
 bool ToThreeChannels(const Pixels& src, Pixels& out) {
-    if (src.channels != 4 || !out.Allocate(src.width, src.height, 3))
-        return false;
+    if (src.channels != 4 || !out.Allocate(src.width, src.height, 3)) return false;
     for (uint32_t y = 0; y < src.height; ++y) {
         const uint8_t* s = src.Row(y);
         uint8_t* d = out.Row(y);
@@ -39,8 +35,7 @@ bool ToThreeChannels(const Pixels& src, Pixels& out) {
 }
 
 bool ToFourChannels(const Pixels& src, Pixels& out) {
-    if (src.channels != 3 || !out.Allocate(src.width, src.height, 4))
-        return false;
+    if (src.channels != 3 || !out.Allocate(src.width, src.height, 4)) return false;
     for (uint32_t y = 0; y < src.height; ++y) {
         const uint8_t* s = src.Row(y);
         uint8_t* d = out.Row(y);

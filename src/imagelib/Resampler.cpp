@@ -137,8 +137,7 @@ void FilterRows(const uint8_t* base, size_t stride, const AxisFilter& f, size_t 
     const int32_t* weights = f.weights.data() + j * f.width;
     for (uint32_t k = 0; k < f.width; ++k) {
         const int32_t w = weights[k];
-        if (w == 0)
-            continue;  // padding
+        if (w == 0) continue;  // padding
         const uint8_t* row = base + size_t{f.first[j] + k} * stride;
         for (size_t i = 0; i < bytes; ++i) a[i] += w * row[i];
     }
@@ -157,8 +156,7 @@ bool ResampleWindow(const Pixels& src, uint32_t dstWidth, uint32_t dstHeight, co
     const uint32_t outWidth = window.right - window.left;
     const uint32_t outHeight = window.bottom - window.top;
     Pixels result;
-    if (!result.Allocate(outWidth, outHeight, C))
-        return false;
+    if (!result.Allocate(outWidth, outHeight, C)) return false;
 
     // Rows are stored bottom-up; both filters are symmetric, so the vertical axis is simply
     // computed in bottom-up order.
@@ -190,8 +188,7 @@ bool ResampleWindow(const Pixels& src, uint32_t dstWidth, uint32_t dstHeight, co
         std::vector<uint8_t> between;
         if (horizontalFirst <= verticalFirst) {
             // fy.span source rows, each already scaled to the window's width.
-            if (uint64_t{fy.span} * outBytes > kMaxPixelBytes)
-                return false;
+            if (uint64_t{fy.span} * outBytes > kMaxPixelBytes) return false;
             between.resize(size_t{fy.span} * outBytes);
             for (uint32_t r = 0; r < fy.span; ++r) {
                 FilterRow(C, srcBase + size_t{r} * src.stride, between.data() + r * outBytes, fx);

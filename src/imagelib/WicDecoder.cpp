@@ -39,29 +39,24 @@ uint32_t TypeOfContainer(const GUID& container) {
         {&kContainerFormatTga, 7},
     };
     for (const Entry& e : kTypes) {
-        if (IsEqualGUID(*e.container, container))
-            return e.type;
+        if (IsEqualGUID(*e.container, container)) return e.type;
     }
     return 0;  // decodable, but not one of the formats the callers number
 }
 
 uint16_t BitsPerPixelOf(IWICImagingFactory* factory, const WICPixelFormatGUID& format) {
     ComPtr<IWICComponentInfo> info;
-    if (FAILED(factory->CreateComponentInfo(format, &info)))
-        return 0;
+    if (FAILED(factory->CreateComponentInfo(format, &info))) return 0;
     ComPtr<IWICPixelFormatInfo> formatInfo;
-    if (FAILED(info.As(&formatInfo)))
-        return 0;
+    if (FAILED(info.As(&formatInfo))) return 0;
     UINT bits = 0;
-    if (FAILED(formatInfo->GetBitsPerPixel(&bits)))
-        return 0;
+    if (FAILED(formatInfo->GetBitsPerPixel(&bits))) return 0;
     return static_cast<uint16_t>(bits);
 }
 
 uint16_t BitsPerPixelOf(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame) {
     WICPixelFormatGUID format{};
-    if (FAILED(frame->GetPixelFormat(&format)))
-        return 0;
+    if (FAILED(frame->GetPixelFormat(&format))) return 0;
     return BitsPerPixelOf(factory, format);
 }
 
@@ -71,14 +66,11 @@ uint16_t BitsPerPixelOf(IWICImagingFactory* factory, IWICBitmapFrameDecode* fram
 HRESULT PickFrame(IWICImagingFactory* factory, IWICBitmapDecoder* decoder, uint32_t type,
                   ComPtr<IWICBitmapFrameDecode>& picked) {
     HRESULT hr = decoder->GetFrame(0, &picked);
-    if (FAILED(hr))
-        return hr;
-    if (type != kTypeIco)
-        return S_OK;
+    if (FAILED(hr)) return hr;
+    if (type != kTypeIco) return S_OK;
     UINT count = 0;
     hr = decoder->GetFrameCount(&count);
-    if (FAILED(hr))
-        return hr;
+    if (FAILED(hr)) return hr;
     uint64_t bestArea = 0;
     uint16_t bestBits = 0;
     for (UINT i = 0; i < count; ++i) {
@@ -104,13 +96,12 @@ HRESULT PickFrame(IWICImagingFactory* factory, IWICBitmapDecoder* decoder, uint3
 // Rows taken before that were all opaque, so widening them loses nothing, and opaque pictures
 // never hold more than three bytes a pixel.
 class RowCollector {
-  public:
+public:
     bool Begin(uint32_t width, uint32_t height) { return pixels_.Allocate(width, height, 3); }
 
     bool Put(uint32_t y, const uint8_t* bgra) {
         const uint32_t width = pixels_.width;
-        if (pixels_.channels == 3 && !Opaque(bgra, width) && !WidenToAlpha())
-            return false;
+        if (pixels_.channels == 3 && !Opaque(bgra, width) && !WidenToAlpha()) return false;
         uint8_t* d = pixels_.TopRow(y);
         if (pixels_.channels == 3) {
             for (uint32_t x = 0; x < width; ++x, bgra += 4, d += 3) {
@@ -132,19 +123,17 @@ class RowCollector {
 
     Pixels Take() { return std::move(pixels_); }
 
-  private:
+private:
     static bool Opaque(const uint8_t* bgra, uint32_t width) {
         for (uint32_t x = 0; x < width; ++x) {
-            if (bgra[4 * x + 3] != 255)
-                return false;
+            if (bgra[4 * x + 3] != 255) return false;
         }
         return true;
     }
 
     bool WidenToAlpha() {
         Pixels four;
-        if (!ToFourChannels(pixels_, four))
-            return false;
+        if (!ToFourChannels(pixels_, four)) return false;
         pixels_ = std::move(four);
         return true;
     }
@@ -159,16 +148,13 @@ HRESULT ReadPixels(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, ui
                    uint32_t height, Pixels& out) {
     ComPtr<IWICFormatConverter> converter;
     HRESULT hr = factory->CreateFormatConverter(&converter);
-    if (FAILED(hr))
-        return hr;
+    if (FAILED(hr)) return hr;
     hr = converter->Initialize(frame, GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone,
                                nullptr, 0.0, WICBitmapPaletteTypeCustom);
-    if (FAILED(hr))
-        return hr;
+    if (FAILED(hr)) return hr;
 
     RowCollector collector;
-    if (!collector.Begin(width, height))
-        return kTooLarge;
+    if (!collector.Begin(width, height)) return kTooLarge;
     const uint32_t rowBytes = width * 4;
     const uint32_t stripRows = std::max<uint32_t>(1, (4u << 20) / rowBytes);
     std::vector<uint8_t> strip(size_t{stripRows} * rowBytes);
@@ -177,11 +163,9 @@ HRESULT ReadPixels(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, ui
         const WICRect rect{0, static_cast<INT>(top), static_cast<INT>(width),
                            static_cast<INT>(rows)};
         hr = converter->CopyPixels(&rect, rowBytes, rows * rowBytes, strip.data());
-        if (FAILED(hr))
-            return hr;
+        if (FAILED(hr)) return hr;
         for (uint32_t r = 0; r < rows; ++r) {
-            if (!collector.Put(top + r, strip.data() + size_t{r} * rowBytes))
-                return kTooLarge;
+            if (!collector.Put(top + r, strip.data() + size_t{r} * rowBytes)) return kTooLarge;
         }
     }
     out = collector.Take();
@@ -192,24 +176,19 @@ HRESULT ReadPixels(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, ui
 HRESULT DecodeFrame(IWICImagingFactory* factory, IWICBitmapDecoder* decoder, DecodedImage& out) {
     GUID container{};
     HRESULT hr = decoder->GetContainerFormat(&container);
-    if (FAILED(hr))
-        return hr;
+    if (FAILED(hr)) return hr;
     const uint32_t type = TypeOfContainer(container);
 
     ComPtr<IWICBitmapFrameDecode> frame;
     hr = PickFrame(factory, decoder, type, frame);
-    if (FAILED(hr))
-        return hr;
+    if (FAILED(hr)) return hr;
     UINT width = 0;
     UINT height = 0;
     hr = frame->GetSize(&width, &height);
-    if (FAILED(hr))
-        return hr;
-    if (width == 0 || height == 0)
-        return kEmptyImage;
+    if (FAILED(hr)) return hr;
+    if (width == 0 || height == 0) return kEmptyImage;
     // Checked with four channels, so that widening to alpha later cannot fail on size.
-    if (!SizeAllowed(width, height, 4))
-        return kTooLarge;
+    if (!SizeAllowed(width, height, 4)) return kTooLarge;
 
     DecodedImage result;
     result.type = type;
@@ -217,8 +196,7 @@ HRESULT DecodeFrame(IWICImagingFactory* factory, IWICBitmapDecoder* decoder, Dec
     result.height = height;
     result.bitsPerPixel = BitsPerPixelOf(factory, frame.Get());
     hr = ReadPixels(factory, frame.Get(), width, height, result.pixels);
-    if (FAILED(hr))
-        return hr;
+    if (FAILED(hr)) return hr;
     out = std::move(result);
     return S_OK;
 }
@@ -255,23 +233,19 @@ const char* FrameFailure(HRESULT hr) {
 
 const char* DecodeImageFile(const wchar_t* path, DecodedImage& out) {
     out = DecodedImage();
-    if (path == nullptr || *path == L'\0')
-        return "File not found";
+    if (path == nullptr || *path == L'\0') return "File not found";
 
     ComPtr<IWICImagingFactory> factory;
     HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                                   IID_PPV_ARGS(&factory));
-    if (FAILED(hr))
-        return "Imaging component not available";
+    if (FAILED(hr)) return "Imaging component not available";
 
     ComPtr<IWICBitmapDecoder> decoder;
     hr = factory->CreateDecoderFromFilename(path, nullptr, GENERIC_READ,
                                             WICDecodeMetadataCacheOnDemand, &decoder);
-    if (FAILED(hr))
-        return OpenFailure(hr);
+    if (FAILED(hr)) return OpenFailure(hr);
     hr = DecodeFrame(factory.Get(), decoder.Get(), out);
-    if (FAILED(hr))
-        return FrameFailure(hr);
+    if (FAILED(hr)) return FrameFailure(hr);
     return nullptr;
 }
 

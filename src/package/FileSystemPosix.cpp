@@ -50,24 +50,30 @@ FileTime Now() {
            static_cast<FileTime>(now.tv_nsec / 100);
 }
 
-FILE* OpenForReading(const std::wstring& path) { return std::fopen(NativePath(path).c_str(), "rb"); }
+FILE* OpenForReading(const std::wstring& path) {
+    return std::fopen(NativePath(path).c_str(), "rb");
+}
 
 bool LastWriteTime(const std::wstring& path, FileTime& time) {
     struct stat st;
     if (::stat(NativePath(path).c_str(), &st) != 0) return false;
     const int64_t seconds = static_cast<int64_t>(st.st_mtim.tv_sec) + kEpochDifference;
     if (seconds < 0) return false;
-    time = static_cast<FileTime>(seconds) * 10000000u + static_cast<FileTime>(st.st_mtim.tv_nsec / 100);
+    time = static_cast<FileTime>(seconds) * 10000000u +
+           static_cast<FileTime>(st.st_mtim.tv_nsec / 100);
     return true;
 }
 
-void CreateFolder(const std::wstring& path) { ::mkdir(NativePath(path).c_str(), 0777); }
+void CreateFolder(const std::wstring& path) {
+    ::mkdir(NativePath(path).c_str(), 0777);
+}
 
-bool WriteFileAtomically(const std::wstring& path, const uint8_t* data, size_t size, FileTime time) {
+bool WriteFileAtomically(const std::wstring& path, const uint8_t* data, size_t size,
+                         FileTime time) {
     const std::string target = NativePath(path);
     const size_t slash = target.find_last_of('/');
-    std::string temp = (slash == std::string::npos ? std::string(".") : target.substr(0, slash)) +
-                       "/.~qrt-XXXXXX";
+    std::string temp =
+        (slash == std::string::npos ? std::string(".") : target.substr(0, slash)) + "/.~qrt-XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) return false;
 

@@ -40,7 +40,9 @@ FileTime Now() {
     return FromFileTime(ft);
 }
 
-FILE* OpenForReading(const std::wstring& path) { return ::_wfopen(path.c_str(), L"rb"); }
+FILE* OpenForReading(const std::wstring& path) {
+    return ::_wfopen(path.c_str(), L"rb");
+}
 
 bool LastWriteTime(const std::wstring& path, FileTime& time) {
     WIN32_FILE_ATTRIBUTE_DATA data;
@@ -49,9 +51,12 @@ bool LastWriteTime(const std::wstring& path, FileTime& time) {
     return true;
 }
 
-void CreateFolder(const std::wstring& path) { ::CreateDirectoryW(path.c_str(), nullptr); }
+void CreateFolder(const std::wstring& path) {
+    ::CreateDirectoryW(path.c_str(), nullptr);
+}
 
-bool WriteFileAtomically(const std::wstring& path, const uint8_t* data, size_t size, FileTime time) {
+bool WriteFileAtomically(const std::wstring& path, const uint8_t* data, size_t size,
+                         FileTime time) {
     // A unique name in the destination's folder, so the final move never crosses volumes.
     static volatile LONG counter = 0;
     const std::wstring folder = FolderOf(path);
@@ -69,8 +74,8 @@ bool WriteFileAtomically(const std::wstring& path, const uint8_t* data, size_t s
     if (!file) return false;
 
     const FILETIME ft = ToFileTime(time);
-    const bool written = WriteAll(file.Get(), data, size) &&
-                         ::SetFileTime(file.Get(), nullptr, nullptr, &ft);
+    const bool written =
+        WriteAll(file.Get(), data, size) && ::SetFileTime(file.Get(), nullptr, nullptr, &ft);
     file.Reset();
     if (!written || !::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         ::DeleteFileW(temp.c_str());

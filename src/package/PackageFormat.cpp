@@ -23,21 +23,36 @@ void FormatRecordHeader(const RecordHeader& header, uint8_t (&raw)[kRecordHeader
 
 const char* Describe(Problem problem) {
     switch (problem) {
-        case Problem::None: return "ok";
-        case Problem::NameOddLength: return "name field has an odd length";
-        case Problem::NameUnterminated: return "name field is not terminated";
-        case Problem::NameEmpty: return "name is empty";
-        case Problem::NameAbsolute: return "name is an absolute path";
-        case Problem::NameColon: return "name contains a drive or ':'";
-        case Problem::NameControl: return "name contains a control character";
-        case Problem::NameBadComponent: return "name has an empty, '.', '..' or dot/space-ended level";
-        case Problem::PathTooLong: return "destination path is longer than 259 characters";
-        case Problem::DataTooShort: return "data part is shorter than 4 bytes";
-        case Problem::SizeUnreachable: return "stated size cannot come from the compressed data";
-        case Problem::Truncated: return "record runs past the end of the file";
-        case Problem::Corrupt: return "data does not inflate completely";
-        case Problem::SizeMismatch: return "data inflates to a size other than the stated one";
-        case Problem::OutOfMemory: return "member is too large to hold in memory";
+        case Problem::None:
+            return "ok";
+        case Problem::NameOddLength:
+            return "name field has an odd length";
+        case Problem::NameUnterminated:
+            return "name field is not terminated";
+        case Problem::NameEmpty:
+            return "name is empty";
+        case Problem::NameAbsolute:
+            return "name is an absolute path";
+        case Problem::NameColon:
+            return "name contains a drive or ':'";
+        case Problem::NameControl:
+            return "name contains a control character";
+        case Problem::NameBadComponent:
+            return "name has an empty, '.', '..' or dot/space-ended level";
+        case Problem::PathTooLong:
+            return "destination path is longer than 259 characters";
+        case Problem::DataTooShort:
+            return "data part is shorter than 4 bytes";
+        case Problem::SizeUnreachable:
+            return "stated size cannot come from the compressed data";
+        case Problem::Truncated:
+            return "record runs past the end of the file";
+        case Problem::Corrupt:
+            return "data does not inflate completely";
+        case Problem::SizeMismatch:
+            return "data inflates to a size other than the stated one";
+        case Problem::OutOfMemory:
+            return "member is too large to hold in memory";
     }
     return "unknown problem";
 }

@@ -18,10 +18,10 @@ namespace package {
 inline constexpr char kMagic[4] = {' ', 'q', 'r', 'v'};
 inline constexpr size_t kFileHeaderSize = 5;
 inline constexpr size_t kRecordHeaderSize = 6;
-inline constexpr size_t kSizeFieldSize = 4;     // U, the first bytes of the data part
-inline constexpr size_t kMaxNameChars = 126;    // N is one byte and counts the terminator
+inline constexpr size_t kSizeFieldSize = 4;       // U, the first bytes of the data part
+inline constexpr size_t kMaxNameChars = 126;      // N is one byte and counts the terminator
 inline constexpr size_t kDescriptionChars = 128;  // callers' description buffers hold this many
-inline constexpr size_t kMaxPathChars = 259;    // destination paths, terminator not counted
+inline constexpr size_t kMaxPathChars = 259;      // destination paths, terminator not counted
 
 inline constexpr uint8_t kKindTemplates = 16;
 inline constexpr uint8_t kKindBrushes = 21;
@@ -42,20 +42,20 @@ void FormatRecordHeader(const RecordHeader& header, uint8_t (&raw)[kRecordHeader
 // Why a member is refused; None when it may be extracted.
 enum class Problem {
     None,
-    NameOddLength,       // N is odd
-    NameUnterminated,    // the last character of the name field is not zero
+    NameOddLength,     // N is odd
+    NameUnterminated,  // the last character of the name field is not zero
     NameEmpty,
-    NameAbsolute,        // begins with a separator
-    NameColon,           // a drive or stream name: ':' anywhere
-    NameControl,         // NUL or another control character inside the name
-    NameBadComponent,    // empty, ".", "..", or ending in a dot or space
-    PathTooLong,         // folder + separator + name exceeds kMaxPathChars
-    DataTooShort,        // D < 4: no room for U
-    SizeUnreachable,     // U larger than D - 4 bytes of zlib could ever produce
-    Truncated,           // the record runs past the end of the file
-    Corrupt,             // the data does not inflate completely
-    SizeMismatch,        // the data inflates to a size other than U
-    OutOfMemory,         // the member's buffers cannot be allocated
+    NameAbsolute,      // begins with a separator
+    NameColon,         // a drive or stream name: ':' anywhere
+    NameControl,       // NUL or another control character inside the name
+    NameBadComponent,  // empty, ".", "..", or ending in a dot or space
+    PathTooLong,       // folder + separator + name exceeds kMaxPathChars
+    DataTooShort,      // D < 4: no room for U
+    SizeUnreachable,   // U larger than D - 4 bytes of zlib could ever produce
+    Truncated,         // the record runs past the end of the file
+    Corrupt,           // the data does not inflate completely
+    SizeMismatch,      // the data inflates to a size other than U
+    OutOfMemory,       // the member's buffers cannot be allocated
 };
 
 const char* Describe(Problem problem);

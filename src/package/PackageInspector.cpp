@@ -49,9 +49,9 @@ bool OpenPackage(const std::wstring& path, File& file, uint64_t& size, Listing& 
     listing.description = RawName(field, header.nameLength);
     std::wstring decoded;
     const Problem framing = DecodeName(field, header.nameLength, decoded);
-    listing.descriptionProblem = (framing == Problem::NameOddLength || framing == Problem::NameUnterminated)
-                                     ? framing
-                                     : Problem::None;
+    listing.descriptionProblem =
+        (framing == Problem::NameOddLength || framing == Problem::NameUnterminated) ? framing
+                                                                                    : Problem::None;
     if (!fs::Size(file.get(), size)) {
         error = "cannot read " + text::ToUtf8(path);
         return false;
@@ -91,7 +91,8 @@ bool ReadMember(FILE* file, uint64_t fileSize, MemberInfo& member) {
 
 std::string Where(size_t index, const MemberInfo& member) {
     return "record " + std::to_string(index + 1) + " (kind " + std::to_string(member.header.kind) +
-           ", \"" + text::ToUtf8(member.name) + "\" at offset " + std::to_string(member.offset) + "): ";
+           ", \"" + text::ToUtf8(member.name) + "\" at offset " + std::to_string(member.offset) +
+           "): ";
 }
 
 }  // namespace
@@ -106,14 +107,15 @@ bool ReadListing(const std::wstring& path, Listing& listing, std::string& error)
         if (!ReadMember(file.get(), size, member)) break;
         listing.members.push_back(member);
         if (member.problem == Problem::Truncated) break;
-        const uint64_t next = member.offset + kRecordHeaderSize + member.header.nameLength +
-                              member.header.dataLength;
+        const uint64_t next =
+            member.offset + kRecordHeaderSize + member.header.nameLength + member.header.dataLength;
         if (!fs::Seek(file.get(), next)) break;
     }
     return true;
 }
 
-bool VerifyPackage(const std::wstring& path, std::vector<std::string>& problems, std::string& error) {
+bool VerifyPackage(const std::wstring& path, std::vector<std::string>& problems,
+                   std::string& error) {
     File file;
     uint64_t size = 0;
     Listing listing;
@@ -134,10 +136,12 @@ bool VerifyPackage(const std::wstring& path, std::vector<std::string>& problems,
         } else {
             const size_t length = member.header.dataLength - kSizeFieldSize;
             Problem p = compressed.Allocate(length) ? Problem::None : Problem::OutOfMemory;
-            if (p == Problem::None && std::fread(compressed.Data(), 1, length, file.get()) != length) {
+            if (p == Problem::None &&
+                std::fread(compressed.Data(), 1, length, file.get()) != length) {
                 p = Problem::Truncated;
             }
-            if (p == Problem::None) p = Inflate(compressed.Data(), length, member.inflatedSize, content);
+            if (p == Problem::None)
+                p = Inflate(compressed.Data(), length, member.inflatedSize, content);
             if (p == Problem::None && content.Size() != member.inflatedSize) {
                 problems.push_back(Where(index, member) + "data inflates to " +
                                    std::to_string(content.Size()) + " bytes, " +
@@ -146,8 +150,8 @@ bool VerifyPackage(const std::wstring& path, std::vector<std::string>& problems,
                 problems.push_back(Where(index, member) + Describe(p));
             }
         }
-        const uint64_t next = member.offset + kRecordHeaderSize + member.header.nameLength +
-                              member.header.dataLength;
+        const uint64_t next =
+            member.offset + kRecordHeaderSize + member.header.nameLength + member.header.dataLength;
         if (!fs::Seek(file.get(), next)) break;
     }
     return true;

@@ -11,11 +11,11 @@
 namespace package {
 
 struct MemberInfo {
-    uint64_t offset = 0;       // of the record header
+    uint64_t offset = 0;  // of the record header
     RecordHeader header;
-    std::wstring name;         // the stored units before the terminator (or all of them)
-    bool sizeKnown = false;    // U could be read
-    uint32_t inflatedSize = 0; // U as stored
+    std::wstring name;                // the stored units before the terminator (or all of them)
+    bool sizeKnown = false;           // U could be read
+    uint32_t inflatedSize = 0;        // U as stored
     Problem problem = Problem::None;  // framing, name and length checks; not inflation
 };
 
@@ -33,6 +33,7 @@ bool ReadListing(const std::wstring& path, Listing& listing, std::string& error)
 // Checks every record: complete, safely named, and inflating to exactly its stated size.
 // Returns one line per problem; empty when the package is sound. False (with `error`) when
 // the file cannot be read or is not a package.
-bool VerifyPackage(const std::wstring& path, std::vector<std::string>& problems, std::string& error);
+bool VerifyPackage(const std::wstring& path, std::vector<std::string>& problems,
+                   std::string& error);
 
 }  // namespace package

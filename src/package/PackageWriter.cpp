@@ -32,12 +32,15 @@ void AppendRecordStart(std::vector<uint8_t>& out, uint8_t kind, const std::wstri
 }
 
 // Wide strings carry UTF-16 units; a wider wchar_t may hold a value that is none.
-bool IsUtf16Unit(wchar_t c) { return (static_cast<uint32_t>(c) >> 16) == 0; }
+bool IsUtf16Unit(wchar_t c) {
+    return (static_cast<uint32_t>(c) >> 16) == 0;
+}
 
 bool FitsName(const std::wstring& text, const char* what, std::string& error) {
     if (text.size() > kMaxNameChars) {
-        error = std::string(what) + " \"" + text::ToUtf8(text) + "\" has " + std::to_string(text.size()) +
-                " characters; a package holds at most " + std::to_string(kMaxNameChars);
+        error = std::string(what) + " \"" + text::ToUtf8(text) + "\" has " +
+                std::to_string(text.size()) + " characters; a package holds at most " +
+                std::to_string(kMaxNameChars);
         return false;
     }
     for (wchar_t c : text) {
@@ -70,7 +73,8 @@ bool PackageWriter::AddMember(uint8_t kind, const std::wstring& name, const uint
     }
     uLongf compressedSize = compressBound(static_cast<uLong>(size));
     std::vector<uint8_t> compressed(compressedSize);
-    if (compress2(compressed.data(), &compressedSize, data, static_cast<uLong>(size), Z_BEST_COMPRESSION) != Z_OK ||
+    if (compress2(compressed.data(), &compressedSize, data, static_cast<uLong>(size),
+                  Z_BEST_COMPRESSION) != Z_OK ||
         compressedSize > UINT32_MAX - kSizeFieldSize) {
         error = "member \"" + text::ToUtf8(name) + "\" cannot be compressed";
         return false;

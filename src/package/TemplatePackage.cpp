@@ -7,7 +7,9 @@
 
 using namespace package;
 
-TemplatePackage::~TemplatePackage() { Close(); }
+TemplatePackage::~TemplatePackage() {
+    Close();
+}
 
 int TemplatePackage::Open(const wchar_t* path, wchar_t* description) {
     Close();
@@ -112,8 +114,10 @@ int TemplatePackage::ExtractKind(int kind, const wchar_t* folder) {
             return 1;
         }
         const uint32_t inflatedSize = static_cast<uint32_t>(sizeField[0]) | (sizeField[1] << 8) |
-                                      (sizeField[2] << 16) | (static_cast<uint32_t>(sizeField[3]) << 24);
-        if (const Problem p = CheckDataLengths(header.dataLength, inflatedSize); p != Problem::None) {
+                                      (sizeField[2] << 16) |
+                                      (static_cast<uint32_t>(sizeField[3]) << 24);
+        if (const Problem p = CheckDataLengths(header.dataLength, inflatedSize);
+            p != Problem::None) {
             Report(name, p);
             if (!fs::Seek(stream_, recordEnd)) return 1;
             continue;
@@ -125,7 +129,8 @@ int TemplatePackage::ExtractKind(int kind, const wchar_t* folder) {
             if (!fs::Seek(stream_, recordEnd)) return 1;
             continue;
         }
-        if (std::fread(compressed.Data(), 1, compressed.Size(), stream_) != compressed.Size()) return 1;
+        if (std::fread(compressed.Data(), 1, compressed.Size(), stream_) != compressed.Size())
+            return 1;
         if (const Problem p = Inflate(compressed.Data(), compressed.Size(), inflatedSize, content);
             p != Problem::None) {
             Report(name, p);
@@ -147,7 +152,8 @@ int TemplatePackage::Close() {
 void TemplatePackage::Report(const std::wstring& name, Problem problem) const {
     if (!diagnostics_) return;
     const std::string reason = Describe(problem);
-    diagnostics_(L"skipped member \"" + name + L"\": " + std::wstring(reason.begin(), reason.end()));
+    diagnostics_(L"skipped member \"" + name + L"\": " +
+                 std::wstring(reason.begin(), reason.end()));
 }
 
 // Creates each folder level the name contains below `folder`, outermost first. The scan
@@ -155,6 +161,7 @@ void TemplatePackage::Report(const std::wstring& name, Problem problem) const {
 void TemplatePackage::CreateSubFolders(const std::wstring& folder, const std::wstring& name) {
     for (size_t n = 0; n < name.size(); ++n) {
         if (name[n] == L'.' && name.size() - n - 1 == 3) return;
-        if (name[n] == L'\\' || name[n] == L'/') fs::CreateFolder(folder + L'\\' + name.substr(0, n));
+        if (name[n] == L'\\' || name[n] == L'/')
+            fs::CreateFolder(folder + L'\\' + name.substr(0, n));
     }
 }

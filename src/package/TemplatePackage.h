@@ -40,6 +40,6 @@ private:
     wchar_t path_[520] = {};
     FILE* stream_ = nullptr;
     uint8_t header_[package::kRecordHeaderSize] = {};  // the record header last read, as stored
-    uint64_t startPosition_ = 0;                        // after the description; 0 until opened
+    uint64_t startPosition_ = 0;                       // after the description; 0 until opened
     DiagnosticSink diagnostics_;
 };

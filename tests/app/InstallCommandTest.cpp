@@ -35,7 +35,8 @@ public:
     std::vector<Shown> shown;
 };
 
-const wchar_t* const kFolders[] = {L"Templates", L"Backgrounds", L"Borders", L"Masks", L"Textures", L"Brushes"};
+const wchar_t* const kFolders[] = {L"Templates", L"Backgrounds", L"Borders",
+                                   L"Masks",     L"Textures",    L"Brushes"};
 
 class InstallCommandTest : public ::testing::Test {
 protected:
@@ -47,18 +48,20 @@ protected:
 
     void SetAppPath(const std::wstring& value) {
         win::UniqueKey key;
-        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Brannic\\Lumora\\Orvane", 0, nullptr, 0,
-                                    KEY_ALL_ACCESS, nullptr, key.Put(), nullptr),
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Brannic\\Lumora\\Orvane", 0,
+                                    nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(), nullptr),
                   ERROR_SUCCESS);
-        ::RegSetValueExW(key.Get(), L"AppPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+        ::RegSetValueExW(key.Get(), L"AppPath", 0, REG_SZ,
+                         reinterpret_cast<const BYTE*>(value.c_str()),
                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     }
 
     // The flag's value, or -1 when it is not there.
     static long Flag() {
         DWORD type = 0, value = 0, size = sizeof value;
-        if (!RegistryPath::QueryValue(L"HKEY_CURRENT_USER\\Software\\Velnor\\Tessaly\\Orvane", L"ShouldUpdateCat",
-                                      &type, reinterpret_cast<BYTE*>(&value), &size)) {
+        if (!RegistryPath::QueryValue(L"HKEY_CURRENT_USER\\Software\\Velnor\\Tessaly\\Orvane",
+                                      L"ShouldUpdateCat", &type, reinterpret_cast<BYTE*>(&value),
+                                      &size)) {
             return -1;
         }
         return type == REG_DWORD ? static_cast<long>(value) : -2;
@@ -74,8 +77,8 @@ protected:
         std::map<std::string, std::pair<std::string, stdfs::file_time_type>> files;
         for (const auto& entry : stdfs::recursive_directory_iterator(host_)) {
             if (entry.is_regular_file()) {
-                files[stdfs::relative(entry.path(), host_).generic_string()] = {ReadFile(entry.path()),
-                                                                                entry.last_write_time()};
+                files[stdfs::relative(entry.path(), host_).generic_string()] = {
+                    ReadFile(entry.path()), entry.last_write_time()};
             }
         }
         return files;
@@ -90,7 +93,9 @@ protected:
 TEST_F(InstallCommandTest, InstallsEachKindIntoItsFolderShowsTheDescriptionAndSetsTheFlag) {
     SetAppPath(TempDir::WideOf(host_));
     PackageBytes bytes(L"Six kinds");
-    for (int kind = 16; kind <= 21; ++kind) bytes.Add(static_cast<uint8_t>(kind), L"Set\\item" + std::to_wstring(kind) + L".dat", "kind " + std::to_string(kind));
+    for (int kind = 16; kind <= 21; ++kind)
+        bytes.Add(static_cast<uint8_t>(kind), L"Set\\item" + std::to_wstring(kind) + L".dat",
+                  "kind " + std::to_string(kind));
     bytes.Add(22, L"sample.jpg", "not installed");
     const std::wstring package = MakePackage(bytes);
 
@@ -101,7 +106,8 @@ TEST_F(InstallCommandTest, InstallsEachKindIntoItsFolderShowsTheDescriptionAndSe
     EXPECT_FALSE(prompt_.shown[0].hasTitle);  // the application's name
     EXPECT_EQ(prompt_.shown[0].style, static_cast<UINT>(MB_OK));
     for (int kind = 16; kind <= 21; ++kind) {
-        EXPECT_EQ(ReadFile(host_ / kFolders[kind - 16] / "Set" / ("item" + std::to_string(kind) + ".dat")),
+        EXPECT_EQ(ReadFile(host_ / kFolders[kind - 16] / "Set" /
+                           ("item" + std::to_string(kind) + ".dat")),
                   "kind " + std::to_string(kind));
     }
     EXPECT_EQ(Snapshot().size(), 6u);
@@ -109,7 +115,9 @@ TEST_F(InstallCommandTest, InstallsEachKindIntoItsFolderShowsTheDescriptionAndSe
 
     // Installing again changes no file but raises the flag again.
     const auto before = Snapshot();
-    ASSERT_EQ(RegistryPath::WriteDword(L"HKEY_CURRENT_USER\\Software\\Velnor\\Tessaly\\Orvane\\ShouldUpdateCat", 0), 1);
+    ASSERT_EQ(RegistryPath::WriteDword(
+                  L"HKEY_CURRENT_USER\\Software\\Velnor\\Tessaly\\Orvane\\ShouldUpdateCat", 0),
+              1);
     EXPECT_EQ(command.InstallPackage(package.c_str()), InstallCommand::Outcome::Installed);
     EXPECT_EQ(Snapshot(), before);
     EXPECT_EQ(Flag(), 1);

@@ -14,16 +14,20 @@ class RegistryPathTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(sandbox_.Ok()); }
 
-    static void SetRaw(HKEY root, const wchar_t* subKey, const wchar_t* name, DWORD type, const void* data,
-                       DWORD size) {
+    static void SetRaw(HKEY root, const wchar_t* subKey, const wchar_t* name, DWORD type,
+                       const void* data, DWORD size) {
         win::UniqueKey key;
-        ASSERT_EQ(::RegCreateKeyExW(root, subKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(), nullptr),
+        ASSERT_EQ(::RegCreateKeyExW(root, subKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(),
+                                    nullptr),
                   ERROR_SUCCESS);
-        ASSERT_EQ(::RegSetValueExW(key.Get(), name, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
+        ASSERT_EQ(::RegSetValueExW(key.Get(), name, 0, type, static_cast<const BYTE*>(data), size),
+                  ERROR_SUCCESS);
     }
 
-    static void SetString(HKEY root, const wchar_t* subKey, const wchar_t* name, const std::wstring& value) {
-        SetRaw(root, subKey, name, REG_SZ, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    static void SetString(HKEY root, const wchar_t* subKey, const wchar_t* name,
+                          const std::wstring& value) {
+        SetRaw(root, subKey, name, REG_SZ, value.c_str(),
+               static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     }
 
     static bool KeyExists(HKEY root, const wchar_t* subKey) {
@@ -53,14 +57,23 @@ TEST_F(RegistryPathTest, RootNamesAreFoundWithoutRegardToCase) {
 
 TEST_F(RegistryPathTest, ReadsStringValuesWhateverTheCaseOfTheRoot) {
     SetString(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Brannic\\Lumora\\Orvane", L"AppPath", L"C:\\Host");
-    ASSERT_EQ(RegistryPath::ReadValue(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Brannic\\Lumora\\Orvane\\AppPath", buffer_), 1);
+    ASSERT_EQ(RegistryPath::ReadValue(
+                  L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Brannic\\Lumora\\Orvane\\AppPath", buffer_),
+              1);
     EXPECT_STREQ(buffer_, L"C:\\Host");
-    ASSERT_EQ(RegistryPath::ReadValue(L"hKeY_lOcAl_MaChInE\\SOFTWARE\\Brannic\\Lumora\\Orvane\\AppPath", buffer_), 1);
+    ASSERT_EQ(RegistryPath::ReadValue(
+                  L"hKeY_lOcAl_MaChInE\\SOFTWARE\\Brannic\\Lumora\\Orvane\\AppPath", buffer_),
+              1);
     EXPECT_STREQ(buffer_, L"C:\\Host");
 
-    EXPECT_EQ(RegistryPath::ReadValue(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Brannic\\Lumora\\Orvane\\Missing", buffer_), 0);
-    EXPECT_EQ(RegistryPath::ReadValue(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\NoSuchKey\\AppPath", buffer_), 0);
-    EXPECT_EQ(RegistryPath::ReadValue(L"HKEY_NOWHERE\\SOFTWARE\\Brannic\\Lumora\\Orvane\\AppPath", buffer_), 0);
+    EXPECT_EQ(RegistryPath::ReadValue(
+                  L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Brannic\\Lumora\\Orvane\\Missing", buffer_),
+              0);
+    EXPECT_EQ(RegistryPath::ReadValue(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\NoSuchKey\\AppPath", buffer_),
+              0);
+    EXPECT_EQ(RegistryPath::ReadValue(L"HKEY_NOWHERE\\SOFTWARE\\Brannic\\Lumora\\Orvane\\AppPath",
+                                      buffer_),
+              0);
     EXPECT_EQ(RegistryPath::ReadValue(L"AppPath", buffer_), 0);
 }
 
@@ -69,7 +82,8 @@ TEST_F(RegistryPathTest, ValueDirectlyBelowTheRootCanBeReadButNotWritten) {
     ASSERT_EQ(RegistryPath::ReadValue(L"HKEY_CURRENT_USER\\TopLevel", buffer_), 1);
     EXPECT_STREQ(buffer_, L"at the root");
     EXPECT_EQ(RegistryPath::WriteDword(L"HKEY_CURRENT_USER\\Flag", 1), 0);
-    EXPECT_EQ(RegistryPath::WriteDword(L"HKEY_CURRENT_USER\\Software\\Key\\", 1), 0);  // empty value name
+    EXPECT_EQ(RegistryPath::WriteDword(L"HKEY_CURRENT_USER\\Software\\Key\\", 1),
+              0);  // empty value name
     EXPECT_EQ(RegistryPath::WriteDword(L"NoBackslash", 1), 0);
     EXPECT_EQ(RegistryPath::WriteDword(L"HKEY_NOWHERE\\Software\\Flag", 1), 0);
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Key"));
@@ -81,18 +95,20 @@ TEST_F(RegistryPathTest, WriteDwordCreatesMissingKeysAndReplacesOtherTypes) {
     ASSERT_EQ(RegistryPath::WriteDword(flag, 1), 1);
 
     DWORD type = 0, value = 0, size = sizeof value;
-    ASSERT_EQ(RegistryPath::QueryValue(L"HKEY_CURRENT_USER\\Software\\Velnor\\Tessaly\\Orvane", L"ShouldUpdateCat",
-                                       &type, reinterpret_cast<BYTE*>(&value), &size),
-              1);
+    ASSERT_EQ(
+        RegistryPath::QueryValue(L"HKEY_CURRENT_USER\\Software\\Velnor\\Tessaly\\Orvane",
+                                 L"ShouldUpdateCat", &type, reinterpret_cast<BYTE*>(&value), &size),
+        1);
     EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
     EXPECT_EQ(value, 1u);
 
     SetString(HKEY_CURRENT_USER, L"Software\\Velnor\\Tessaly\\Orvane", L"ShouldUpdateCat", L"text");
     ASSERT_EQ(RegistryPath::WriteDword(flag, 7), 1);
     size = sizeof value;
-    ASSERT_EQ(RegistryPath::QueryValue(L"HKEY_CURRENT_USER\\Software\\Velnor\\Tessaly\\Orvane", L"ShouldUpdateCat",
-                                       &type, reinterpret_cast<BYTE*>(&value), &size),
-              1);
+    ASSERT_EQ(
+        RegistryPath::QueryValue(L"HKEY_CURRENT_USER\\Software\\Velnor\\Tessaly\\Orvane",
+                                 L"ShouldUpdateCat", &type, reinterpret_cast<BYTE*>(&value), &size),
+        1);
     EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
     EXPECT_EQ(value, 7u);
 }
@@ -110,7 +126,8 @@ TEST_F(RegistryPathTest, TheBufferIsAlwaysTerminated) {
     std::fill(std::begin(buffer_), std::end(buffer_), L'#');
     ASSERT_EQ(RegistryPath::ReadValue(L"HKEY_CURRENT_USER\\Software\\Lengths\\Fits", buffer_), 1);
     EXPECT_EQ(std::wstring(buffer_), std::wstring(259, L'a'));
-    EXPECT_EQ(RegistryPath::ReadValue(L"HKEY_CURRENT_USER\\Software\\Lengths\\TooLong", buffer_), 0);
+    EXPECT_EQ(RegistryPath::ReadValue(L"HKEY_CURRENT_USER\\Software\\Lengths\\TooLong", buffer_),
+              0);
 
     std::fill(std::begin(buffer_), std::end(buffer_), L'#');
     ASSERT_EQ(RegistryPath::ReadValue(L"HKEY_CURRENT_USER\\Software\\Lengths\\Bare", buffer_), 1);

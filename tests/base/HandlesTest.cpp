@@ -82,7 +82,8 @@ TEST(Handles, SelectObjectScopeRestoresThePreviousObject) {
 }
 
 TEST(Handles, WindowDcIsReleasedToItsWindow) {
-    HWND window = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    HWND window = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                    nullptr, nullptr);
     ASSERT_NE(window, nullptr);
     {
         win::WindowDc dc(window);

@@ -19,7 +19,10 @@ TEST(Utf, RoundTripsEveryPlane) {
 }
 
 TEST(Utf, MalformedInputBecomesReplacementCharacters) {
-    EXPECT_EQ(text::FromUtf8("a\xFF" "b"), std::wstring(L"a\xFFFD" L"b"));
+    EXPECT_EQ(text::FromUtf8("a\xFF"
+                             "b"),
+              std::wstring(L"a\xFFFD"
+                           L"b"));
     EXPECT_EQ(text::FromUtf8("\xC0\xAF"), std::wstring(L"\xFFFD\xFFFD"));  // overlong '/'
     EXPECT_EQ(text::FromUtf8("\xE2\x82"), std::wstring(L"\xFFFD\xFFFD"));  // cut short
     const wchar_t lone[] = {L'x', static_cast<wchar_t>(0xD800), L'y', 0};

@@ -77,10 +77,12 @@ TEST_F(CacheLocationTest, FixedDisksAndMappedDrivesKeepTheCacheInTheFolder) {
 }
 
 TEST_F(CacheLocationTest, RemovableMediaKeepTheCacheInTheTemporaryFolderBySerialNumber) {
-    volumes_.types = {{L"D:\\", DRIVE_CDROM}, {L"E:\\", DRIVE_REMOVABLE}, {L"F:\\", DRIVE_REMOVABLE}};
+    volumes_.types = {
+        {L"D:\\", DRIVE_CDROM}, {L"E:\\", DRIVE_REMOVABLE}, {L"F:\\", DRIVE_REMOVABLE}};
     volumes_.serials = {{L"D:\\", 1234}, {L"E:\\", 1234}};
-    EXPECT_EQ(PathsFor(L"D:\\Pictures"), std::make_pair(std::wstring(L"C:\\Temp\\1234_Pictures_thumbs.idx"),
-                                                        std::wstring(L"C:\\Temp\\1234_Pictures_thumbs.ctl")));
+    EXPECT_EQ(PathsFor(L"D:\\Pictures"),
+              std::make_pair(std::wstring(L"C:\\Temp\\1234_Pictures_thumbs.idx"),
+                             std::wstring(L"C:\\Temp\\1234_Pictures_thumbs.ctl")));
     EXPECT_EQ(PathsFor(L"E:\\Photos\\2004").first, L"C:\\Temp\\1234_Photos_2004_thumbs.idx");
     EXPECT_EQ(PathsFor(L"E:\\").first, L"C:\\Temp\\1234__thumbs.idx");
     // Another disc in the same drive has other files; an empty drive reads as serial 0.
@@ -95,8 +97,9 @@ TEST_F(CacheLocationTest, SharePathsFollowTheWriteTest) {
     ASSERT_EQ(volumes_.writeTests.size(), 1u);
     EXPECT_EQ(volumes_.writeTests[0], L"\\\\server\\share\\pics");
     volumes_.shareWritable = false;
-    EXPECT_EQ(PathsFor(L"\\\\server\\share\\pics"), std::make_pair(std::wstring(L"C:\\Temp\\server_share_pics_thumbs.idx"),
-                                                                  std::wstring(L"C:\\Temp\\server_share_pics_thumbs.ctl")));
+    EXPECT_EQ(PathsFor(L"\\\\server\\share\\pics"),
+              std::make_pair(std::wstring(L"C:\\Temp\\server_share_pics_thumbs.idx"),
+                             std::wstring(L"C:\\Temp\\server_share_pics_thumbs.ctl")));
     EXPECT_TRUE(volumes_.roots.empty());  // share paths are never asked for a drive type
 }
 

@@ -19,10 +19,12 @@ std::wstring FourCC(uint32_t code) {
 }
 
 constexpr uint32_t Code(char a, char b, char c, char d) {
-    return uint32_t(uint8_t(a)) | uint32_t(uint8_t(b)) << 8 | uint32_t(uint8_t(c)) << 16 | uint32_t(uint8_t(d)) << 24;
+    return uint32_t(uint8_t(a)) | uint32_t(uint8_t(b)) << 8 | uint32_t(uint8_t(c)) << 16 |
+           uint32_t(uint8_t(d)) << 24;
 }
 
-ThumbItem Item(const wchar_t* path, uint32_t size, uint32_t type, uint32_t width, uint32_t height, uint32_t bpp) {
+ThumbItem Item(const wchar_t* path, uint32_t size, uint32_t type, uint32_t width, uint32_t height,
+               uint32_t bpp) {
     ThumbItem item = {};
     std::wcscpy(item.path, path);
     item.size = size;
@@ -77,40 +79,48 @@ TEST(MediaDescription, CompressorCodesReadFromTheLowestByte) {
 
 TEST(MediaDescription, ImageTextIsExactToTheByte) {
     const ThumbItem jpeg = Item(L"C:\\Photos\\Beach.jpg", 3 << 20, 3, 640, 480, 24);
-    EXPECT_STREQ(jpeg.description,
-                 L" Type   : JPEG File Interchange Format.\r\n Size    : 3.00 MB\r\n Width  : 640 px\r\n"
-                 L" Height : 480 px\r Bpp    : 24 ");
+    EXPECT_STREQ(
+        jpeg.description,
+        L" Type   : JPEG File Interchange Format.\r\n Size    : 3.00 MB\r\n Width  : 640 px\r\n"
+        L" Height : 480 px\r Bpp    : 24 ");
 }
 
 TEST(MediaDescription, VideoTextNamesCompressorAndBitRate) {
-    const ThumbItem avi = Item(L"C:\\Clips\\clip.avi", 5 << 20, Code('D', 'I', 'V', 'X'), 640, 480, 1200);
+    const ThumbItem avi =
+        Item(L"C:\\Clips\\clip.avi", 5 << 20, Code('D', 'I', 'V', 'X'), 640, 480, 1200);
     EXPECT_STREQ(avi.description,
                  L" Type   : AVI File (Divx Codec)\r\n Size    : 5.00 MB\r\n Width  : 640 px\r\n"
                  L" Height : 480 px\r BitRate: 1200 kbps (Approx)");
 
-    const ThumbItem vbr = Item(L"C:\\Clips\\movie.mpg", 1000, Code('M', 'P', 'G', '2'), 720, 576, 0x3FFFF);
+    const ThumbItem vbr =
+        Item(L"C:\\Clips\\movie.mpg", 1000, Code('M', 'P', 'G', '2'), 720, 576, 0x3FFFF);
     EXPECT_STREQ(vbr.description,
                  L" Type   : MPG File (MPEG - 2)\r\n Size    : 1000 Bytes\r\n Width  : 720 px\r\n"
                  L" Height : 576 px\r BitRate: VBR ");
 
-    const ThumbItem zeroRate = Item(L"C:\\Clips\\a.AVI", 2048, Code('x', 'v', 'i', 'd'), 320, 240, 0);
+    const ThumbItem zeroRate =
+        Item(L"C:\\Clips\\a.AVI", 2048, Code('x', 'v', 'i', 'd'), 320, 240, 0);
     EXPECT_STREQ(zeroRate.description,
                  L" Type   : AVI File XVID\r\n Size    : 2.00 KB\r\n Width  : 320 px\r\n"
                  L" Height : 240 px\r BitRate: 0 (Approx)");
 }
 
 TEST(MediaDescription, OtherFilesShowTheirExtension) {
-    const ThumbItem mkv = Item(L"C:\\Clips\\film.mkv", 10, Code('H', '2', '6', '4'), 1920, 1080, 5000);
+    const ThumbItem mkv =
+        Item(L"C:\\Clips\\film.mkv", 10, Code('H', '2', '6', '4'), 1920, 1080, 5000);
     EXPECT_STREQ(mkv.description,
-                 L" Type   : MKV File \r\n Size    : 10 Bytes\r\n Width  : 1920 px\r\n Height : 1080 px\r Bpp    : 5000 ");
+                 L" Type   : MKV File \r\n Size    : 10 Bytes\r\n Width  : 1920 px\r\n Height : "
+                 L"1080 px\r Bpp    : 5000 ");
     const ThumbItem package = Item(L"C:\\Lib\\Frames.qrt", 4096, 0, 0, 0, 0);
     EXPECT_STREQ(package.description,
-                 L" Type   : QRT File \r\n Size    : 4.00 KB\r\n Width  : 0 px\r\n Height : 0 px\r Bpp    : 0 ");
+                 L" Type   : QRT File \r\n Size    : 4.00 KB\r\n Width  : 0 px\r\n Height : 0 px\r "
+                 L"Bpp    : 0 ");
 }
 
 TEST(MediaDescription, LongTextsAreCutTo149Characters) {
     const std::wstring path = L"C:\\a." + std::wstring(80, L'v');
-    const ThumbItem item = Item(path.c_str(), 0xFFFFFFFF, Code('D', 'X', 'T', '1'), 4000000000u, 4000000000u, 1);
+    const ThumbItem item =
+        Item(path.c_str(), 0xFFFFFFFF, Code('D', 'X', 'T', '1'), 4000000000u, 4000000000u, 1);
     EXPECT_EQ(std::wcslen(item.description), 149u);
     EXPECT_EQ(std::wstring(item.description).substr(0, 21), L" Type   : " + std::wstring(11, L'V'));
 }

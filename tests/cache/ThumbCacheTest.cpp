@@ -56,7 +56,9 @@ protected:
         return got.origin;
     }
 
-    void OpenCache(ThumbCache& cache) { ASSERT_TRUE(cache.Open(FolderPath().c_str(), L"_thumbs", Folder, L"")); }
+    void OpenCache(ThumbCache& cache) {
+        ASSERT_TRUE(cache.Open(FolderPath().c_str(), L"_thumbs", Folder, L""));
+    }
 
     int32_t OffsetOf(const ThumbCache& cache, const std::wstring& key) const {
         const auto found = cache.Entries().find(key);
@@ -91,8 +93,9 @@ TEST_F(ThumbCacheTest, ThreeImagesMakeThreeRecordsAndAnIndexInKeyOrder) {
         }
     }  // the destructor closes
     EXPECT_EQ(stdfs::file_size(Data()), 3u * kRecord);
-    const std::string expected = U32(ThumbCache::kMagic) + Field(L"APPLE_PIE.BMP") + U32(2 * kRecord) +
-                                 Field(L"BEACH.BMP") + U32(kRecord) + Field(L"ZEBRA.BMP") + U32(0);
+    const std::string expected = U32(ThumbCache::kMagic) + Field(L"APPLE_PIE.BMP") +
+                                 U32(2 * kRecord) + Field(L"BEACH.BMP") + U32(kRecord) +
+                                 Field(L"ZEBRA.BMP") + U32(0);
     EXPECT_EQ(ReadFile(Index()), expected);
     // A nine-character name: length 19, nine UTF-16 units, one zero byte, the offset.
     EXPECT_EQ(Field(L"BEACH.BMP").size() + 4, 4u + 19u + 4u);
@@ -117,7 +120,8 @@ TEST_F(ThumbCacheTest, StoredThumbnailIsFittedOnMagentaAndComesBackAtTheDisplayS
     EXPECT_EQ(item.height, 200u);
     EXPECT_EQ(item.bitsPerPixel, 24u);
     cache.AddThumbnail(item, false);
-    EXPECT_NE(std::wstring(item.description).find(L"Microsoft Windows Bitmap."), std::wstring::npos);
+    EXPECT_NE(std::wstring(item.description).find(L"Microsoft Windows Bitmap."),
+              std::wstring::npos);
 
     // The record's pixels: rows bottom first, blue-green-red; the picture fills rows 25-74.
     const std::string data = ReadFile(Data());
@@ -178,7 +182,8 @@ TEST_F(ThumbCacheTest, AChangedFileIsRebuiltInPlace) {
     EXPECT_EQ(OffsetOf(cache, L"|A.BMP"), 0);
     cache.Close();
     EXPECT_EQ(stdfs::file_size(Data()), 2u * kRecord);
-    EXPECT_EQ(uint8_t(ReadFile(Data())[ThumbCache::kHeaderBytes + 49 * 300 + 50 * 3]), 9);  // the centre, new colour
+    EXPECT_EQ(uint8_t(ReadFile(Data())[ThumbCache::kHeaderBytes + 49 * 300 + 50 * 3]),
+              9);  // the centre, new colour
 }
 
 TEST_F(ThumbCacheTest, FilesThatAreNotImagesFallBackToTheirStoredCopy) {
@@ -232,11 +237,13 @@ TEST_F(ThumbCacheTest, DeletedFilesFreeTheirSlotForTheNextNewFile) {
     }
     EXPECT_EQ(stdfs::file_size(Data()), 2u * kRecord);
     const std::string index = ReadFile(Index());
-    EXPECT_EQ(index, U32(ThumbCache::kMagic) + Field(L"KEPT.BMP") + U32(kRecord) + Field(L"NEW.BMP") + U32(0));
+    EXPECT_EQ(index, U32(ThumbCache::kMagic) + Field(L"KEPT.BMP") + U32(kRecord) +
+                         Field(L"NEW.BMP") + U32(0));
 }
 
 TEST_F(ThumbCacheTest, InvalidHeadersDiscardBothFiles) {
-    for (const std::string& header : {std::string("TU"), std::string("TU0"), std::string("XU04"), std::string("TU05")}) {
+    for (const std::string& header :
+         {std::string("TU"), std::string("TU0"), std::string("XU04"), std::string("TU05")}) {
         WriteFile(Index(), header + Field(L"A.BMP") + U32(0));
         WriteFile(Data(), std::string(kRecord, 'x'));
         ThumbCache cache;
@@ -262,8 +269,8 @@ TEST_F(ThumbCacheTest, AnsiIndexIsReadAndRewrittenAsUnicode) {
 TEST_F(ThumbCacheTest, LaterDuplicatesWinAndHandedOutSlotsAreKept) {
     for (const char* name : {"a.bmp", "b.bmp"}) WriteSolidBmp(temp_ / name, 8, 8, {1, 1, 1});
     WriteFile(Data(), std::string(3 * kRecord, '\0'));
-    WriteFile(Index(), U32(ThumbCache::kMagic) + Field(L"A.BMP") + U32(0) + Field(L"A.BMP") + U32(2 * kRecord) +
-                           Field(L"B.BMP") + U32(0xFFFFFFFF));
+    WriteFile(Index(), U32(ThumbCache::kMagic) + Field(L"A.BMP") + U32(0) + Field(L"A.BMP") +
+                           U32(2 * kRecord) + Field(L"B.BMP") + U32(0xFFFFFFFF));
     ThumbCache cache;
     OpenCache(cache);
     EXPECT_EQ(OffsetOf(cache, L"|A.BMP"), int32_t(2 * kRecord));
@@ -275,13 +282,15 @@ TEST_F(ThumbCacheTest, LaterDuplicatesWinAndHandedOutSlotsAreKept) {
 }
 
 TEST_F(ThumbCacheTest, HostileIndexLengthsAndOffsetsNeitherCrashNorGrowTheData) {
-    for (const char* name : {"a.bmp", "b.bmp", "c.bmp", "d.bmp", "e.bmp"}) WriteSolidBmp(temp_ / name, 8, 8, {1, 1, 1});
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp", "d.bmp", "e.bmp"})
+        WriteSolidBmp(temp_ / name, 8, 8, {1, 1, 1});
     WriteFile(Data(), std::string(2 * kRecord, '\0'));
     // Good, negative offset, offset past the end, a record cut short by the end, then a
     // length no buffer holds (reading stops there: e.bmp is never reached).
-    WriteFile(Index(), U32(ThumbCache::kMagic) + Field(L"A.BMP") + U32(kRecord) + Field(L"B.BMP") + U32(0x80000000) +
-                           Field(L"C.BMP") + U32(0x7FFFFFF0) + Field(L"D.BMP") + U32(2 * kRecord - 10) +
-                           U32(0xFFFFFFF0) + "junk" + Field(L"E.BMP") + U32(0));
+    WriteFile(Index(), U32(ThumbCache::kMagic) + Field(L"A.BMP") + U32(kRecord) + Field(L"B.BMP") +
+                           U32(0x80000000) + Field(L"C.BMP") + U32(0x7FFFFFF0) + Field(L"D.BMP") +
+                           U32(2 * kRecord - 10) + U32(0xFFFFFFF0) + "junk" + Field(L"E.BMP") +
+                           U32(0));
     {
         ThumbCache cache;
         OpenCache(cache);
@@ -326,8 +335,8 @@ TEST_F(ThumbCacheTest, AppendToIndexRewritesAnAnsiIndexFirst) {
     ThumbItem item = Item("new.bmp");
     win::UniqueBitmap made(cache.MakeThumbnail(item, 100, 100));
     cache.AddThumbnail(item, true);
-    EXPECT_EQ(ReadFile(Index()),
-              U32(ThumbCache::kMagic) + Field(L"OLD.BMP") + U32(0) + Field(L"NEW.BMP") + U32(kRecord));
+    EXPECT_EQ(ReadFile(Index()), U32(ThumbCache::kMagic) + Field(L"OLD.BMP") + U32(0) +
+                                     Field(L"NEW.BMP") + U32(kRecord));
 }
 
 TEST_F(ThumbCacheTest, DatabaseModeLoadsOneCategoryAndKeepsTheOthers) {
@@ -336,11 +345,12 @@ TEST_F(ThumbCacheTest, DatabaseModeLoadsOneCategoryAndKeepsTheOthers) {
     const std::wstring cake = ThumbCache::UpperAscii(TempDir::WideOf(temp_ / "pics" / "cake.bmp"));
     const std::wstring tree = ThumbCache::UpperAscii(TempDir::WideOf(temp_ / "pics" / "tree.bmp"));
     WriteFile(Data(), std::string(2 * kRecord, '\0'));
-    WriteFile(Index(), U32(ThumbCache::kMagic) + Field(L"BIRTHDAY") + Field(cake) + U32(0) + Field(L"XMAS") +
-                           Field(tree) + U32(kRecord));
+    WriteFile(Index(), U32(ThumbCache::kMagic) + Field(L"BIRTHDAY") + Field(cake) + U32(0) +
+                           Field(L"XMAS") + Field(tree) + U32(kRecord));
     ThumbCache cache;
     EXPECT_FALSE(cache.Open(FolderPath().c_str(), L"_thumbs", Database, L""));
-    EXPECT_EQ(ReadFile(Index()).size(), 4u + 4 + 17 + 4 + 2 * cake.size() + 1 + 4 + 4 + 9 + 4 + 2 * tree.size() + 1 + 4);
+    EXPECT_EQ(ReadFile(Index()).size(),
+              4u + 4 + 17 + 4 + 2 * cake.size() + 1 + 4 + 4 + 9 + 4 + 2 * tree.size() + 1 + 4);
     ASSERT_TRUE(cache.Open(FolderPath().c_str(), L"_thumbs", Database, L"Birthday"));
     ASSERT_EQ(cache.Entries().size(), 1u);
     EXPECT_EQ(cache.Entries().begin()->first, L"BIRTHDAY|" + cake);
@@ -383,9 +393,14 @@ TEST_F(ThumbCacheTest, TraceLinesReachTheHook) {
     SetTraceSink(nullptr);
     const std::wstring data = TempDir::WideOf(Data());
     const std::wstring index = TempDir::WideOf(Index());
-    EXPECT_NE(std::find(lines.begin(), lines.end(), L"Open CTL file location =====>" + data + L"\n"), lines.end());
-    EXPECT_NE(std::find(lines.begin(), lines.end(), L"!!!!!!!!!!!!!!!!!! adding file |A.BMP\n"), lines.end());
-    EXPECT_NE(std::find(lines.begin(), lines.end(), L"******Written to IDX file => " + index + L"\n"), lines.end());
+    EXPECT_NE(
+        std::find(lines.begin(), lines.end(), L"Open CTL file location =====>" + data + L"\n"),
+        lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), L"!!!!!!!!!!!!!!!!!! adding file |A.BMP\n"),
+              lines.end());
+    EXPECT_NE(
+        std::find(lines.begin(), lines.end(), L"******Written to IDX file => " + index + L"\n"),
+        lines.end());
 }
 
 }  // namespace

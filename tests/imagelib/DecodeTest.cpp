@@ -15,7 +15,7 @@ using sample::Color;
 using sample::Format;
 
 class Decode : public ::testing::Test {
-  protected:
+protected:
     win::ComScope com_;
     testing_support::TempDir dir_;
 };

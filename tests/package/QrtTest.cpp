@@ -82,19 +82,22 @@ TEST_F(QrtTest, ListKeepsOneLinePerRecordWhatever_TheNamesHold) {
 }
 
 TEST_F(QrtTest, VerifyReportsEachProblemAndExitsFour) {
-    const std::wstring sound = Write("sound.qrt", PackageBytes().Add(16, L"a.tpl", "a").Add(22, L"sample.jpg", "s").Bytes());
+    const std::wstring sound = Write(
+        "sound.qrt", PackageBytes().Add(16, L"a.tpl", "a").Add(22, L"sample.jpg", "s").Bytes());
     const QrtRun ok = Qrt({L"verify", sound});
     EXPECT_EQ(ok.code, 0);
     EXPECT_EQ(ok.out, "");
 
-    const std::string mismatch = PackageBytes::Record(16, PackageBytes::NameField(L"short.tpl"),
-                                                      PackageBytes::U32(50) + PackageBytes::Deflate("ten bytes!"));
-    const std::wstring broken = Write("broken.qrt", PackageBytes()
-                                                        .Add(16, L"..\\up.tpl", "x")
-                                                        .Append(mismatch)
-                                                        .Add(17, L"fine.jpg", "fine")
-                                                        .Append(PackageBytes::RecordWith(18, 4, 1000, "ab\0\0", "cut"))
-                                                        .Bytes());
+    const std::string mismatch =
+        PackageBytes::Record(16, PackageBytes::NameField(L"short.tpl"),
+                             PackageBytes::U32(50) + PackageBytes::Deflate("ten bytes!"));
+    const std::wstring broken =
+        Write("broken.qrt", PackageBytes()
+                                .Add(16, L"..\\up.tpl", "x")
+                                .Append(mismatch)
+                                .Add(17, L"fine.jpg", "fine")
+                                .Append(PackageBytes::RecordWith(18, 4, 1000, "ab\0\0", "cut"))
+                                .Bytes());
     const QrtRun bad = Qrt({L"verify", broken});
     EXPECT_EQ(bad.code, 4);
     const std::string& out = bad.out;
@@ -106,7 +109,8 @@ TEST_F(QrtTest, VerifyReportsEachProblemAndExitsFour) {
 }
 
 TEST_F(QrtTest, ExtractExitCodesFollowTheReader) {
-    const std::wstring pkg = Write("a.qrt", PackageBytes().Add(16, L"a.tpl", "a").Add(16, L"..\\b.tpl", "b").Bytes());
+    const std::wstring pkg =
+        Write("a.qrt", PackageBytes().Add(16, L"a.tpl", "a").Add(16, L"..\\b.tpl", "b").Bytes());
     stdfs::create_directory(temp_ / "out");
     const QrtRun ok = Qrt({L"extract", pkg, L"16", W("out")});
     EXPECT_EQ(ok.code, 0);
@@ -179,7 +183,10 @@ TEST_F(QrtPackTest, PackRefusesWhatTheFormatCannotHold) {
 
 TEST(PackageListing, RecordsCutByTheEndOfTheFileEndTheListing) {
     TempDir temp;
-    WriteFile(temp / "p.qrt", PackageBytes().Add(16, L"a.tpl", "a").Append(PackageBytes::RecordWith(16, 20, 5, "ab", "")).Bytes());
+    WriteFile(temp / "p.qrt", PackageBytes()
+                                  .Add(16, L"a.tpl", "a")
+                                  .Append(PackageBytes::RecordWith(16, 20, 5, "ab", ""))
+                                  .Bytes());
     package::Listing listing;
     std::string error;
     ASSERT_TRUE(package::ReadListing(TempDir::WideOf(temp / "p.qrt"), listing, error));

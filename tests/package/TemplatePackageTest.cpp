@@ -20,7 +20,8 @@ using testing_support::WriteFile;
 
 // File times as the package code sees them: whole 100-nanosecond counts.
 auto Hundreds(stdfs::file_time_type t) {
-    return std::chrono::floor<std::chrono::duration<int64_t, std::ratio<1, 10000000>>>(t.time_since_epoch());
+    return std::chrono::floor<std::chrono::duration<int64_t, std::ratio<1, 10000000>>>(
+        t.time_since_epoch());
 }
 
 class TemplatePackageTest : public ::testing::Test {
@@ -46,7 +47,8 @@ protected:
     std::set<std::string> FilesBelow(const stdfs::path& root) const {
         std::set<std::string> names;
         for (const auto& entry : stdfs::recursive_directory_iterator(root)) {
-            if (entry.is_regular_file()) names.insert(stdfs::relative(entry.path(), root).generic_string());
+            if (entry.is_regular_file())
+                names.insert(stdfs::relative(entry.path(), root).generic_string());
         }
         return names;
     }
@@ -81,15 +83,18 @@ TEST_F(TemplatePackageTest, OpenRefusesWhatIsNotAPackage) {
         WriteFile(packagePath_, bad);
         TemplatePackage reader;
         wchar_t description[128] = L"unchanged";
-        EXPECT_EQ(reader.Open(TempDir::WideOf(packagePath_).c_str(), description), 0) << "byte " << i;
+        EXPECT_EQ(reader.Open(TempDir::WideOf(packagePath_).c_str(), description), 0)
+            << "byte " << i;
         EXPECT_EQ(std::wstring(description), L"unchanged");
         EXPECT_EQ(reader.ExtractKind(16, Out().c_str()), -1);  // nothing to extract from
         EXPECT_EQ(reader.Close(), 1);
     }
-    for (size_t length : {0u, 3u, 4u, 7u, 12u}) {  // short files, and files ending in the description
+    for (size_t length :
+         {0u, 3u, 4u, 7u, 12u}) {  // short files, and files ending in the description
         WriteFile(packagePath_, good.substr(0, length));
         TemplatePackage reader;
-        EXPECT_EQ(reader.Open(TempDir::WideOf(packagePath_).c_str(), nullptr), 0) << "length " << length;
+        EXPECT_EQ(reader.Open(TempDir::WideOf(packagePath_).c_str(), nullptr), 0)
+            << "length " << length;
     }
     TemplatePackage missing;
     EXPECT_EQ(missing.Open(TempDir::WideOf(temp_ / "absent.qrt").c_str(), nullptr), 0);
@@ -113,7 +118,8 @@ TEST_F(TemplatePackageTest, ExtractsOnlyTheRequestedKindWithSubFoldersAndThePack
     EXPECT_EQ(FilesBelow(out_), (std::set<std::string>{"Wedding/Rings/frame.tpl", "top.tpl"}));
     EXPECT_EQ(ReadFile(out_ / "Wedding" / "Rings" / "frame.tpl"), "frame");
     EXPECT_EQ(ReadFile(out_ / "top.tpl"), std::string(100000, 'x'));
-    EXPECT_EQ(Hundreds(stdfs::last_write_time(out_ / "top.tpl")), Hundreds(stdfs::last_write_time(packagePath_)));
+    EXPECT_EQ(Hundreds(stdfs::last_write_time(out_ / "top.tpl")),
+              Hundreds(stdfs::last_write_time(packagePath_)));
     EXPECT_TRUE(diagnostics_.empty());
 
     // Each call starts over at the first member, whatever was extracted before.
@@ -126,8 +132,10 @@ TEST_F(TemplatePackageTest, ExtractsOnlyTheRequestedKindWithSubFoldersAndThePack
 }
 
 TEST_F(TemplatePackageTest, MaterialIsReplacedOnlyWhenOlderThanThePackage) {
-    const std::wstring path = Package(
-        PackageBytes().Add(16, L"older.tpl", "new").Add(16, L"same.tpl", "new").Add(16, L"newer.tpl", "new"));
+    const std::wstring path = Package(PackageBytes()
+                                          .Add(16, L"older.tpl", "new")
+                                          .Add(16, L"same.tpl", "new")
+                                          .Add(16, L"newer.tpl", "new"));
     WriteFile(out_ / "older.tpl", "old");
     WriteFile(out_ / "same.tpl", "old");
     WriteFile(out_ / "newer.tpl", "old");
@@ -151,7 +159,8 @@ TEST_F(TemplatePackageTest, MaterialIsReplacedOnlyWhenOlderThanThePackage) {
 TEST_F(TemplatePackageTest, TimesAreComparedInWhole100NanosecondUnits) {
     const std::wstring path = Package(PackageBytes().Add(16, L"a.tpl", "new"));
     // A package time on a 100-ns boundary and a destination 50 ns later: the same count.
-    const auto boundary = std::chrono::floor<std::chrono::seconds>(stdfs::last_write_time(packagePath_));
+    const auto boundary =
+        std::chrono::floor<std::chrono::seconds>(stdfs::last_write_time(packagePath_));
     stdfs::last_write_time(packagePath_, boundary);
     WriteFile(out_ / "a.tpl", "old");
     stdfs::last_write_time(out_ / "a.tpl", boundary + std::chrono::nanoseconds(50));
@@ -200,9 +209,21 @@ TEST_F(TemplatePackageTest, UnwritableDestinationStopsTheScanAndKeepsEarlierMemb
 
 TEST_F(TemplatePackageTest, UnsafeNamesAreRefusedAndNothingLandsOutsideTheFolder) {
     const std::wstring unsafe[] = {
-        L"..\\escape.tpl", L"a\\..\\..\\escape.tpl", L"../escape.tpl", L"\\rooted.tpl", L"/rooted.tpl",
-        L"C:\\drive.tpl",  L"c:drive.tpl",          L"file.tpl:stream", L"a\\\\b.tpl",  L"a\\.\\b.tpl",
-        L"dir\\",          L"trailing.",            L"a\\.. \\b.tpl",   L"tab\there",   L"",
+        L"..\\escape.tpl",
+        L"a\\..\\..\\escape.tpl",
+        L"../escape.tpl",
+        L"\\rooted.tpl",
+        L"/rooted.tpl",
+        L"C:\\drive.tpl",
+        L"c:drive.tpl",
+        L"file.tpl:stream",
+        L"a\\\\b.tpl",
+        L"a\\.\\b.tpl",
+        L"dir\\",
+        L"trailing.",
+        L"a\\.. \\b.tpl",
+        L"tab\there",
+        L"",
         std::wstring(L"nul\0inside", 10),
     };
     PackageBytes bytes;
@@ -222,16 +243,18 @@ TEST_F(TemplatePackageTest, ImpossibleLengthsAreRefusedBeforeAnythingIsAllocated
         // D < 4: no room for the size field.
         PackageBytes::Record(16, name, "abc"),
         // An odd N, and an N whose last character is not the terminator.
-        PackageBytes::RecordWith(16, static_cast<uint8_t>(name.size() - 1), 10, name.substr(0, name.size() - 1),
-                                 std::string(10, '\0')),
-        PackageBytes::Record(16, name.substr(0, name.size() - 2) + std::string("x\0", 2), PackageBytes::U32(1) + PackageBytes::Deflate("y")),
+        PackageBytes::RecordWith(16, static_cast<uint8_t>(name.size() - 1), 10,
+                                 name.substr(0, name.size() - 1), std::string(10, '\0')),
+        PackageBytes::Record(16, name.substr(0, name.size() - 2) + std::string("x\0", 2),
+                             PackageBytes::U32(1) + PackageBytes::Deflate("y")),
         // A size no zlib stream of 8 bytes can reach.
         PackageBytes::Record(16, name, PackageBytes::U32(0xFFFFFFFFu) + std::string(8, 'z')),
     };
     PackageBytes bytes;
     for (const std::string& record : records) bytes.Append(record).Append(good);
     // Finally a record whose D runs far past the end of the file.
-    bytes.Append(PackageBytes::RecordWith(16, static_cast<uint8_t>(name.size()), 0x7FFFFFFF, name, "short"));
+    bytes.Append(
+        PackageBytes::RecordWith(16, static_cast<uint8_t>(name.size()), 0x7FFFFFFF, name, "short"));
     const std::wstring path = Package(bytes);
 
     EXPECT_EQ(Extract(path, 16), 1);
@@ -244,14 +267,15 @@ TEST_F(TemplatePackageTest, CorruptDataWritesNothingAndDestroysNothing) {
     std::string flipped = stream;
     flipped[flipped.size() / 2] = static_cast<char>(flipped[flipped.size() / 2] ^ 0x55);
     const std::string cut = stream.substr(0, stream.size() / 2);
-    const std::wstring path = Package(PackageBytes()
-                                          .Append(PackageBytes::Record(16, PackageBytes::NameField(L"a.tpl"),
-                                                                       PackageBytes::U32(5000) + flipped))
-                                          .Append(PackageBytes::Record(16, PackageBytes::NameField(L"b.tpl"),
-                                                                       PackageBytes::U32(5000) + cut))
-                                          .Append(PackageBytes::Record(16, PackageBytes::NameField(L"c.tpl"),
-                                                                       PackageBytes::U32(10) + stream))
-                                          .Add(16, L"d.tpl", "fine"));
+    const std::wstring path =
+        Package(PackageBytes()
+                    .Append(PackageBytes::Record(16, PackageBytes::NameField(L"a.tpl"),
+                                                 PackageBytes::U32(5000) + flipped))
+                    .Append(PackageBytes::Record(16, PackageBytes::NameField(L"b.tpl"),
+                                                 PackageBytes::U32(5000) + cut))
+                    .Append(PackageBytes::Record(16, PackageBytes::NameField(L"c.tpl"),
+                                                 PackageBytes::U32(10) + stream))
+                    .Add(16, L"d.tpl", "fine"));
     // Existing, older files must survive a corrupt member untouched.
     WriteFile(out_ / "a.tpl", "precious a");
     WriteFile(out_ / "b.tpl", "precious b");
@@ -271,14 +295,16 @@ TEST_F(TemplatePackageTest, CorruptDataWritesNothingAndDestroysNothing) {
 }
 
 TEST_F(TemplatePackageTest, StreamEndingBeforeTheStatedSizeWritesWhatItProduced) {
-    const std::wstring path = Package(PackageBytes().Append(PackageBytes::Record(
-        16, PackageBytes::NameField(L"short.tpl"), PackageBytes::U32(100) + PackageBytes::Deflate("only this"))));
+    const std::wstring path = Package(PackageBytes().Append(
+        PackageBytes::Record(16, PackageBytes::NameField(L"short.tpl"),
+                             PackageBytes::U32(100) + PackageBytes::Deflate("only this"))));
     EXPECT_EQ(Extract(path, 16), 1);
     EXPECT_EQ(ReadFile(out_ / "short.tpl"), "only this");
 }
 
 TEST_F(TemplatePackageTest, TrailingPartialHeaderEndsTheScanNormally) {
-    const std::wstring path = Package(PackageBytes().Add(16, L"a.tpl", "a").Append(std::string("\x10\x0c\x00", 3)));
+    const std::wstring path =
+        Package(PackageBytes().Add(16, L"a.tpl", "a").Append(std::string("\x10\x0c\x00", 3)));
     EXPECT_EQ(Extract(path, 16), 1);
     EXPECT_EQ(ReadFile(out_ / "a.tpl"), "a");
     EXPECT_TRUE(diagnostics_.empty());
@@ -290,7 +316,8 @@ TEST_F(TemplatePackageTest, OverlongDestinationPathsAreRefused) {
     stdfs::path deep = out_;
     while (TempDir::WideOf(deep).size() + 1 + longName.size() <= 259) deep /= std::string(40, 'd');
     stdfs::create_directories(deep);
-    const std::wstring path = Package(PackageBytes().Add(16, longName, "long").Add(16, L"ok.tpl", "ok"));
+    const std::wstring path =
+        Package(PackageBytes().Add(16, longName, "long").Add(16, L"ok.tpl", "ok"));
     TemplatePackage reader;
     std::vector<std::wstring> messages;
     reader.SetDiagnosticSink([&](const std::wstring& m) { messages.push_back(m); });

@@ -23,7 +23,8 @@ inline void WriteBmp(const std::filesystem::path& path, uint32_t width, uint32_t
     const auto u32 = [&](uint32_t v) { u16(uint16_t(v & 0xFFFF)), u16(uint16_t(v >> 16)); };
     bytes += "BM";
     u32(14 + 40 + imageBytes), u32(0), u32(14 + 40);
-    u32(40), u32(width), u32(height), u16(1), u16(24), u32(0), u32(imageBytes), u32(2835), u32(2835), u32(0), u32(0);
+    u32(40), u32(width), u32(height), u16(1), u16(24), u32(0), u32(imageBytes), u32(2835),
+        u32(2835), u32(0), u32(0);
     for (uint32_t row = 0; row < height; ++row) {
         const uint32_t y = height - 1 - row;  // bottom row first
         std::string line;
@@ -35,10 +36,12 @@ inline void WriteBmp(const std::filesystem::path& path, uint32_t width, uint32_t
         bytes += line;
     }
     std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-inline void WriteSolidBmp(const std::filesystem::path& path, uint32_t width, uint32_t height, Rgb color) {
+inline void WriteSolidBmp(const std::filesystem::path& path, uint32_t width, uint32_t height,
+                          Rgb color) {
     WriteBmp(path, width, height, [color](uint32_t, uint32_t) { return color; });
 }
 

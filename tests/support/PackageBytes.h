@@ -32,7 +32,8 @@ public:
     static std::string Deflate(const std::string& content) {
         uLongf size = compressBound(static_cast<uLong>(content.size()));
         std::string out(size, '\0');
-        compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(content.data()),
+        compress2(reinterpret_cast<Bytef*>(out.data()), &size,
+                  reinterpret_cast<const Bytef*>(content.data()),
                   static_cast<uLong>(content.size()), 6);
         out.resize(size);
         return out;
@@ -40,25 +41,28 @@ public:
 
     // A record from its parts; N and D are taken from the parts' sizes.
     static std::string Record(uint8_t kind, const std::string& nameField, const std::string& data) {
-        return RecordWith(kind, static_cast<uint8_t>(nameField.size()), static_cast<uint32_t>(data.size()),
-                          nameField, data);
+        return RecordWith(kind, static_cast<uint8_t>(nameField.size()),
+                          static_cast<uint32_t>(data.size()), nameField, data);
     }
 
     // A record whose N and D fields say whatever the test wants.
     static std::string RecordWith(uint8_t kind, uint8_t n, uint32_t d, const std::string& nameField,
                                   const std::string& data) {
-        return std::string(1, static_cast<char>(kind)) + std::string(1, static_cast<char>(n)) + U32(d) +
-               nameField + data;
+        return std::string(1, static_cast<char>(kind)) + std::string(1, static_cast<char>(n)) +
+               U32(d) + nameField + data;
     }
 
     // A well-formed member: U followed by the zlib stream of the content.
     static std::string Member(uint8_t kind, const std::wstring& name, const std::string& content) {
-        return Record(kind, NameField(name), U32(static_cast<uint32_t>(content.size())) + Deflate(content));
+        return Record(kind, NameField(name),
+                      U32(static_cast<uint32_t>(content.size())) + Deflate(content));
     }
 
-    explicit PackageBytes(const std::wstring& description = L"Test package", uint32_t descriptionD = 0) {
-        bytes_ = std::string(" qrv") + '\0' + RecordWith(0, static_cast<uint8_t>(2 * description.size() + 2),
-                                                         descriptionD, NameField(description), "");
+    explicit PackageBytes(const std::wstring& description = L"Test package",
+                          uint32_t descriptionD = 0) {
+        bytes_ = std::string(" qrv") + '\0' +
+                 RecordWith(0, static_cast<uint8_t>(2 * description.size() + 2), descriptionD,
+                            NameField(description), "");
     }
 
     PackageBytes& Add(uint8_t kind, const std::wstring& name, const std::string& content) {

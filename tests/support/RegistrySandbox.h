@@ -14,10 +14,11 @@ public:
     RegistrySandbox() {
         path_ = L"Software\\GlimmerlyTests\\" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
                 std::to_wstring(::GetTickCount());
-        ::RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, root_.Put(),
-                          nullptr);
+        ::RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                          root_.Put(), nullptr);
         for (Redirect& r : redirects_) {
-            ::RegCreateKeyExW(root_.Get(), r.name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, r.key.Put(), nullptr);
+            ::RegCreateKeyExW(root_.Get(), r.name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              r.key.Put(), nullptr);
             ok_ = ok_ && r.key && ::RegOverridePredefKey(r.root, r.key.Get()) == ERROR_SUCCESS;
         }
     }

@@ -65,8 +65,7 @@ bool WriteWithWic(const GUID& container, WICPixelFormatGUID format, UINT bytes,
     if (bytes == 1) {
         std::vector<WICColor> entries;
         for (const Color& c : picture.pixels) {
-            if (std::find(palette.begin(), palette.end(), c) != palette.end())
-                continue;
+            if (std::find(palette.begin(), palette.end(), c) != palette.end()) continue;
             palette.push_back(c);
             entries.push_back(0xFF000000u | Bgr(c));
         }

@@ -55,7 +55,8 @@ private:
 
 inline void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
     std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 inline std::string ReadFile(const std::filesystem::path& path) {
@@ -77,8 +78,9 @@ inline void CopyWriteTime(const std::filesystem::path& from, const std::filesyst
     FILETIME ft;
     ft.dwLowDateTime = t.LowPart;
     ft.dwHighDateTime = t.HighPart;
-    win::UniqueHandle file(::CreateFileW(to.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    win::UniqueHandle file(::CreateFileW(to.c_str(), FILE_WRITE_ATTRIBUTES,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     ::SetFileTime(file.Get(), nullptr, nullptr, &ft);
 #else
     std::filesystem::last_write_time(to, std::filesystem::last_write_time(from) + offset);

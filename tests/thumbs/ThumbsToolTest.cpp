@@ -56,12 +56,20 @@ class ThumbsToolTest : public ::testing::Test {
 protected:
     void SetUp() override {
         // Pictures of several shapes and colours, a hidden one, a sub-folder and a stranger.
-        WriteBmp(temp_ / "wide.bmp", 320, 120, [](uint32_t x, uint32_t) { return Rgb{uint8_t(x), 40, 200}; });
-        WriteBmp(temp_ / "tall.bmp", 90, 300, [](uint32_t, uint32_t y) { return Rgb{10, uint8_t(y), 90}; });
-        WriteBmp(temp_ / "small.bmp", 24, 24, [](uint32_t x, uint32_t y) { return Rgb{uint8_t(x * 9), uint8_t(y * 9), 0}; });
+        WriteBmp(temp_ / "wide.bmp", 320, 120, [](uint32_t x, uint32_t) {
+            return Rgb{uint8_t(x), 40, 200};
+        });
+        WriteBmp(temp_ / "tall.bmp", 90, 300, [](uint32_t, uint32_t y) {
+            return Rgb{10, uint8_t(y), 90};
+        });
+        WriteBmp(temp_ / "small.bmp", 24, 24, [](uint32_t x, uint32_t y) {
+            return Rgb{uint8_t(x * 9), uint8_t(y * 9), 0};
+        });
         WriteBmp(temp_ / "hidden.bmp", 10, 10, [](uint32_t, uint32_t) { return Rgb{1, 2, 3}; });
         ::SetFileAttributesW(TempDir::WideOf(temp_ / "hidden.bmp").c_str(), FILE_ATTRIBUTE_HIDDEN);
-        WriteBmp(temp_ / "sub" / "inner.bmp", 10, 10, [](uint32_t, uint32_t) { return Rgb{1, 2, 3}; });
+        WriteBmp(temp_ / "sub" / "inner.bmp", 10, 10, [](uint32_t, uint32_t) {
+            return Rgb{1, 2, 3};
+        });
         WriteFile(temp_ / "readme.txt", "not a picture");
     }
     std::wstring Dir() const { return temp_.Wide(); }
@@ -84,14 +92,16 @@ TEST_F(ThumbsToolTest, MakeTwiceReadsEverythingFromTheCacheTheSecondTime) {
     ASSERT_EQ(first.code, 0) << first.err;
     auto lines = Lines(first.out);
     std::sort(lines.begin(), lines.end());
-    EXPECT_EQ(lines, (std::vector<std::string>{"made\tsmall.bmp", "made\ttall.bmp", "made\twide.bmp"}));
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{"made\tsmall.bmp", "made\ttall.bmp", "made\twide.bmp"}));
     const std::string data = ReadFile(Data());
     EXPECT_EQ(data.size(), 3u * kRecord);
 
     const ToolRun second = Thumbs({L"make", Dir()});
     lines = Lines(second.out);
     std::sort(lines.begin(), lines.end());
-    EXPECT_EQ(lines, (std::vector<std::string>{"cached\tsmall.bmp", "cached\ttall.bmp", "cached\twide.bmp"}));
+    EXPECT_EQ(lines, (std::vector<std::string>{"cached\tsmall.bmp", "cached\ttall.bmp",
+                                               "cached\twide.bmp"}));
     EXPECT_EQ(ReadFile(Data()), data);  // byte for byte
 
     EXPECT_EQ(Thumbs({L"make", TempDir::WideOf(temp_ / "missing")}).code, 1);
@@ -102,15 +112,18 @@ TEST_F(ThumbsToolTest, ChangedFilesAreRebuiltInPlaceAndDeletedSlotsReused) {
     const std::string show = Thumbs({L"show", Dir()}).out;
     const auto offsetOf = [](const std::string& listing, const std::string& key) {
         const size_t at = listing.find(key + "\t");
-        return at == std::string::npos ? std::string("?")
-                                       : listing.substr(at + key.size() + 1, listing.find('\t', at + key.size() + 1) - at - key.size() - 1);
+        return at == std::string::npos
+                   ? std::string("?")
+                   : listing.substr(at + key.size() + 1,
+                                    listing.find('\t', at + key.size() + 1) - at - key.size() - 1);
     };
     const std::string tallOffset = offsetOf(show, "|TALL.BMP");
     const std::string wideOffset = offsetOf(show, "|WIDE.BMP");
 
     // tall.bmp changes (a later write time), wide.bmp goes away, fresh.bmp arrives.
     WriteBmp(temp_ / "tall.bmp", 90, 300, [](uint32_t, uint32_t) { return Rgb{250, 250, 0}; });
-    testing_support::CopyWriteTime(temp_ / "small.bmp", temp_ / "tall.bmp", std::chrono::seconds(30));
+    testing_support::CopyWriteTime(temp_ / "small.bmp", temp_ / "tall.bmp",
+                                   std::chrono::seconds(30));
     stdfs::remove(temp_ / "wide.bmp");
     auto lines = Lines(Thumbs({L"make", Dir()}).out);
     std::sort(lines.begin(), lines.end());
@@ -142,7 +155,7 @@ TEST_F(ThumbsToolTest, ShowListsEntriesWithFactsAndDescriptions) {
 
 TEST_F(ThumbsToolTest, ExportWritesTheStoredThumbnailAsABitmap) {
     Thumbs({L"make", Dir()});
-    const stdfs::path out = temp_ / "export" ;
+    const stdfs::path out = temp_ / "export";
     stdfs::create_directory(out);
     ASSERT_EQ(Thumbs({L"export", Dir(), L"WIDE.bmp", TempDir::WideOf(out / "wide.bmp")}).code, 0);
     const std::string bmp = ReadFile(out / "wide.bmp");
@@ -168,8 +181,8 @@ TEST_F(ThumbsToolTest, PlantedIndexNeitherCrashesNorGrowsTheData) {
         for (char c : ascii) s += c, s += '\0';
         return s + '\0';
     };
-    planted += field("SMALL.BMP") + U32(0x7FFF0000) + field("TALL.BMP") + U32(0xFFFFFF00) + field("WIDE.BMP") +
-               U32(kRecord + 7) + U32(0x10000) + "garbage";
+    planted += field("SMALL.BMP") + U32(0x7FFF0000) + field("TALL.BMP") + U32(0xFFFFFF00) +
+               field("WIDE.BMP") + U32(kRecord + 7) + U32(0x10000) + "garbage";
     WriteFile(temp_ / "_thumbs.idx", planted);
     ::SetFileAttributesW(TempDir::WideOf(temp_ / "_thumbs.idx").c_str(), FILE_ATTRIBUTE_HIDDEN);
     const ToolRun run = Thumbs({L"make", Dir()});

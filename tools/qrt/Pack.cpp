@@ -43,7 +43,9 @@ std::wstring ToWide(const stdfs::path& path) {
 #endif
 }
 
-std::string Show(const stdfs::path& path) { return text::ToUtf8(ToWide(path)); }
+std::string Show(const stdfs::path& path) {
+    return text::ToUtf8(ToWide(path));
+}
 
 bool ReadWholeFile(const stdfs::path& path, std::string& bytes) {
     std::ifstream in(path, std::ios::binary);
@@ -116,24 +118,26 @@ bool CollectMembers(const stdfs::path& root, std::vector<Member>& members, std::
         }
         members.push_back({name, path});
     }
-    std::sort(members.begin(), members.end(), [](const Member& a, const Member& b) { return a.name < b.name; });
+    std::sort(members.begin(), members.end(),
+              [](const Member& a, const Member& b) { return a.name < b.name; });
     return true;
 }
 
-bool AddFile(package::PackageWriter& writer, uint8_t kind, const std::wstring& name, const stdfs::path& file,
-             std::string& error) {
+bool AddFile(package::PackageWriter& writer, uint8_t kind, const std::wstring& name,
+             const stdfs::path& file, std::string& error) {
     std::string bytes;
     if (!ReadWholeFile(file, bytes)) {
         error = Show(file) + ": cannot be read";
         return false;
     }
-    return writer.AddMember(kind, name, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), error);
+    return writer.AddMember(kind, name, reinterpret_cast<const uint8_t*>(bytes.data()),
+                            bytes.size(), error);
 }
 
 }  // namespace
 
-bool PackFolder(const std::wstring& sourceFolder, const std::wstring& packagePath, std::string& error,
-                std::vector<std::string>& warnings) {
+bool PackFolder(const std::wstring& sourceFolder, const std::wstring& packagePath,
+                std::string& error, std::vector<std::string>& warnings) {
     const stdfs::path root = ToPath(sourceFolder);
     std::error_code ec;
     if (!stdfs::is_directory(root, ec)) {
@@ -143,11 +147,13 @@ bool PackFolder(const std::wstring& sourceFolder, const std::wstring& packagePat
 
     package::PackageWriter writer;
     std::wstring description;
-    if (!ReadDescription(root, description, error) || !writer.SetDescription(description, error)) return false;
+    if (!ReadDescription(root, description, error) || !writer.SetDescription(description, error))
+        return false;
 
     // The preview first, then the six material kinds in their install order, each sorted.
     const stdfs::path sample = root / "sample.jpg";
-    if (stdfs::is_regular_file(sample, ec) && !AddFile(writer, package::kKindSample, L"sample.jpg", sample, error)) {
+    if (stdfs::is_regular_file(sample, ec) &&
+        !AddFile(writer, package::kKindSample, L"sample.jpg", sample, error)) {
         return false;
     }
     for (const MaterialFolder& folder : kMaterialFolders) {

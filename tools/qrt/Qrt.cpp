@@ -61,7 +61,8 @@ int List(const std::wstring& path, FILE* out, FILE* err) {
     Print(out, "description: " + Printable(listing.description));
     for (const package::MemberInfo& member : listing.members) {
         const std::string size = member.sizeKnown ? std::to_string(member.inflatedSize) : "-";
-        Print(out, std::to_string(member.header.kind) + "\t" + size + "\t" + Printable(member.name));
+        Print(out,
+              std::to_string(member.header.kind) + "\t" + size + "\t" + Printable(member.name));
         if (member.problem != package::Problem::None) {
             Print(err, "qrt: record at offset " + std::to_string(member.offset) + ": " +
                            package::Describe(member.problem));
@@ -80,11 +81,13 @@ bool ParseKind(const std::wstring& text, int& kind) {
     return kind <= 255;
 }
 
-int Extract(const std::wstring& path, const std::wstring& kindText, const std::wstring& folder, FILE* err) {
+int Extract(const std::wstring& path, const std::wstring& kindText, const std::wstring& folder,
+            FILE* err) {
     int kind;
     if (!ParseKind(kindText, kind)) return Usage(err, "KIND must be a number from 0 to 255");
     TemplatePackage package;
-    package.SetDiagnosticSink([err](const std::wstring& message) { Print(err, "qrt: " + text::ToUtf8(message)); });
+    package.SetDiagnosticSink(
+        [err](const std::wstring& message) { Print(err, "qrt: " + text::ToUtf8(message)); });
     if (package.Open(path.c_str(), nullptr) != 1) {
         package.Close();
         Print(err, "qrt: " + text::ToUtf8(path) + " cannot be opened as a template package");
@@ -93,8 +96,8 @@ int Extract(const std::wstring& path, const std::wstring& kindText, const std::w
     const int result = package.ExtractKind(kind, folder.c_str());
     package.Close();
     if (result != 1) {
-        Print(err, "qrt: a member of kind " + std::to_string(kind) + " could not be written below " +
-                       text::ToUtf8(folder));
+        Print(err, "qrt: a member of kind " + std::to_string(kind) +
+                       " could not be written below " + text::ToUtf8(folder));
         return kExitUnwritable;
     }
     return kExitOk;
@@ -157,8 +160,9 @@ private:
 int Install(const std::wstring& path, FILE* out, FILE* err) {
     ConsolePrompt prompt(out, err);
     InstallCommand command(prompt);
-    const auto outcome = command.InstallPackage(
-        path.c_str(), [err](const std::wstring& message) { Print(err, "qrt: " + text::ToUtf8(message)); });
+    const auto outcome = command.InstallPackage(path.c_str(), [err](const std::wstring& message) {
+        Print(err, "qrt: " + text::ToUtf8(message));
+    });
     return outcome == InstallCommand::Outcome::Installed ? kExitOk : kExitFailed;
 }
 #endif
@@ -182,6 +186,7 @@ int RunQrt(const std::vector<std::wstring>& args, FILE* out, FILE* err) {
 #else
     if (command == L"install") return Usage(err, "install is part of the Windows build (qrt.exe)");
 #endif
-    return Usage(err, "cannot understand: " + text::ToUtf8(command) +
-                          (operands ? " with " + std::to_string(operands) + " operand(s)" : std::string()));
+    return Usage(
+        err, "cannot understand: " + text::ToUtf8(command) +
+                 (operands ? " with " + std::to_string(operands) + " operand(s)" : std::string()));
 }

@@ -13,5 +13,5 @@ int RunQrt(const std::vector<std::wstring>& args, FILE* out, FILE* err);
 
 // Packs an author's folder into a package: description.txt, the six material folders and
 // sample.jpg. Notes about skipped entries go to `warnings`.
-bool PackFolder(const std::wstring& sourceFolder, const std::wstring& packagePath, std::string& error,
-                std::vector<std::string>& warnings);
+bool PackFolder(const std::wstring& sourceFolder, const std::wstring& packagePath,
+                std::string& error, std::vector<std::string>& warnings);

@@ -21,7 +21,8 @@ constexpr const wchar_t* kCacheName = L"_thumbs";
 const char kUsage[] =
     "usage: thumbs COMMAND ...\n"
     "  thumbs make FOLDER              build the folder's thumbnail cache as the program does;\n"
-    "                                  one line per picture: cached, made or failed, a tab, the name\n"
+    "                                  one line per picture: cached, made or failed, a tab, the "
+    "name\n"
     "  thumbs show FOLDER              the cache's two paths, then one line per index entry:\n"
     "                                  KEY OFFSET MODIFIED TYPE WIDTH HEIGHT BPP (tab-separated)\n"
     "                                  and its description on the next line\n"
@@ -35,7 +36,9 @@ void Print(FILE* stream, const std::string& line) {
     std::fflush(stream);
 }
 
-std::string Utf8(const std::wstring& text) { return text::ToUtf8(text); }
+std::string Utf8(const std::wstring& text) {
+    return text::ToUtf8(text);
+}
 
 int Usage(FILE* err, const std::string& message) {
     Print(err, "thumbs: " + message);
@@ -66,8 +69,8 @@ int Make(const std::wstring& folder, FILE* out, FILE* err) {
         const ObtainedThumbnail got = ObtainThumbnail(cache, item, 100, 100, false);
         if (got.store) cache.AddThumbnail(item, false);
         const char* outcome = got.origin == ObtainedThumbnail::Made ? "made"
-                              : got.bitmap                           ? "cached"
-                                                                     : "failed";
+                              : got.bitmap                          ? "cached"
+                                                                    : "failed";
         Print(out, std::string(outcome) + "\t" + Utf8(found.cFileName));
     } while (::FindNextFileW(search.Get(), &found));
     cache.Close();
@@ -76,8 +79,9 @@ int Make(const std::wstring& folder, FILE* out, FILE* err) {
 
 // The index as the cache would load it: later records win, listed in key order.
 bool ReadIndex(const std::wstring& indexPath, std::map<std::wstring, int32_t>& entries) {
-    win::UniqueHandle index(::CreateFileW(indexPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                          nullptr, OPEN_EXISTING, 0, nullptr));
+    win::UniqueHandle index(::CreateFileW(indexPath.c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
     if (!index) return false;
     const std::vector<uint8_t> bytes = ReadWholeCacheFile(index.Get(), 64u << 20);
     ByteCursor cursor(bytes.data(), bytes.size());
@@ -108,8 +112,9 @@ int Show(const std::wstring& folder, FILE* out, FILE* err) {
     Print(out, "data: " + Utf8(dataPath));
     std::map<std::wstring, int32_t> entries;
     if (!ReadIndex(indexPath, entries)) return kExitOk;  // no cache yet
-    win::UniqueHandle data(::CreateFileW(dataPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                         nullptr, OPEN_EXISTING, 0, nullptr));
+    win::UniqueHandle data(::CreateFileW(dataPath.c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                         0, nullptr));
     for (const auto& [key, offset] : entries) {
         std::vector<uint8_t> record;
         if (!data || !ReadRecord(data.Get(), offset, record)) {
@@ -128,9 +133,10 @@ int Show(const std::wstring& folder, FILE* out, FILE* err) {
         cursor.ReadU32(item.height);
         cursor.ReadU32(item.bitsPerPixel);
         ThumbCache::BuildDescription(item);
-        Print(out, Utf8(key) + "\t" + std::to_string(offset) + "\t" + std::to_string(item.modified) + "\t" +
-                       std::to_string(item.typeCode) + "\t" + std::to_string(item.width) + "\t" +
-                       std::to_string(item.height) + "\t" + std::to_string(item.bitsPerPixel));
+        Print(out, Utf8(key) + "\t" + std::to_string(offset) + "\t" +
+                       std::to_string(item.modified) + "\t" + std::to_string(item.typeCode) + "\t" +
+                       std::to_string(item.width) + "\t" + std::to_string(item.height) + "\t" +
+                       std::to_string(item.bitsPerPixel));
         // The description's line breaks (CR LF, and a lone CR before the last line) become
         // spaces, so each entry keeps to two lines.
         std::wstring description = item.description;
@@ -142,18 +148,21 @@ int Show(const std::wstring& folder, FILE* out, FILE* err) {
     return kExitOk;
 }
 
-int Export(const std::wstring& folder, const std::wstring& file, const std::wstring& bmpPath, FILE* err) {
+int Export(const std::wstring& folder, const std::wstring& file, const std::wstring& bmpPath,
+           FILE* err) {
     std::wstring indexPath, dataPath;
     std::map<std::wstring, int32_t> entries;
-    if (!ThumbCache::CachePaths(folder.c_str(), kCacheName, indexPath, dataPath) || !ReadIndex(indexPath, entries)) {
+    if (!ThumbCache::CachePaths(folder.c_str(), kCacheName, indexPath, dataPath) ||
+        !ReadIndex(indexPath, entries)) {
         Print(err, "thumbs: " + Utf8(folder) + " has no thumbnail cache");
         return kExitFailed;
     }
     const wchar_t* slash = std::wcsrchr(file.c_str(), L'\\');
     const std::wstring key = L"|" + ThumbCache::UpperAscii(slash ? slash + 1 : file);
     const auto found = entries.find(key);
-    win::UniqueHandle data(::CreateFileW(dataPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                         nullptr, OPEN_EXISTING, 0, nullptr));
+    win::UniqueHandle data(::CreateFileW(dataPath.c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                         0, nullptr));
     std::vector<uint8_t> record;
     if (found == entries.end() || !data || !ReadRecord(data.Get(), found->second, record)) {
         Print(err, "thumbs: no stored thumbnail for " + Utf8(file));
@@ -175,7 +184,8 @@ int Export(const std::wstring& folder, const std::wstring& file, const std::wstr
     fileHeader.bfSize = fileHeader.bfOffBits + ThumbCache::kPixelBytes;
     win::UniqueHandle bmp(::CreateFileW(bmpPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!bmp || !WriteBytes(bmp.Get(), &fileHeader, sizeof fileHeader) || !WriteBytes(bmp.Get(), &info, sizeof info) ||
+    if (!bmp || !WriteBytes(bmp.Get(), &fileHeader, sizeof fileHeader) ||
+        !WriteBytes(bmp.Get(), &info, sizeof info) ||
         !WriteBytes(bmp.Get(), record.data() + ThumbCache::kHeaderBytes, ThumbCache::kPixelBytes)) {
         Print(err, "thumbs: cannot write " + Utf8(bmpPath));
         return kExitFailed;
