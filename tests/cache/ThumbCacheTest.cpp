@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
+#include <thread>
 
 namespace {
 
@@ -379,6 +381,48 @@ TEST_F(ThumbCacheTest, TwoObjectsOnOneFolderKeepEachOthersRecords) {
     EXPECT_EQ(Show(again, "a.bmp"), ObtainedThumbnail::Cached);
     EXPECT_EQ(Show(again, "b.bmp"), ObtainedThumbnail::Cached);
     EXPECT_EQ(stdfs::file_size(Data()), 2u * kRecord);
+}
+
+TEST_F(ThumbCacheTest, TwoObjectsWritingAtOnceNeverShareARecord) {
+    constexpr int kPerObject = 12;
+    for (int i = 0; i < 2 * kPerObject; ++i) {
+        WriteSolidBmp(temp_ / ("p" + std::to_string(i) + ".bmp"), 16, 16, {uint8_t(i * 10), 0, 0});
+    }
+    const auto worker = [this](int first) {
+        win::ComScope com;
+        ThumbCache cache;
+        cache.Open(FolderPath().c_str(), L"_thumbs", Folder, L"");
+        for (int i = first; i < first + kPerObject; ++i) Show(cache, "p" + std::to_string(i) + ".bmp");
+    };
+    std::thread a(worker, 0), b(worker, kPerObject);
+    a.join();
+    b.join();
+
+    ThumbCache cache;
+    OpenCache(cache);
+    ASSERT_EQ(cache.Entries().size(), 2u * kPerObject);
+    std::set<int32_t> offsets;
+    for (const auto& [key, offset] : cache.Entries()) offsets.insert(offset);
+    EXPECT_EQ(offsets.size(), 2u * kPerObject);
+    EXPECT_EQ(stdfs::file_size(Data()), 2u * kPerObject * kRecord);
+    // Each record holds its own picture: the centre pixel's red channel names the file.
+    const std::string data = ReadFile(Data());
+    for (int i = 0; i < 2 * kPerObject; ++i) {
+        const int32_t offset = OffsetOf(cache, L"|P" + std::to_wstring(i) + L".BMP");
+        ASSERT_GE(offset, 0);
+        EXPECT_EQ(uint8_t(data[offset + ThumbCache::kHeaderBytes + 49 * 300 + 50 * 3 + 2]), uint8_t(i * 10)) << i;
+    }
+}
+
+TEST(ThumbCacheKeys, SplitAtTheLastBar) {
+    std::wstring category, name;
+    ThumbCache::SplitKey(L"BIRTHDAY|C:\\PICS|1.JPG", category, name);
+    EXPECT_EQ(category, L"BIRTHDAY|C:\\PICS");
+    EXPECT_EQ(name, L"1.JPG");
+    ThumbCache::SplitKey(L"|BEACH.JPG", category, name);
+    EXPECT_EQ(category, L"");
+    EXPECT_EQ(name, L"BEACH.JPG");
+    EXPECT_EQ(ThumbCache::UpperAscii(L"abc\u00e9z"), L"ABC\u00e9Z");  // only a to z change
 }
 
 TEST_F(ThumbCacheTest, TraceLinesReachTheHook) {
