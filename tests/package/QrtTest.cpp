@@ -3,6 +3,7 @@
 #include "package/PackageInspector.h"
 #include "support/PackageBytes.h"
 #include "support/TempDir.h"
+#include "support/ToolRun.h"
 
 #include <gtest/gtest.h>
 
@@ -16,32 +17,9 @@ using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFile;
 
-// Runs qrt in-process and captures both streams.
-struct QrtRun {
-    int code = -1;
-    std::string out;
-    std::string err;
-};
+using QrtRun = testing_support::ToolRun;
 
-std::string Drain(FILE* stream) {
-    std::rewind(stream);
-    std::string text;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, stream)) > 0) text.append(buffer, n);
-    std::fclose(stream);
-    return text;
-}
-
-QrtRun Qrt(const std::vector<std::wstring>& args) {
-    FILE* out = std::tmpfile();
-    FILE* err = std::tmpfile();
-    QrtRun run;
-    run.code = RunQrt(args, out, err);
-    run.out = Drain(out);
-    run.err = Drain(err);
-    return run;
-}
+QrtRun Qrt(const std::vector<std::wstring>& args) { return testing_support::RunTool(RunQrt, args); }
 
 class QrtTest : public ::testing::Test {
 protected:

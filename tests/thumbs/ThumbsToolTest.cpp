@@ -4,6 +4,7 @@
 #include "support/BmpFile.h"
 #include "base/Utf.h"
 #include "support/TempDir.h"
+#include "support/ToolRun.h"
 
 #include <gtest/gtest.h>
 
@@ -20,31 +21,9 @@ using testing_support::WriteFile;
 
 constexpr uint32_t kRecord = ThumbCache::kRecordBytes;
 
-struct ToolRun {
-    int code = -1;
-    std::string out;
-    std::string err;
-};
+using testing_support::ToolRun;
 
-std::string Drain(FILE* stream) {
-    std::rewind(stream);
-    std::string text;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, stream)) > 0) text.append(buffer, n);
-    std::fclose(stream);
-    return text;
-}
-
-ToolRun Thumbs(const std::vector<std::wstring>& args) {
-    FILE* out = std::tmpfile();
-    FILE* err = std::tmpfile();
-    ToolRun run;
-    run.code = RunThumbs(args, out, err);
-    run.out = Drain(out);
-    run.err = Drain(err);
-    return run;
-}
+ToolRun Thumbs(const std::vector<std::wstring>& args) { return testing_support::RunTool(RunThumbs, args); }
 
 std::string U32(uint32_t v) {
     std::string s(4, '\0');
