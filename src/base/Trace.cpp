@@ -34,3 +34,22 @@ void SetTraceSink(std::function<void(const std::wstring& line)> sink) {
     std::lock_guard<std::mutex> guard(SinkLock());
     Sink() = std::move(sink);
 }
+
+namespace {
+
+std::function<void(const std::wstring&)>& ErrorSink() {
+    static std::function<void(const std::wstring&)> sink;
+    return sink;
+}
+
+}  // namespace
+
+void ReportError(const wchar_t* text) {
+    std::lock_guard<std::mutex> guard(SinkLock());
+    if (ErrorSink()) ErrorSink()(text ? text : L"");
+}
+
+void SetErrorSink(std::function<void(const std::wstring& text)> sink) {
+    std::lock_guard<std::mutex> guard(SinkLock());
+    ErrorSink() = std::move(sink);
+}

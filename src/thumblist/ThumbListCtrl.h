@@ -1,0 +1,228 @@
+#pragma once
+// The thumbnail browser control: a container window holding an optional column header and a
+// list view in icon mode whose cells the control draws itself. A monitor thread runs one
+// worker per folder request; the worker lists the folder while the caller waits, then
+// produces the thumbnails in the background, visible items first, through the cache.
+//
+// Threads share the records, `pending`, `displayIndex`, the jump request and the thumbnail
+// image list; `lock_` guards all of them. The worker never holds it while it decodes or
+// touches files, never sends a window message, and finds its record again by identity after
+// its unlocked work, so insertions and moves on the user-interface thread cannot misplace a
+// thumbnail.
+
+#include "base/Handles.h"
+#include "cache/ThumbCache.h"
+#include "cache/ThumbItem.h"
+
+#include <commctrl.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+// Style flags of ThumbListParams::styleFlags.
+inline constexpr unsigned TLF_HORIZONTAL = 0x0001;
+inline constexpr unsigned TLF_SINGLESEL = 0x0002;
+inline constexpr unsigned TLF_HEADER = 0x0004;
+inline constexpr unsigned TLF_INFOTIPS = 0x0008;
+inline constexpr unsigned TLF_BKCOLOR = 0x0010;
+inline constexpr unsigned TLF_BKBITMAP = 0x0020;
+inline constexpr unsigned TLF_THINBORDER = 0x0040;
+inline constexpr unsigned TLF_TWOLINES = 0x0080;
+inline constexpr unsigned TLF_NOCAPTION = 0x0100;
+inline constexpr unsigned TLF_HIDEEXT = 0x0200;
+inline constexpr unsigned TLF_NUMBERS = 0x0400;
+inline constexpr unsigned TLF_HOVER = 0x0800;
+inline constexpr unsigned TLF_DRAGDROP = 0x1000;
+
+// Messages between the control and its parent.
+inline constexpr UINT TLM_ITEMCLICK = WM_USER + 200;   // 1224
+inline constexpr UINT TLM_ITEMRCLICK = WM_USER + 201;  // 1225
+inline constexpr UINT TLM_ITEMDBLCLK = WM_USER + 202;  // 1226
+inline constexpr UINT TLM_SELCHANGED = WM_USER + 204;  // 1228
+inline constexpr UINT TLM_KEYDOWN = WM_USER + 205;     // 1229
+inline constexpr UINT TLM_ITEMMOVED = WM_USER + 206;   // 1230
+inline constexpr UINT TLM_DROP = WM_USER + 207;        // 1231
+inline constexpr UINT TLM_DRAGOVER = WM_USER + 208;    // 1232
+
+// What a parent fills to create a control.
+struct ThumbListParams {
+    int thumbWidth;
+    int thumbHeight;
+    unsigned styleFlags;
+    const wchar_t* fileTypes;  // may be null: the default list of the media kind
+    COLORREF bkColor;
+    COLORREF cellColor;
+    COLORREF captionColor;
+    COLORREF selectedColor;
+    int iconId;      // -1: the system information icon
+    int bkBitmapId;  // -1: none
+    int mediaKind;   // 0 images, 1 videos
+    int reserved;
+};
+
+// Registers the container and list window classes; once per process, before any Create.
+bool RegisterThumbListClasses();
+
+// Turns `bitmap`'s key-coloured pixels black and returns a monochrome mask that is 1 exactly
+// there; the caller deletes the mask.
+HBITMAP CreateMaskBitmap(HBITMAP bitmap, COLORREF key);
+
+// Writes a packed DIB (a bitmap resource) as a ".bmp" file, given the system attribute.
+bool WriteBitmapFile(const wchar_t* path, const void* bits, DWORD size);
+
+class ThumbListCtrl {
+public:
+    ThumbListCtrl();
+    virtual ~ThumbListCtrl();
+    ThumbListCtrl(const ThumbListCtrl&) = delete;
+    ThumbListCtrl& operator=(const ThumbListCtrl&) = delete;
+
+    // Creation and windows.
+    HWND Create(HWND parent, HWND placeholder, const ThumbListParams& params, const wchar_t* cachePath,
+                int cacheMode);
+    void SetBkColor(COLORREF color);
+    LRESULT SetBkBitmap(int resourceId, bool tile);
+    void SetDropTarget(HWND window);
+
+    // Content.
+    void SetFileTypes(const wchar_t* list, bool rescan);
+    bool IsSupportedFile(const wchar_t* fileName) const;
+    int SetFolder(const wchar_t* path, bool rebuildThumbnails);
+    int InsertFile(const wchar_t* path, int index, bool insert, bool rebuildThumbnails);
+    bool ClearItems();
+
+    // List operations.
+    int GetItemCount() const;
+    int GetSelectedCount() const;
+    int GetNextSelected(int start) const;
+    void SelectItems(int first, int last);
+    void DeselectItems(int first, int last);
+    void SetItemBorder(int index, COLORREF color, int width);
+    COLORREF GetItemBorderColor(int index) const;
+    void Reset();
+
+    // Drawing one cell into a device context; public so tests can render cells.
+    void DrawCell(HDC target, int index, const RECT& cell, UINT itemState);
+
+    // For tests and the owner: read-only views.
+    HWND ContainerWindow() const { return hwndContainer; }
+    HWND ListWindow() const { return hwndList; }
+    HWND HeaderWindow() const { return hwndHeader; }
+    HIMAGELIST ThumbImages() const { return thumbImages; }
+    int VisibleRows() const { return visibleRows; }
+    int VisibleColumns() const { return visibleColumns; }
+    int CellSize() const { return cellHeight; }
+    bool WorkerRunning() const { return workerThread.load() != nullptr; }
+    size_t PendingCount() const;
+    // A copy of record `index` taken under the lock; false when there is none.
+    bool ItemSnapshot(int index, ThumbItem& out) const;
+
+private:
+    friend LRESULT CALLBACK ContainerWndProc(HWND, UINT, WPARAM, LPARAM);
+    friend LRESULT CALLBACK ListWndProc(HWND, UINT, WPARAM, LPARAM);
+    struct ThreadStart;
+    static unsigned __stdcall ThreadEntry(void* start);
+    HANDLE StartThread(unsigned (ThumbListCtrl::*operation)(const wchar_t*), const wchar_t* argument);
+
+    // Windows.
+    LRESULT HandleContainerMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT OnCreate(HWND container);
+    void OnSize(int width, int height);
+    void OnDestroy();
+    HWND CreateHeader();
+    void InsertColumns();
+    int MeasureLabelHeight();
+
+    // Scanning.
+    unsigned MonitorThread(const wchar_t* unused);
+    unsigned WorkerThread(const wchar_t* folder);
+    unsigned CategoryWorkerThread(const wchar_t* category);
+    void ClearRecordsLocked();
+    void AppendRecordLocked(ThumbItem* record);
+    int FirstVisibleItem() const;
+
+    // Thumbnails.
+    void DisplayFunction();
+    LRESULT OnScroll(WPARAM code);
+    bool SetItemBitmap(int imageIndex, HBITMAP bitmap);
+    void RepaintCell(int index);
+    int IndexOfLocked(const ThumbItem* record, int hint) const;
+
+    // Drawing and notifications.
+    LRESULT OnNotify(NMHDR* header);
+    LRESULT OnCustomDraw(NMLVCUSTOMDRAW* draw);
+    void SendItemMessage(UINT message, int index, UINT state);
+    LRESULT OnItemChanged(NMLISTVIEW* change);
+    LRESULT OnGetInfoTip(NMLVGETINFOTIPW* tip);
+
+    int ctrlId = 0;
+    int mediaKind = 0;
+    int cacheMode = Folder;
+    HWND hwndContainer = nullptr;
+    HWND hwndList = nullptr;
+    HWND hwndHeader = nullptr;
+    HWND hwndToolTip = nullptr;
+    HWND hwndDropTarget = nullptr;
+    HWND hwndPreview = nullptr;
+    unsigned styleFlags = 0;
+    COLORREF bkColor = 0xFFFFFF;
+    int bkBitmapId = -1;
+    COLORREF cellColor = 0;
+    COLORREF selectedColor = 0;
+    COLORREF captionColor = 0;
+    std::atomic<int> visibleRows{1};     // written by OnSize, read by the worker
+    std::atomic<int> visibleColumns{1};
+    wchar_t folder[260] = {};
+    wchar_t category[260] = {};
+    wchar_t fileTypes[1024] = {};
+    wchar_t cacheName[260] = {};
+    unsigned itemCount = 0;
+    ThumbCache cache;
+    int hoverIndex = -1;
+    HIMAGELIST thumbImages = nullptr;
+    HIMAGELIST cellImages = nullptr;
+    HIMAGELIST dragImages = nullptr;
+    int sortColumn = 0;
+    int sortAscending = 1;
+    HFONT captionFont = nullptr;
+    HICON placeholderIcon = nullptr;
+    bool placeholderIconOwned = false;
+    bool dragging = false;
+    bool dragBackAnimation = true;
+    bool dragHotspotCentered = false;
+    int dragSourceIndex = -1;
+    int dropTargetIndex = -1;
+    int dragAnimationStep = 15;
+    HCURSOR dropCursor = nullptr;
+    HCURSOR noDropCursor = nullptr;
+    HCURSOR savedCursor = nullptr;
+    std::vector<ThumbItem*> items;
+    std::map<int, int> pending;
+    int cellWidth = 0;
+    int cellHeight = 0;
+    int thumbWidth = 0;
+    int thumbHeight = 0;
+    bool rebuildThumbnails = false;
+    int displayIndex = 0;
+    int jumpIndex = 0;
+    bool jumpPending = false;
+    std::atomic<HANDLE> workerThread{nullptr};
+    HANDLE monitorThread = nullptr;
+    HANDLE scanRequestEvent = nullptr;
+    HANDLE stopEvent = nullptr;
+    HANDLE listReadyEvent = nullptr;
+    std::atomic<bool> abortWork{true};
+    int reserved = 0;
+
+    // Guards records, pending, displayIndex, the jump request and thumbImages. Recursive
+    // because a message the user-interface thread sends under it may come back as a paint.
+    mutable std::recursive_mutex lock_;
+    // The image of each record. Records keep their images when they move, so the worker
+    // places a thumbnail by record, never by a position that may have changed.
+    std::unordered_map<const ThumbItem*, int> imageOf_;
+    win::UniqueHandle lastWorker_;  // the monitor's own handle of the worker it started last
+    bool comInitialised_ = false;
+};

@@ -1,0 +1,269 @@
+// Thumbnail production on the worker thread, the scroll handler that re-targets it, the
+// transfer of bitmaps into the image list, and single-file insertion.
+#include "thumblist/ThumbListCtrl.h"
+
+#include "base/Trace.h"
+#include "cache/ItemRecords.h"
+
+#include <shlwapi.h>
+
+#include <cwchar>
+
+namespace {
+
+constexpr COLORREF kKeyColor = 0xFF00FF;  // magenta: the thumbnails' transparent canvas
+
+// Copies what the cache filled in from the worker's copy back into the shared record.
+void CopyFacts(const ThumbItem& from, ThumbItem& to) {
+    to.modified = from.modified;
+    to.typeCode = from.typeCode;
+    to.width = from.width;
+    to.height = from.height;
+    to.bitsPerPixel = from.bitsPerPixel;
+    std::wmemcpy(to.description, from.description, std::size(to.description));
+}
+
+}  // namespace
+
+HBITMAP CreateMaskBitmap(HBITMAP bitmap, COLORREF key) {
+    BITMAP info = {};
+    if (!::GetObjectW(bitmap, sizeof info, &info)) return nullptr;
+    HBITMAP mask = ::CreateBitmap(info.bmWidth, info.bmHeight, 1, 1, nullptr);
+    win::MemoryDc source(::CreateCompatibleDC(nullptr));
+    win::MemoryDc target(::CreateCompatibleDC(nullptr));
+    {
+        win::SelectObjectScope selectSource(source.Get(), bitmap);
+        win::SelectObjectScope selectTarget(target.Get(), mask);
+        ::SetBkColor(source.Get(), key);
+        // Colour to monochrome: 1 where the source has the background (key) colour.
+        ::BitBlt(target.Get(), 0, 0, info.bmWidth, info.bmHeight, source.Get(), 0, 0, SRCCOPY);
+        // The key-coloured pixels turn black, the others stay.
+        ::BitBlt(source.Get(), 0, 0, info.bmWidth, info.bmHeight, target.Get(), 0, 0, SRCINVERT);
+    }
+    return mask;
+}
+
+bool ThumbListCtrl::SetItemBitmap(int imageIndex, HBITMAP bitmap) {
+    if (!bitmap) return false;
+    win::UniqueBitmap mask(CreateMaskBitmap(bitmap, kKeyColor));
+    return ImageList_Replace(thumbImages, imageIndex, bitmap, mask.Get()) != FALSE;
+}
+
+int ThumbListCtrl::IndexOfLocked(const ThumbItem* record, int hint) const {
+    if (hint >= 0 && static_cast<size_t>(hint) < items.size() && items[hint] == record) return hint;
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (items[i] == record) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void ThumbListCtrl::RepaintCell(int index) {
+    const bool horizontal = styleFlags & TLF_HORIZONTAL;
+    const int rows = std::max(1, visibleRows.load());
+    const int columns = std::max(1, visibleColumns.load());
+    const int pitch = cellWidth + 4;
+    SCROLLINFO info = {};
+    info.cbSize = sizeof info;
+    info.fMask = SIF_ALL;
+    ::GetScrollInfo(hwndList, horizontal ? SB_HORZ : SB_VERT, &info);
+
+    const int line = horizontal ? index / rows : index / columns;
+    const int other = horizontal ? index % rows : index % columns;
+    const int first = info.nPos / pitch;
+    const int offset = info.nPos % pitch;
+    const int visibleLines = horizontal ? visibleColumns.load() : visibleRows.load();
+    if (line < first || line > first + visibleLines + 1) return;
+
+    const int along = (line - first) * pitch - offset;
+    const int across = other * pitch;
+    RECT cell;
+    cell.left = horizontal ? along : across;
+    cell.top = horizontal ? across : along;
+    cell.right = cell.left + thumbWidth + 8;
+    cell.bottom = cell.top + thumbHeight + 8;
+    ::InvalidateRect(hwndList, &cell, FALSE);
+}
+
+void ThumbListCtrl::DisplayFunction() {
+    win::ComScope com;
+    Trace(L" Display Function Started....%x..Thrd = %x\n", ctrlId, workerThread.load());
+    for (;;) {
+        ThumbItem* record = nullptr;
+        int cur = 0;
+        ThumbItem copy;
+        {
+            std::lock_guard<std::recursive_mutex> guard(lock_);
+            if (pending.empty() || abortWork) break;
+            cur = displayIndex;
+            const bool valid = pending.count(cur) && cur >= 0 && static_cast<size_t>(cur) < items.size() &&
+                               items[cur] != nullptr;
+            if (!valid) {
+                displayIndex = cur < static_cast<int>(items.size()) - 1 ? cur + 1 : 0;
+                continue;
+            }
+            record = items[cur];
+            copy = *record;
+        }
+
+        // Decoding and file work happen without the lock, on a copy of the record.
+        ObtainedThumbnail got = ObtainThumbnail(cache, copy, thumbWidth, thumbHeight, rebuildThumbnails);
+        if (got.store) cache.AddThumbnail(copy, false);
+
+        int placed = -1;
+        {
+            std::lock_guard<std::recursive_mutex> guard(lock_);
+            // The record may have moved meanwhile (an insertion or a drag); it is found again
+            // by identity, so its thumbnail lands on its own cell.
+            placed = IndexOfLocked(record, cur);
+            if (placed >= 0) {
+                CopyFacts(copy, *record);
+                const auto image = imageOf_.find(record);
+                if (got.bitmap && image != imageOf_.end()) {
+                    SetItemBitmap(image->second, got.bitmap.Get());
+                    record->hasThumbnail = 1;
+                }
+                pending.erase(placed);
+            }
+            if (jumpPending) {
+                jumpPending = false;
+                displayIndex = jumpIndex;
+            } else {
+                displayIndex = cur < static_cast<int>(items.size()) - 1 ? cur + 1 : 0;
+            }
+        }
+        if (placed >= 0) RepaintCell(placed);
+    }
+    Trace(L"Display Image function Over...%x..Thrd = %x\n", ctrlId, workerThread.load());
+}
+
+LRESULT ThumbListCtrl::OnScroll(WPARAM wParam) {
+    const int code = LOWORD(wParam);
+    if (code != SB_LINEUP && code != SB_LINEDOWN && code != SB_ENDSCROLL) return 0;
+    const bool horizontal = styleFlags & TLF_HORIZONTAL;
+    const int line = cellHeight + 4;
+    const int half = line / 2;
+    SCROLLINFO info = {};
+    info.cbSize = sizeof info;
+    info.fMask = SIF_ALL;
+    ::GetScrollInfo(hwndList, horizontal ? SB_HORZ : SB_VERT, &info);
+    const int offset = info.nPos % line;
+    const int snap = code == SB_LINEDOWN ? half - offset : (offset > 0 ? half - offset : -half);
+    const auto scrollBy = [&](int distance) {
+        ::SendMessageW(hwndList, LVM_SCROLL, horizontal ? distance : 0, horizontal ? 0 : distance);
+    };
+
+    if (workerThread.load()) {
+        // The worker is not suspended: the jump is recorded under the lock and taken up after
+        // its current item.
+        const int first = FirstVisibleItem();
+        if (code != SB_ENDSCROLL) scrollBy(snap);
+        std::lock_guard<std::recursive_mutex> guard(lock_);
+        jumpIndex = first;
+        jumpPending = true;
+        return 0;
+    }
+    if (code == SB_ENDSCROLL) return 0;
+    if (code == SB_LINEDOWN && static_cast<unsigned>(info.nMax - info.nPos) < info.nPage) return 0;
+    scrollBy(snap);
+    return 0;
+}
+
+int ThumbListCtrl::InsertFile(const wchar_t* path, int index, bool insert, bool rebuild) {
+    if (!path || !hwndList) return -1;
+    const int count = static_cast<int>(::SendMessageW(hwndList, LVM_GETITEMCOUNT, 0, 0));
+    const wchar_t* slash = std::wcsrchr(path, L'\\');
+    const std::wstring dir = slash ? std::wstring(path, slash) : std::wstring();
+
+    ThumbCache temporary;
+    temporary.Open(dir.c_str(), cacheName, Folder, L"");
+    if (index == -1) index = count;
+
+    WIN32_FIND_DATAW found;
+    win::UniqueFindHandle search(::FindFirstFileW(path, &found));
+    if (!search || (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN)) ||
+        !IsSupportedFile(found.cFileName)) {
+        return -1;
+    }
+    wchar_t full[MAX_PATH];
+    if (!::PathCombineW(full, dir.c_str(), found.cFileName)) return -1;
+    auto* record = new ThumbItem;
+    MakeItemRecord(*record, full);
+    search.Reset();
+
+    {
+        // Place the record; pending indices and the display position follow the records they
+        // stand for, so the running display loop neither skips nor repeats an item.
+        std::lock_guard<std::recursive_mutex> guard(lock_);
+        if (index >= 0 && static_cast<size_t>(index) < items.size()) {
+            if (insert) {
+                items.insert(items.begin() + index, record);
+                std::map<int, int> shifted;
+                for (const auto& [key, value] : pending) {
+                    const int moved = key >= index ? key + 1 : key;
+                    shifted[moved] = moved;
+                }
+                pending.swap(shifted);
+                if (displayIndex >= index) ++displayIndex;
+            } else {
+                imageOf_.erase(items[index]);
+                delete items[index];
+                items[index] = record;
+                pending.erase(index);  // the new record gets its thumbnail here
+            }
+        } else {
+            items.push_back(record);
+        }
+    }
+    if (index > count) index = count;
+
+    // The record is already shared with the worker: the cache fills a copy.
+    ThumbItem copy = *record;
+    ObtainedThumbnail got = ObtainThumbnail(temporary, copy, thumbWidth, thumbHeight, rebuild);
+    if (got.store) temporary.AddThumbnail(copy, false);
+    {
+        std::lock_guard<std::recursive_mutex> guard(lock_);
+        CopyFacts(copy, *record);
+    }
+    if (got.bitmap) {
+        if (insert || index >= count) {
+            int image = -1;
+            {
+                std::lock_guard<std::recursive_mutex> guard(lock_);
+                win::UniqueBitmap mask(CreateMaskBitmap(got.bitmap.Get(), kKeyColor));
+                image = ImageList_Add(thumbImages, got.bitmap.Get(), mask.Get());
+                imageOf_[record] = image;
+                record->hasThumbnail = 1;
+            }
+            ::SendMessageW(hwndList, LVM_SETITEMCOUNT, count + 1, 0);
+            LVITEMW item = {};
+            item.mask = LVIF_IMAGE;
+            item.iItem = count;
+            item.iImage = image;
+            ::SendMessageW(hwndList, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+            if (insert) {
+                for (int i = count; i > index; --i) {
+                    LVITEMW previous = {};
+                    previous.mask = LVIF_IMAGE;
+                    previous.iItem = i - 1;
+                    ::SendMessageW(hwndList, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&previous));
+                    previous.iItem = i;
+                    ::SendMessageW(hwndList, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&previous));
+                }
+                item.iItem = index;
+                ::SendMessageW(hwndList, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+            }
+        } else {
+            LVITEMW item = {};
+            item.mask = LVIF_IMAGE;
+            item.iItem = index;
+            ::SendMessageW(hwndList, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+            std::lock_guard<std::recursive_mutex> guard(lock_);
+            SetItemBitmap(item.iImage, got.bitmap.Get());
+            imageOf_[record] = item.iImage;
+            record->hasThumbnail = 1;
+        }
+    }
+    const int total = static_cast<int>(::SendMessageW(hwndList, LVM_GETITEMCOUNT, 0, 0));
+    ::SendMessageW(hwndList, LVM_REDRAWITEMS, 0, total);
+    return index;
+}
