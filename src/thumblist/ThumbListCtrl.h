@@ -91,6 +91,9 @@ public:
     void SetFileTypes(const wchar_t* list, bool rescan);
     bool IsSupportedFile(const wchar_t* fileName) const;
     int SetFolder(const wchar_t* path, bool rebuildThumbnails);
+    // Database mode's counterpart of SetFolder: lists the records of one category of the
+    // database index. -1 in Folder mode or for an empty category.
+    int SetCategory(const wchar_t* name, bool rebuildThumbnails);
     int InsertFile(const wchar_t* path, int index, bool insert, bool rebuildThumbnails);
     bool ClearItems();
 
@@ -137,6 +140,7 @@ private:
     int MeasureLabelHeight();
 
     // Scanning.
+    int RequestScan();
     unsigned MonitorThread(const wchar_t* unused);
     unsigned WorkerThread(const wchar_t* folder);
     unsigned CategoryWorkerThread(const wchar_t* category);

@@ -124,15 +124,29 @@ bool ThumbListCtrl::ItemSnapshot(int index, ThumbItem& out) const {
 int ThumbListCtrl::SetFolder(const wchar_t* path, bool rebuild) {
     if (cacheMode != Folder || !path || !*path || !hwndList) return -1;
     rebuildThumbnails = rebuild;
+    std::wcsncpy(folder, path, std::size(folder) - 1);
+    folder[std::size(folder) - 1] = L'\0';
+    Trace(L"~~~~~~ Set Folder ==>> %s....%x\n", folder, ctrlId);
+    return RequestScan();
+}
+
+int ThumbListCtrl::SetCategory(const wchar_t* name, bool rebuild) {
+    if (cacheMode != Database || !name || !*name || !hwndList) return -1;
+    rebuildThumbnails = rebuild;
+    std::wcsncpy(category, name, std::size(category) - 1);
+    category[std::size(category) - 1] = L'\0';
+    return RequestScan();
+}
+
+// Asks the monitor for a scan of `folder` (or `category`), waits for the list and builds the
+// list items. Returns the item count, or -1 when no scan could be run.
+int ThumbListCtrl::RequestScan() {
     {
         std::lock_guard<std::recursive_mutex> guard(lock_);
         jumpPending = false;
         jumpIndex = 0;
     }
     itemCount = 0;
-    std::wcsncpy(folder, path, std::size(folder) - 1);
-    folder[std::size(folder) - 1] = L'\0';
-    Trace(L"~~~~~~ Set Folder ==>> %s....%x\n", folder, ctrlId);
     abortWork = true;
 
     if (!monitorThread) {
@@ -143,7 +157,7 @@ int ThumbListCtrl::SetFolder(const wchar_t* path, bool rebuild) {
     ::ResetEvent(stopEvent);
     ::SetEvent(scanRequestEvent);
     // Waits for the list; should the monitor have ended (it never does while the control
-    // lives, but a wait on it alone could hang for ever), the request is dropped.
+    // lives, but a wait on the event alone could then hang for ever), the request is dropped.
     const HANDLE waits[] = {listReadyEvent, monitorThread};
     if (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
         ::CloseHandle(monitorThread);
@@ -159,6 +173,8 @@ int ThumbListCtrl::SetFolder(const wchar_t* path, bool rebuild) {
         ImageList_SetImageCount(thumbImages, itemCount);
     }
     ::SendMessageW(hwndList, LVM_SETITEMCOUNT, itemCount, 0);
+    // Without redrawing in between: the list otherwise repaints and rearranges at every insert.
+    ::SendMessageW(hwndList, WM_SETREDRAW, FALSE, 0);
     for (unsigned i = 0; i < itemCount; ++i) {
         LVITEMW item = {};
         item.mask = LVIF_IMAGE;
@@ -166,6 +182,8 @@ int ThumbListCtrl::SetFolder(const wchar_t* path, bool rebuild) {
         item.iImage = static_cast<int>(i);
         ::SendMessageW(hwndList, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
     }
+    ::SendMessageW(hwndList, WM_SETREDRAW, TRUE, 0);
+    ::InvalidateRect(hwndList, nullptr, TRUE);
     return static_cast<int>(itemCount);
 }
 

@@ -1,37 +1,326 @@
+// The scan, the worker and the display loop of the thumbnail control, driven in a real host
+// window: listing, production order, re-targeting, cancellation, insertion and teardown.
 #include "thumblist/ThumbListCtrl.h"
 
 #include "ControlHost.h"
+#include "base/Trace.h"
 #include "support/BmpFile.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <mutex>
+#include <set>
+
 namespace {
 
+namespace stdfs = std::filesystem;
 using testing_support::ControlHost;
 using testing_support::Rgb;
 using testing_support::TempDir;
 using testing_support::WriteBmp;
 
-TEST(ThumbList, ListsAFolderAndMakesEveryThumbnail) {
-    TempDir temp;
-    for (int i = 0; i < 12; ++i) {
-        WriteBmp(temp / ("pic" + std::to_string(i) + ".bmp"), 60 + i * 10, 50,
-                 [i](uint32_t, uint32_t) { return Rgb{uint8_t(i * 20), 100, 50}; });
+// The colour that names picture i, exact through decoding, fitting and the image list.
+Rgb ColourOf(int i) { return Rgb{uint8_t(i & 0xFF), uint8_t(40 + (i >> 8) * 50), 200}; }
+
+void WritePicture(const stdfs::path& path, int i, uint32_t side = 40) {
+    WriteBmp(path, side, side, [i](uint32_t, uint32_t) { return ColourOf(i); });
+}
+
+// Pictures named p000.bmp, p001.bmp, ... each of its own colour.
+std::vector<stdfs::path> WritePictures(const stdfs::path& folder, int count, uint32_t side = 40) {
+    std::vector<stdfs::path> paths;
+    for (int i = 0; i < count; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "p%03d.bmp", i);
+        paths.push_back(folder / name);
+        WritePicture(paths.back(), i, side);
     }
-    ControlHost host(800, 300, {10, 10, 700, 150});
-    ThumbListCtrl control;
-    ThumbListParams params = ControlHost::DialogParams();
-    ASSERT_NE(control.Create(host.Window(), host.Placeholder(), params, L"_thumbs", Folder), nullptr);
-    EXPECT_EQ(control.SetFolder(temp.Wide().c_str(), false), 12);
-    EXPECT_EQ(control.GetItemCount(), 12);
-    ASSERT_TRUE(ControlHost::PumpUntil([&] { return control.PendingCount() == 0 && !control.WorkerRunning(); }));
+    return paths;
+}
+
+// Collects the cache's "adding file" trace lines: the order in which thumbnails are made.
+class ProductionLog {
+public:
+    ProductionLog() {
+        SetTraceSink([this](const std::wstring& line) {
+            static const std::wstring prefix = L"!!!!!!!!!!!!!!!!!! adding file |";
+            if (line.rfind(prefix, 0) != 0) return;
+            std::lock_guard<std::mutex> guard(mutex_);
+            made_.push_back(line.substr(prefix.size(), line.size() - prefix.size() - 1));
+        });
+    }
+    ~ProductionLog() { SetTraceSink(nullptr); }
+    std::vector<std::wstring> Made() const {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return made_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::wstring> made_;
+};
+
+class ThumbListTest : public ::testing::Test {
+protected:
+    void SetUp() override { Build(ControlHost::DialogParams()); }
+
+    void Build(const ThumbListParams& params) {
+        control_ = std::make_unique<ThumbListCtrl>();
+        ASSERT_NE(control_->Create(host_.Window(), host_.Placeholder(), params, L"_thumbs", Folder), nullptr);
+    }
+
+    bool AwaitThumbnails() {
+        return ControlHost::PumpUntil([&] { return control_->PendingCount() == 0 && !control_->WorkerRunning(); });
+    }
+
+    // The centre pixel of the image a list item shows.
+    COLORREF ShownColour(int index) {
+        LVITEMW item = {};
+        item.mask = LVIF_IMAGE;
+        item.iItem = index;
+        ::SendMessageW(control_->ListWindow(), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+        // Drawn into a bitmap of our own: the image list's bitmap is selected into its own DC.
+        win::MemoryDc dc(::CreateCompatibleDC(nullptr));
+        BITMAPINFO bmi = {};
+        bmi.bmiHeader.biSize = sizeof bmi.bmiHeader;
+        bmi.bmiHeader.biWidth = 100;
+        bmi.bmiHeader.biHeight = 100;
+        bmi.bmiHeader.biPlanes = 1;
+        bmi.bmiHeader.biBitCount = 32;
+        void* bits = nullptr;
+        win::UniqueBitmap canvas(::CreateDIBSection(dc.Get(), &bmi, DIB_RGB_COLORS, &bits, nullptr, 0));
+        win::SelectObjectScope select(dc.Get(), canvas.Get());
+        if (!ImageList_Draw(control_->ThumbImages(), item.iImage, dc.Get(), 0, 0, ILD_NORMAL)) return CLR_INVALID;
+        return ::GetPixel(dc.Get(), 50, 50);
+    }
+
+    static COLORREF Expected(int i) {
+        const Rgb c = ColourOf(i);
+        return RGB(c.r, c.g, c.b);
+    }
+
+    std::wstring PathOf(int index) {
+        ThumbItem item;
+        return control_->ItemSnapshot(index, item) ? std::wstring(item.path) : std::wstring();
+    }
+
+    TempDir temp_;
+    ControlHost host_{900, 300, {10, 10, 810, 150}};
+    std::unique_ptr<ThumbListCtrl> control_;
+};
+
+TEST_F(ThumbListTest, ListsSupportedFilesInFileSystemOrderAndMakesEveryThumbnail) {
+    WritePictures(temp_.Path(), 12, 60);
+    WritePicture(temp_ / "hidden.bmp", 99);
+    ::SetFileAttributesW(TempDir::WideOf(temp_ / "hidden.bmp").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    WritePicture(temp_ / "sub" / "inner.bmp", 98);
+    testing_support::WriteFile(temp_ / "notes.txt", "not a picture");
+
+    EXPECT_EQ(control_->SetFolder(temp_.Wide().c_str(), false), 12);
+    EXPECT_EQ(control_->GetItemCount(), 12);
+
+    std::vector<std::wstring> order;
+    WIN32_FIND_DATAW found;
+    win::UniqueFindHandle search(::FindFirstFileW((temp_.Wide() + L"\\*.bmp").c_str(), &found));
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN)) order.push_back(temp_.Wide() + L"\\" + found.cFileName);
+    } while (::FindNextFileW(search.Get(), &found));
+    for (int i = 0; i < 12; ++i) EXPECT_EQ(PathOf(i), order[i]) << i;
+
+    ASSERT_TRUE(AwaitThumbnails());
     for (int i = 0; i < 12; ++i) {
         ThumbItem item;
-        ASSERT_TRUE(control.ItemSnapshot(i, item));
+        ASSERT_TRUE(control_->ItemSnapshot(i, item));
         EXPECT_EQ(item.hasThumbnail, 1) << i;
+        EXPECT_EQ(item.width, 60u);
+        const int n = std::stoi(stdfs::path(item.path).stem().string().substr(1));
+        EXPECT_EQ(ShownColour(i), Expected(n)) << i;
     }
-    EXPECT_EQ(ImageList_GetImageCount(control.ThumbImages()), 12);
+    EXPECT_EQ(ImageList_GetImageCount(control_->ThumbImages()), 12);
+}
+
+TEST_F(ThumbListTest, EmptyOrMissingFoldersListNothingAndRefusalsChangeNothing) {
+    EXPECT_EQ(control_->SetFolder(temp_.Wide().c_str(), false), 0);
+    EXPECT_EQ(control_->GetItemCount(), 0);
+    EXPECT_EQ(control_->SetFolder(TempDir::WideOf(temp_ / "missing").c_str(), false), 0);
+    EXPECT_EQ(control_->SetFolder(L"", false), -1);
+    EXPECT_FALSE(control_->WorkerRunning());
+    EXPECT_FALSE(stdfs::exists(temp_ / "_thumbs.ctl"));  // no cache is opened for an empty list
+}
+
+TEST_F(ThumbListTest, ProductionStartsAtTheFirstVisibleItemAndFollowsALineScroll) {
+    ProductionLog log;
+    WritePictures(temp_.Path(), 40, 700);  // large enough that each one takes a while
+    ASSERT_EQ(control_->SetFolder(temp_.Wide().c_str(), false), 40);
+    ASSERT_TRUE(ControlHost::PumpUntil([&] { return !log.Made().empty(); }));
+    EXPECT_EQ(log.Made().front(), L"P000.BMP");
+
+    // Scroll about twenty cells on; the next thumbnails come from there.
+    ::SendMessageW(control_->ListWindow(), LVM_SCROLL, 20 * (control_->CellSize() + 4), 0);
+    const size_t before = log.Made().size();
+    ::SendMessageW(control_->ListWindow(), WM_HSCROLL, SB_ENDSCROLL, 0);
+    ASSERT_TRUE(AwaitThumbnails());
+    const auto made = log.Made();
+    ASSERT_EQ(made.size(), 40u);
+    // At most one item already under way finishes first.
+    const auto jump = std::find(made.begin() + before, made.end(), L"P020.BMP");
+    ASSERT_NE(jump, made.end());
+    EXPECT_LE(jump - (made.begin() + before), 1);
+    EXPECT_EQ(std::set<std::wstring>(made.begin(), made.end()).size(), 40u);  // each once
+}
+
+TEST_F(ThumbListTest, ANewFolderStopsTheOldWorkerAndShowsOnlyItsOwnThumbnails) {
+    ProductionLog log;
+    WritePictures(temp_ / "a", 30, 800);
+    std::vector<stdfs::path> b;
+    for (int i = 0; i < 8; ++i) {
+        b.push_back(temp_ / "b" / ("b" + std::to_string(i) + ".bmp"));
+        WritePicture(b.back(), 500 + i);
+    }
+    ASSERT_EQ(control_->SetFolder(TempDir::WideOf(temp_ / "a").c_str(), false), 30);
+    ASSERT_TRUE(ControlHost::PumpUntil([&] { return log.Made().size() >= 2; }));
+    ASSERT_EQ(control_->SetFolder(TempDir::WideOf(temp_ / "b").c_str(), false), 8);
+    ASSERT_TRUE(AwaitThumbnails());
+
+    const auto made = log.Made();
+    const size_t fromA = std::count_if(made.begin(), made.end(), [](const std::wstring& n) { return n[0] == L'P'; });
+    EXPECT_LT(fromA, 30u);
+    for (int i = 0; i < 8; ++i) {
+        const int n = std::stoi(stdfs::path(PathOf(i)).stem().string().substr(1));
+        EXPECT_EQ(ShownColour(i), Expected(500 + n)) << i;
+    }
+}
+
+TEST_F(ThumbListTest, ResetEmptiesTheControlWhileAScanRuns) {
+    WritePictures(temp_.Path(), 30, 800);
+    ASSERT_EQ(control_->SetFolder(temp_.Wide().c_str(), false), 30);
+    control_->Reset();
+    EXPECT_EQ(control_->GetItemCount(), 0);
+    EXPECT_EQ(ImageList_GetImageCount(control_->ThumbImages()), 0);
+    EXPECT_FALSE(control_->WorkerRunning());
+    ThumbItem item;
+    EXPECT_FALSE(control_->ItemSnapshot(0, item));
+    // The control works on afterwards.
+    EXPECT_EQ(control_->SetFolder(temp_.Wide().c_str(), false), 30);
+    EXPECT_TRUE(AwaitThumbnails());
+}
+
+TEST_F(ThumbListTest, DestroyingTheHostMidProductionEndsCleanlyAndWritesTheCache) {
+    ProductionLog log;
+    WritePictures(temp_.Path(), 30, 800);
+    ASSERT_EQ(control_->SetFolder(temp_.Wide().c_str(), false), 30);
+    ASSERT_TRUE(ControlHost::PumpUntil([&] { return log.Made().size() >= 2; }));
+    ::DestroyWindow(host_.Window());
+    const size_t made = log.Made().size();
+    control_.reset();  // closes the cache: the index is written
+    EXPECT_EQ(log.Made().size(), made);  // nothing is made after the windows are gone
+    ASSERT_TRUE(stdfs::exists(temp_ / "_thumbs.idx"));
+    EXPECT_EQ(stdfs::file_size(temp_ / "_thumbs.ctl"), made * ThumbCache::kRecordBytes);
+}
+
+TEST_F(ThumbListTest, InsertFileAppendsReplacesAndInserts) {
+    WritePictures(temp_ / "list", 3);
+    const stdfs::path extra = temp_ / "other" / "x.bmp";
+    WritePicture(extra, 700);
+    const stdfs::path second = temp_ / "other" / "y.bmp";
+    WritePicture(second, 701);
+    ASSERT_EQ(control_->SetFolder(TempDir::WideOf(temp_ / "list").c_str(), false), 3);
+    ASSERT_TRUE(AwaitThumbnails());
+
+    EXPECT_EQ(control_->InsertFile(TempDir::WideOf(extra).c_str(), -1, true, false), 3);
+    EXPECT_EQ(control_->GetItemCount(), 4);
+    EXPECT_EQ(ShownColour(3), Expected(700));
+    EXPECT_EQ(control_->InsertFile(TempDir::WideOf(second).c_str(), 0, true, false), 0);
+    EXPECT_EQ(control_->GetItemCount(), 5);
+    EXPECT_EQ(ShownColour(0), Expected(701));
+    EXPECT_EQ(PathOf(0), TempDir::WideOf(second));
+    for (int i = 1; i < 4; ++i) EXPECT_EQ(ShownColour(i), Expected(i - 1)) << i;
+    EXPECT_EQ(ShownColour(4), Expected(700));
+
+    // Replacing item 2 changes its record and its picture, nothing else.
+    EXPECT_EQ(control_->InsertFile(TempDir::WideOf(extra).c_str(), 2, false, false), 2);
+    EXPECT_EQ(control_->GetItemCount(), 5);
+    EXPECT_EQ(ShownColour(2), Expected(700));
+    EXPECT_EQ(PathOf(2), TempDir::WideOf(extra));
+    EXPECT_EQ(ShownColour(1), Expected(0));
+
+    EXPECT_EQ(control_->InsertFile(TempDir::WideOf(temp_ / "none.bmp").c_str(), -1, true, false), -1);
+    testing_support::WriteFile(temp_ / "other" / "t.txt", "text");
+    EXPECT_EQ(control_->InsertFile(TempDir::WideOf(temp_ / "other" / "t.txt").c_str(), -1, true, false), -1);
+    EXPECT_EQ(control_->GetItemCount(), 5);
+}
+
+TEST_F(ThumbListTest, LineScrollsSnapToHalfALine) {
+    WritePictures(temp_.Path(), 30);
+    ASSERT_EQ(control_->SetFolder(temp_.Wide().c_str(), false), 30);
+    ASSERT_TRUE(AwaitThumbnails());
+    HWND list = control_->ListWindow();
+    HWND container = control_->ContainerWindow();
+    const auto position = [&] {
+        SCROLLINFO info = {};
+        info.cbSize = sizeof info;
+        info.fMask = SIF_ALL;
+        ::GetScrollInfo(list, SB_HORZ, &info);
+        return info.nPos;
+    };
+    const auto scrollTo = [&](int x) { ::SendMessageW(list, LVM_SCROLL, x - position(), 0); };
+    ASSERT_EQ(control_->CellSize() + 4, 112);
+
+    // The container's own handling, without the list view's line step after it.
+    scrollTo(10);
+    ASSERT_EQ(position(), 10);
+    ::SendMessageW(container, WM_HSCROLL, SB_LINEDOWN, 0);
+    EXPECT_EQ(position(), 56);
+    scrollTo(10);
+    ::SendMessageW(container, WM_HSCROLL, SB_LINEUP, 0);
+    EXPECT_EQ(position(), 56);
+    scrollTo(0);
+    ::SendMessageW(container, WM_HSCROLL, SB_LINEDOWN, 0);
+    EXPECT_EQ(position(), 56);
+    scrollTo(0);
+    ::SendMessageW(container, WM_HSCROLL, SB_LINEUP, 0);
+    EXPECT_EQ(position(), 0);
+    ::SendMessageW(container, WM_HSCROLL, SB_ENDSCROLL, 0);
+    EXPECT_EQ(position(), 0);
+}
+
+// Many files, the folder set again and again while the list scrolls and files are inserted:
+// no crash, no hang, and every item ends with its own picture.
+TEST_F(ThumbListTest, StressSetFolderScrollAndInsertKeepEveryThumbnailWithItsItem) {
+    WritePictures(temp_ / "many", 1000);
+    std::vector<stdfs::path> extras;
+    for (int i = 0; i < 6; ++i) {
+        extras.push_back(temp_ / "extra" / ("e" + std::to_string(i) + ".bmp"));
+        WritePicture(extras.back(), 1000 + i);
+    }
+    const std::wstring many = TempDir::WideOf(temp_ / "many");
+    for (int round = 0; round < 4; ++round) {
+        ASSERT_EQ(control_->SetFolder(many.c_str(), round % 2 == 1), 1000);
+        ControlHost::Pump(std::chrono::milliseconds(30 * round));
+        for (int step = 0; step < 10; ++step) {
+            ::SendMessageW(control_->ListWindow(), WM_HSCROLL, step % 3 ? SB_LINEDOWN : SB_LINEUP, 0);
+            ControlHost::Pump(std::chrono::milliseconds(5));
+        }
+    }
+    for (int i = 0; i < 6; ++i) {
+        ASSERT_GE(control_->InsertFile(TempDir::WideOf(extras[i]).c_str(), i * 97, true, false), 0);
+        ::SendMessageW(control_->ListWindow(), WM_HSCROLL, SB_LINEDOWN, 0);
+        ControlHost::Pump(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(AwaitThumbnails());
+    ASSERT_EQ(control_->GetItemCount(), 1006);
+    for (int i = 0; i < 1006; ++i) {
+        const std::wstring path = PathOf(i);
+        const std::string stem = stdfs::path(path).stem().string();
+        const int n = stem[0] == 'e' ? 1000 + std::stoi(stem.substr(1)) : std::stoi(stem.substr(1));
+        ASSERT_EQ(ShownColour(i), Expected(n)) << "item " << i;
+        ThumbItem item;
+        ASSERT_TRUE(control_->ItemSnapshot(i, item));
+        ASSERT_EQ(item.hasThumbnail, 1) << "item " << i;
+    }
 }
 
 }  // namespace
