@@ -56,6 +56,9 @@ ThumbListCtrl::ThumbListCtrl() {
 }
 
 ThumbListCtrl::~ThumbListCtrl() {
+    // An owner that forgot to destroy the windows first would leave the threads running on a
+    // dead object: the container's teardown stops them.
+    if (hwndContainer && ::IsWindow(hwndContainer)) ::DestroyWindow(hwndContainer);
     ClearItems();
     if (--g_comInitCount == 0 && comInitialised_) ::CoUninitialize();
     pending.clear();

@@ -287,6 +287,43 @@ TEST_F(ThumbListTest, LineScrollsSnapToHalfALine) {
     EXPECT_EQ(position(), 0);
 }
 
+TEST_F(ThumbListTest, DatabaseModeListsTheRecordsOfOneCategory) {
+    const stdfs::path db = temp_ / "db";
+    stdfs::create_directories(db);
+    const auto pictures = WritePictures(temp_ / "pics", 4);
+    // An index in the database layout: two records of BIRTHDAY (one whose file has gone), one
+    // of XMAS.
+    const auto field = [](const std::wstring& text) {
+        std::string s(4, '\0');
+        const uint32_t length = static_cast<uint32_t>(2 * text.size() + 1);
+        for (int i = 0; i < 4; ++i) s[i] = static_cast<char>(length >> (8 * i));
+        for (wchar_t c : text) s += static_cast<char>(c & 0xFF), s += static_cast<char>(c >> 8);
+        return s + '\0';
+    };
+    const auto upper = [](const stdfs::path& p) { return ThumbCache::UpperAscii(TempDir::WideOf(p)); };
+    const std::string minusOne(4, '\xFF');
+    testing_support::WriteFile(db / "_thumbs.idx",
+                               std::string("TU04") + field(L"BIRTHDAY") + field(upper(pictures[2])) + minusOne +
+                                   field(L"XMAS") + field(upper(pictures[1])) + minusOne + field(L"BIRTHDAY") +
+                                   field(upper(temp_ / "pics" / "gone.bmp")) + minusOne + field(L"birthday") +
+                                   field(upper(pictures[0])) + minusOne);
+    testing_support::WriteFile(db / "_thumbs.ctl", "");
+
+    ControlHost databaseHost(900, 300, {10, 10, 810, 150});
+    control_ = std::make_unique<ThumbListCtrl>();
+    ASSERT_NE(control_->Create(databaseHost.Window(), databaseHost.Placeholder(), ControlHost::DialogParams(),
+                               (TempDir::WideOf(db) + L"\\_thumbs").c_str(), Database),
+              nullptr);
+    EXPECT_EQ(control_->SetFolder(temp_.Wide().c_str(), false), -1);  // folders are not scanned here
+    EXPECT_EQ(control_->SetCategory(L"", false), -1);
+    ASSERT_EQ(control_->SetCategory(L"Birthday", false), 2);
+    EXPECT_EQ(PathOf(0), upper(pictures[2]));
+    EXPECT_EQ(PathOf(1), upper(pictures[0]));
+    ASSERT_TRUE(AwaitThumbnails());
+    EXPECT_EQ(ShownColour(0), Expected(2));
+    EXPECT_EQ(ShownColour(1), Expected(0));
+}
+
 // Many files, the folder set again and again while the list scrolls and files are inserted:
 // no crash, no hang, and every item ends with its own picture.
 TEST_F(ThumbListTest, StressSetFolderScrollAndInsertKeepEveryThumbnailWithItsItem) {
