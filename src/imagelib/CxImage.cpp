@@ -97,8 +97,15 @@ bool CxImage::Thumbnail(long newx, long newy, RGBQUAD canvasColor, CxImage* out)
             std::memcpy(d, s, size_t{picture->width} * 3);
             continue;
         }
+        // Thumbnails carry transparency as their canvas colour, which their viewers key out
+        // in one bit: a pixel is either the canvas (mostly transparent) or its own colour.
+        // Blending the canvas in would tint every soft edge with it.
         for (uint32_t x = 0; x < picture->width; ++x, s += 4, d += 3) {
-            for (int c = 0; c < 3; ++c) d[c] = imagelib::Over(s[c], s[3], color[c]);
+            if (s[3] < 128) {
+                std::memcpy(d, color, 3);
+            } else {
+                for (int c = 0; c < 3; ++c) d[c] = imagelib::Unpremultiply(s[c], s[3]);
+            }
         }
     }
     Target(out).pixels_ = std::move(canvas);

@@ -57,8 +57,8 @@ public:
     uint16_t GetImageBpp() const { return imageBpp_; }
 
     // Makes the image exactly newx x newy, 24 bits: the picture shrunk to fit with its
-    // proportions kept, centred on a canvas of `canvasColor`, transparent pixels composited
-    // onto it. In place when `out` is null; otherwise `out` receives the result.
+    // proportions kept, centred on a canvas of `canvasColor`. A pixel less than half opaque
+    // becomes the canvas colour, any other keeps its own colour. In place when `out` is null; otherwise `out` receives the result.
     bool Thumbnail(long newx, long newy, RGBQUAD canvasColor, CxImage* out = nullptr);
 
     // 24: drops alpha (transparent pixels flattened onto black); 32: adds an opaque alpha.

@@ -4,6 +4,7 @@
 // alpha, with the colours premultiplied by it (what AlphaBlend and correct filtering need).
 
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -49,6 +50,10 @@ bool ToFourChannels(const Pixels& src, Pixels& out);
 // Premultiplied colour c of alpha a composited onto background b: c + b * (255 - a) / 255.
 inline uint8_t Over(uint8_t c, uint8_t a, uint8_t b) {
     return static_cast<uint8_t>(c + (b * (255 - a) + 127) / 255);
+}
+
+inline uint8_t Unpremultiply(uint8_t c, uint8_t a) {
+    return a == 0 ? 0 : static_cast<uint8_t>(std::min(255, (c * 255 + a / 2) / a));
 }
 
 inline uint8_t Premultiply(uint8_t c, uint8_t a) {

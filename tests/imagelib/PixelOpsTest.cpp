@@ -107,17 +107,25 @@ TEST(Thumbnail, LeavesASmallerPictureUnscaledAndCentred) {
     }
 }
 
-TEST(Thumbnail, CompositesAHalfTransparentPngOntoTheCanvas) {
+TEST(Thumbnail, TransparencyBecomesTheCanvasColourInOneBit) {
     win::ComScope com;
     testing_support::TempDir dir;
-    const Picture picture{200, 200, std::vector<Color>(200 * 200, Color{0, 0, 255, 128})};
+    // Left half barely visible, right half mostly opaque red.
+    Picture picture{200, 200, {}};
+    for (uint32_t y = 0; y < 200; ++y) {
+        for (uint32_t x = 0; x < 200; ++x) picture.pixels.push_back(x < 100 ? Color{0, 0, 255, 100} : Color{0, 0, 255, 200});
+    }
     ASSERT_TRUE(sample::Write(sample::Format::PngWithAlpha, picture, dir / "glass.png"));
     CxImage image((dir / "glass.png").c_str(), 4, true, false);
     ASSERT_TRUE(image.Thumbnail(100, 100, sample::kMagentaQuad)) << image.GetLastError();
     ASSERT_TRUE(image.IncreaseBpp(24));
     EXPECT_EQ(image.GetBpp(), 24u);
-    // Half-strength red over magenta: blue is half the canvas's, red stays full.
-    EXPECT_EQ(sample::PixelAt(image, 50, 50), (Color{127, 0, 255}));
+    EXPECT_EQ(sample::PixelAt(image, 25, 50), sample::kMagenta);
+    // Its own colour, not a blend with the canvas.
+    const Color right = sample::PixelAt(image, 75, 50);
+    EXPECT_EQ(right.r, 255);
+    EXPECT_LE(right.b, 2);
+    EXPECT_LE(right.g, 2);
 }
 
 TEST(Resample, ShrinkingAveragesTheCoveredArea) {

@@ -1,0 +1,92 @@
+#include "controls/CSkinListBox.h"
+
+#include "base/Handles.h"
+
+#include <algorithm>
+
+void CSkinListBox::SetBitmaps(UINT normalId, UINT selectedId) {
+    normalBitmapId = normalId;
+    selectedBitmapId = selectedId;
+    win::UniqueBitmap normal(::LoadBitmapW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(normalId & 0xFFFF)));
+    BITMAP info = {};
+    if (normal && ::GetObjectW(normal.Get(), sizeof info, &info)) SetItemHeight(0, info.bmHeight + 1);
+}
+
+void CSkinListBox::FillFolders(const wchar_t* folder) {
+    ResetContent();
+    // The folder ends with a backslash already; the doubled separator is accepted.
+    const std::wstring pattern = std::wstring(folder) + L"\\*.*";
+    WIN32_FIND_DATAW found;
+    win::UniqueFindHandle search(::FindFirstFileW(pattern.c_str(), &found));
+    if (!search) return;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+        if (std::wstring(found.cFileName) == L"." || std::wstring(found.cFileName) == L"..") continue;
+        AddString(found.cFileName);
+    } while (::FindNextFileW(search.Get(), &found));
+}
+
+bool CSkinListBox::OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+    if (message != WM_DRAWITEM) return ListBox::OnChildNotify(message, wParam, lParam, result);
+    DrawSkinItem(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+    *result = TRUE;
+    return true;
+}
+
+const fw::MessageMap& CSkinListBox::GetMessageMap() const {
+    static const fw::MessageMapOf<CSkinListBox> map(ListBox::GetMessageMap(),
+                                                    {
+                                                        fw::OnEraseBkgnd(&CSkinListBox::OnEraseBkgnd),
+                                                        fw::OnScroll(WM_VSCROLL, &CSkinListBox::OnVScroll),
+                                                    });
+    return map;
+}
+
+void CSkinListBox::DrawSkinItem(const DRAWITEMSTRUCT* draw) {
+    if (draw->itemID == static_cast<UINT>(-1)) return;
+    HDC dc = draw->hDC;
+    const RECT& item = draw->rcItem;
+    if (draw->itemAction & (ODA_DRAWENTIRE | ODA_SELECT)) {
+        if (normalBitmapId != 0) {
+            const bool selected = (draw->itemState & ODS_SELECTED) && ::IsWindowEnabled(hwnd_);
+            const UINT id = selected ? selectedBitmapId : normalBitmapId;
+            // Loaded at every drawing: nothing is cached.
+            win::UniqueBitmap bar(::LoadBitmapW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id & 0xFFFF)));
+            BITMAP info = {};
+            if (bar && ::GetObjectW(bar.Get(), sizeof info, &info)) {
+                win::MemoryDc memory(::CreateCompatibleDC(dc));
+                win::SelectObjectScope select(memory.Get(), bar.Get());
+                const int width = std::min<int>(info.bmWidth, item.right - item.left);
+                const int height = std::min<int>(info.bmHeight, item.bottom - item.top);
+                ::BitBlt(dc, item.left, item.top, width, height, memory.Get(), 0, 0, SRCCOPY);
+            }
+        }
+        win::UniqueFont font(::CreateFontW(14, 0, 0, 0, 500, FALSE, FALSE, FALSE, 0, 0, 0, PROOF_QUALITY, 6,
+                                           L"MS Sans Serif"));
+        win::SelectObjectScope selectFont(dc, font.Get());
+        const COLORREF previousText = ::SetTextColor(dc, RGB(0, 0, 0));
+        const int previousMode = ::SetBkMode(dc, TRANSPARENT);
+        const std::wstring text = GetText(static_cast<int>(draw->itemID));
+        RECT box = item;
+        ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &box,
+                    DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+        ::SetBkMode(dc, previousMode);
+        ::SetTextColor(dc, previousText);
+    }
+    if (draw->itemAction & ODA_FOCUS) ::DrawFocusRect(dc, &item);
+}
+
+BOOL CSkinListBox::OnEraseBkgnd(HDC dc) {
+    if (GetDlgCtrlID() == 1004) {
+        RECT client;
+        ::GetClientRect(hwnd_, &client);
+        win::UniqueBrush brush(::CreateSolidBrush(kBackground));
+        ::FillRect(dc, &client, brush.Get());
+    }
+    return FALSE;
+}
+
+void CSkinListBox::OnVScroll(UINT code, UINT position, HWND bar) {
+    ::InvalidateRect(hwnd_, nullptr, TRUE);
+    DefWindowProc(WM_VSCROLL, MAKEWPARAM(code, position), reinterpret_cast<LPARAM>(bar));
+}
