@@ -2,6 +2,7 @@
 // to its parent.
 #include "thumblist/ThumbListCtrl.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <string>
 
@@ -13,13 +14,16 @@ std::wstring FileNameOf(const wchar_t* path) {
     return slash ? std::wstring(slash + 1) : std::wstring();
 }
 
-// The caption cut into two lines for a cell that holds `n` average characters per line.
+// The caption cut into two lines for a cell that holds `n` average characters per line
+// (n >= 4): the first n - 4 characters, then at most n - 3 more, the last three of those
+// replaced by "..." when the caption goes on beyond them.
 std::wstring TwoLineCaption(const std::wstring& caption, size_t n) {
-    const size_t first = n - 4;
+    const size_t first = std::min(n - 4, caption.size());
+    const size_t keep = n - 3;
     std::wstring rest = caption.substr(first);
-    if (rest.size() > n - 3) {
-        rest = rest.substr(0, n - 3);
-        rest.replace(rest.size() - 3, 3, L"...");
+    if (rest.size() > keep) {
+        rest.resize(keep);
+        if (keep >= 3) rest.replace(keep - 3, 3, L"...");
     }
     return caption.substr(0, first) + L"\n" + rest;
 }
@@ -155,8 +159,8 @@ void ThumbListCtrl::DrawCell(HDC target, int index, const RECT& cell, UINT itemS
             ::GetTextMetricsW(dc, &metrics);
             const int n = metrics.tmAveCharWidth > 0 ? cellWidth / metrics.tmAveCharWidth : 0;
             // Compared as unsigned numbers, so a cell narrower than three characters keeps
-            // the caption on one line.
-            if (caption.size() <= static_cast<size_t>(static_cast<unsigned>(n - 3))) {
+            // the caption on one line; so does one of three, too narrow to split.
+            if (n < 4 || caption.size() <= static_cast<size_t>(static_cast<unsigned>(n - 3))) {
                 ::DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &band,
                             DT_CENTER | DT_VCENTER | DT_NOPREFIX | DT_NOCLIP);
             } else {

@@ -23,7 +23,9 @@ using testing_support::TempDir;
 using testing_support::WriteBmp;
 
 // The colour that names picture i, exact through decoding, fitting and the image list.
-Rgb ColourOf(int i) { return Rgb{uint8_t(i & 0xFF), uint8_t(40 + (i >> 8) * 50), 200}; }
+Rgb ColourOf(int i) {
+    return Rgb{uint8_t(i & 0xFF), uint8_t(40 + (i >> 8) * 50), 200};
+}
 
 void WritePicture(const stdfs::path& path, int i, uint32_t side = 40) {
     WriteBmp(path, side, side, [i](uint32_t, uint32_t) { return ColourOf(i); });
@@ -69,11 +71,13 @@ protected:
 
     void Build(const ThumbListParams& params) {
         control_ = std::make_unique<ThumbListCtrl>();
-        ASSERT_NE(control_->Create(host_.Window(), host_.Placeholder(), params, L"_thumbs", Folder), nullptr);
+        ASSERT_NE(control_->Create(host_.Window(), host_.Placeholder(), params, L"_thumbs", Folder),
+                  nullptr);
     }
 
     bool AwaitThumbnails() {
-        return ControlHost::PumpUntil([&] { return control_->PendingCount() == 0 && !control_->WorkerRunning(); });
+        return ControlHost::PumpUntil(
+            [&] { return control_->PendingCount() == 0 && !control_->WorkerRunning(); });
     }
 
     // The centre pixel of the image a list item shows.
@@ -91,9 +95,11 @@ protected:
         bmi.bmiHeader.biPlanes = 1;
         bmi.bmiHeader.biBitCount = 32;
         void* bits = nullptr;
-        win::UniqueBitmap canvas(::CreateDIBSection(dc.Get(), &bmi, DIB_RGB_COLORS, &bits, nullptr, 0));
+        win::UniqueBitmap canvas(
+            ::CreateDIBSection(dc.Get(), &bmi, DIB_RGB_COLORS, &bits, nullptr, 0));
         win::SelectObjectScope select(dc.Get(), canvas.Get());
-        if (!ImageList_Draw(control_->ThumbImages(), item.iImage, dc.Get(), 0, 0, ILD_NORMAL)) return CLR_INVALID;
+        if (!ImageList_Draw(control_->ThumbImages(), item.iImage, dc.Get(), 0, 0, ILD_NORMAL))
+            return CLR_INVALID;
         return ::GetPixel(dc.Get(), 50, 50);
     }
 
@@ -126,7 +132,8 @@ TEST_F(ThumbListTest, ListsSupportedFilesInFileSystemOrderAndMakesEveryThumbnail
     WIN32_FIND_DATAW found;
     win::UniqueFindHandle search(::FindFirstFileW((temp_.Wide() + L"\\*.bmp").c_str(), &found));
     do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN)) order.push_back(temp_.Wide() + L"\\" + found.cFileName);
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN))
+            order.push_back(temp_.Wide() + L"\\" + found.cFileName);
     } while (::FindNextFileW(search.Get(), &found));
     for (int i = 0; i < 12; ++i) EXPECT_EQ(PathOf(i), order[i]) << i;
 
@@ -186,7 +193,8 @@ TEST_F(ThumbListTest, ANewFolderStopsTheOldWorkerAndShowsOnlyItsOwnThumbnails) {
     ASSERT_TRUE(AwaitThumbnails());
 
     const auto made = log.Made();
-    const size_t fromA = std::count_if(made.begin(), made.end(), [](const std::wstring& n) { return n[0] == L'P'; });
+    const size_t fromA =
+        std::count_if(made.begin(), made.end(), [](const std::wstring& n) { return n[0] == L'P'; });
     EXPECT_LT(fromA, 30u);
     for (int i = 0; i < 8; ++i) {
         const int n = std::stoi(stdfs::path(PathOf(i)).stem().string().substr(1));
@@ -215,7 +223,7 @@ TEST_F(ThumbListTest, DestroyingTheHostMidProductionEndsCleanlyAndWritesTheCache
     ASSERT_TRUE(ControlHost::PumpUntil([&] { return log.Made().size() >= 2; }));
     ::DestroyWindow(host_.Window());
     const size_t made = log.Made().size();
-    control_.reset();  // closes the cache: the index is written
+    control_.reset();                    // closes the cache: the index is written
     EXPECT_EQ(log.Made().size(), made);  // nothing is made after the windows are gone
     ASSERT_TRUE(stdfs::exists(temp_ / "_thumbs.idx"));
     EXPECT_EQ(stdfs::file_size(temp_ / "_thumbs.ctl"), made * ThumbCache::kRecordBytes);
@@ -247,9 +255,12 @@ TEST_F(ThumbListTest, InsertFileAppendsReplacesAndInserts) {
     EXPECT_EQ(PathOf(2), TempDir::WideOf(extra));
     EXPECT_EQ(ShownColour(1), Expected(0));
 
-    EXPECT_EQ(control_->InsertFile(TempDir::WideOf(temp_ / "none.bmp").c_str(), -1, true, false), -1);
+    EXPECT_EQ(control_->InsertFile(TempDir::WideOf(temp_ / "none.bmp").c_str(), -1, true, false),
+              -1);
     testing_support::WriteFile(temp_ / "other" / "t.txt", "text");
-    EXPECT_EQ(control_->InsertFile(TempDir::WideOf(temp_ / "other" / "t.txt").c_str(), -1, true, false), -1);
+    EXPECT_EQ(
+        control_->InsertFile(TempDir::WideOf(temp_ / "other" / "t.txt").c_str(), -1, true, false),
+        -1);
     EXPECT_EQ(control_->GetItemCount(), 5);
 }
 
@@ -300,21 +311,26 @@ TEST_F(ThumbListTest, DatabaseModeListsTheRecordsOfOneCategory) {
         for (wchar_t c : text) s += static_cast<char>(c & 0xFF), s += static_cast<char>(c >> 8);
         return s + '\0';
     };
-    const auto upper = [](const stdfs::path& p) { return ThumbCache::UpperAscii(TempDir::WideOf(p)); };
+    const auto upper = [](const stdfs::path& p) {
+        return ThumbCache::UpperAscii(TempDir::WideOf(p));
+    };
     const std::string minusOne(4, '\xFF');
-    testing_support::WriteFile(db / "_thumbs.idx",
-                               std::string("TU04") + field(L"BIRTHDAY") + field(upper(pictures[2])) + minusOne +
-                                   field(L"XMAS") + field(upper(pictures[1])) + minusOne + field(L"BIRTHDAY") +
-                                   field(upper(temp_ / "pics" / "gone.bmp")) + minusOne + field(L"birthday") +
-                                   field(upper(pictures[0])) + minusOne);
+    testing_support::WriteFile(
+        db / "_thumbs.idx", std::string("TU04") + field(L"BIRTHDAY") + field(upper(pictures[2])) +
+                                minusOne + field(L"XMAS") + field(upper(pictures[1])) + minusOne +
+                                field(L"BIRTHDAY") + field(upper(temp_ / "pics" / "gone.bmp")) +
+                                minusOne + field(L"birthday") + field(upper(pictures[0])) +
+                                minusOne);
     testing_support::WriteFile(db / "_thumbs.ctl", "");
 
     ControlHost databaseHost(900, 300, {10, 10, 810, 150});
     control_ = std::make_unique<ThumbListCtrl>();
-    ASSERT_NE(control_->Create(databaseHost.Window(), databaseHost.Placeholder(), ControlHost::DialogParams(),
+    ASSERT_NE(control_->Create(databaseHost.Window(), databaseHost.Placeholder(),
+                               ControlHost::DialogParams(),
                                (TempDir::WideOf(db) + L"\\_thumbs").c_str(), Database),
               nullptr);
-    EXPECT_EQ(control_->SetFolder(temp_.Wide().c_str(), false), -1);  // folders are not scanned here
+    EXPECT_EQ(control_->SetFolder(temp_.Wide().c_str(), false),
+              -1);  // folders are not scanned here
     EXPECT_EQ(control_->SetCategory(L"", false), -1);
     ASSERT_EQ(control_->SetCategory(L"Birthday", false), 2);
     EXPECT_EQ(PathOf(0), upper(pictures[2]));
@@ -338,7 +354,8 @@ TEST_F(ThumbListTest, StressSetFolderScrollAndInsertKeepEveryThumbnailWithItsIte
         ASSERT_EQ(control_->SetFolder(many.c_str(), round % 2 == 1), 1000);
         ControlHost::Pump(std::chrono::milliseconds(30 * round));
         for (int step = 0; step < 10; ++step) {
-            ::SendMessageW(control_->ListWindow(), WM_HSCROLL, step % 3 ? SB_LINEDOWN : SB_LINEUP, 0);
+            ::SendMessageW(control_->ListWindow(), WM_HSCROLL, step % 3 ? SB_LINEDOWN : SB_LINEUP,
+                           0);
             ControlHost::Pump(std::chrono::milliseconds(5));
         }
     }
