@@ -1,13 +1,45 @@
 #!/bin/bash
-# `make run`: starts Glimmerly under Wine with a demo library beside the executable.
+# `make run`: lays out a demo library beside a copy of Glimmerly.exe, registers a demo host
+# folder as the host application's "AppPath" in the project's own Wine prefix, and starts
+# Glimmerly in Wine's virtual desktop. Without a display it runs under Xvfb, saves a
+# screenshot under build/ and says where. CATEGORIES=1 lays the library out in categories.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
-exe=$top/build/win/bin/Glimmerly.exe
-if [ ! -f "$exe" ]; then
-    echo "Glimmerly's dialog is not built yet; for now the tools are ready:"
-    echo "  build/win/bin/qrt.exe (under Wine) and build/native/bin/qrt"
-    exit 0
+demo=$top/build/demo
+host=$top/build/demo-host
+screenshot=$top/build/screenshot.png
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+if [ -z "${GLIMMERLY_IN_XVFB:-}" ] && ! { [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; }; then
+    export GLIMMERLY_IN_XVFB=1
+    exec "$top/scripts/with-xvfb.sh" "$0" "$@"
 fi
+
+layout=()
+[ "${CATEGORIES:-0}" = 1 ] && layout=(--categories)
+"$top/scripts/demo-library.sh" "$demo" "$host" "${layout[@]}"
+cp "$top/build/win/bin/Glimmerly.exe" "$demo/"
+[ -f "$top/build/win/bin/Glimmerly.chm" ] && cp "$top/build/win/bin/Glimmerly.chm" "$demo/"
+
 export WINEPREFIX=$top/build/wine-run
 . "$top/scripts/wine-env.sh"
-exec wine "$exe"
+wine reg add 'HKLM\SOFTWARE\Brannic\Lumora\Orvane' /v AppPath /t REG_SZ /d "$(winpath "$host")" /f >/dev/null 2>&1
+
+cd "$demo"
+if [ -z "${GLIMMERLY_IN_XVFB:-}" ]; then
+    echo "Starting Glimmerly (library in $demo, host folder $host)"
+    exec wine explorer /desktop=glimmerly,1280x1024 Glimmerly.exe
+fi
+
+# No display: run it, wait until its window shows thumbnails, take a screenshot, close it.
+wine explorer /desktop=glimmerly,1280x1024 Glimmerly.exe >/dev/null 2>&1 &
+for _ in $(seq 1 120); do
+    xdotool search --name '^Glimmerly$' >/dev/null 2>&1 && break
+    sleep 0.5
+done
+sleep 6  # the first template's thumbnails are made in the background
+import -window root "$screenshot"
+xdotool search --name '^Glimmerly$' windowactivate --sync key alt+F4 >/dev/null 2>&1 || true
+sleep 2
+wineserver -k 2>/dev/null || true
+echo "Glimmerly ran under Xvfb (no display); screenshot: $screenshot"

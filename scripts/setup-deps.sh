@@ -10,6 +10,7 @@ packages="
   clang libclang-rt-14-dev
   wine wine64 xvfb xauth xdotool x11-utils imagemagick
   mate-backgrounds
+  fp-utils python3
 "
 
 missing=""

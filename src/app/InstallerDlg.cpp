@@ -1,0 +1,498 @@
+#include "app/InstallerDlg.h"
+
+#include "base/Utf.h"
+#include "framework/Application.h"
+#include "package/TemplatePackage.h"
+
+#include <cwchar>
+#include <cwctype>
+
+namespace {
+
+constexpr wchar_t kConfigFile[] = L"Glimmerly.ini";
+constexpr wchar_t kDefaultCaption[] = L"Glimmerly";
+constexpr wchar_t kDialogFileTypes[] = L"bmp bmi jpg tif tiff paj mat tga ogf qrt";
+constexpr wchar_t kHelpFile[] = L"Glimmerly.chm";
+
+template <size_t N>
+void CopyText(wchar_t (&to)[N], const wchar_t* text) {
+    std::wcsncpy(to, text ? text : L"", N - 1);
+    to[N - 1] = L'\0';
+}
+
+// The first line of an ini section, read whole (a "key=value" line stays as it is); empty
+// when the section is missing or empty.
+std::wstring FirstLineOfSection(const wchar_t* section, const std::wstring& file, DWORD* read = nullptr) {
+    wchar_t buffer[260] = {};
+    const DWORD length = ::GetPrivateProfileSectionW(section, buffer, 260, file.c_str());
+    if (read) *read = length;
+    return length ? std::wstring(buffer) : std::wstring();
+}
+
+void Frame(HDC dc, const RECT& rect) {
+    win::UniqueBrush black(::CreateSolidBrush(RGB(0, 0, 0)));
+    ::FrameRect(dc, &rect, black.Get());
+}
+
+TRIVERTEX Vertex(int x, int y, COLORREF color) {
+    TRIVERTEX vertex = {};
+    vertex.x = x;
+    vertex.y = y;
+    vertex.Red = static_cast<COLOR16>(GetRValue(color) << 8);
+    vertex.Green = static_cast<COLOR16>(GetGValue(color) << 8);
+    vertex.Blue = static_cast<COLOR16>(GetBValue(color) << 8);
+    return vertex;
+}
+
+void HorizontalGradient(HDC dc, int left, int top, int right, int bottom, COLORREF from, COLORREF to) {
+    TRIVERTEX vertices[2] = {Vertex(left, top, from), Vertex(right, bottom, to)};
+    GRADIENT_RECT rect = {0, 1};
+    ::GradientFill(dc, vertices, 2, &rect, 1, GRADIENT_FILL_RECT_H);
+}
+
+}  // namespace
+
+const fw::MessageMap& PaintedStatic::GetMessageMap() const {
+    static const fw::MessageMapOf<PaintedStatic> map(fw::Static::GetMessageMap(),
+                                                     {
+                                                         fw::OnPaint(&PaintedStatic::OnPaint),
+                                                         fw::OnEraseBkgnd(&PaintedStatic::OnEraseBkgnd),
+                                                     });
+    return map;
+}
+
+void PaintedStatic::OnPaint() {
+    PAINTSTRUCT paint;
+    ::BeginPaint(hwnd_, &paint);
+    ::EndPaint(hwnd_, &paint);
+    if (paint_) paint_();
+}
+
+void CInstallerDlg::DialogPrompt::Show(const wchar_t* text, const wchar_t* title, UINT style) {
+    if (title) {
+        fw::Modal().ShowMessageBox(nullptr, text, title, style);  // the install program's error box has no owner
+    } else {
+        fw::AppMessageBox(text, style);
+    }
+}
+
+CInstallerDlg::CInstallerDlg(HWND parent) : fw::Dialog(IDD, parent) {
+    icon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kIconId));
+    backgroundBrush.Reset(::CreateSolidBrush(kBackground));
+}
+
+CInstallerDlg::~CInstallerDlg() {
+    // The windows go first, so the thumbnail control's threads end before its object does.
+    if (GetSafeHwnd() && ::IsWindow(GetSafeHwnd())) ::DestroyWindow(GetSafeHwnd());
+}
+
+std::wstring CInstallerDlg::ModulePath() const {
+    wchar_t path[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return path;
+}
+
+const fw::MessageMap& CInstallerDlg::GetMessageMap() const {
+    static const fw::MessageMapOf<CInstallerDlg> map(
+        Dialog::GetMessageMap(),
+        {
+            fw::OnSysCommand(&CInstallerDlg::OnSysCommand),
+            fw::OnPaint(&CInstallerDlg::OnPaint),
+            fw::OnQueryDragIcon(&CInstallerDlg::OnQueryDragIcon),
+            fw::OnCommand(kTemplateListId, LBN_SELCHANGE, &CInstallerDlg::OnSelchangeTemplateList),
+            fw::OnSize(&CInstallerDlg::OnSize),
+            fw::OnCommand(kPrevId, BN_CLICKED, &CInstallerDlg::OnPrev),
+            fw::OnCommand(kNextId, BN_CLICKED, &CInstallerDlg::OnNext),
+            fw::OnCtlColor(&CInstallerDlg::OnCtlColor),
+            fw::OnCommand(kExitId, BN_CLICKED, &CInstallerDlg::OnExit),
+            fw::OnCommand(kInstallId, BN_CLICKED, &CInstallerDlg::OnInstall),
+            fw::OnGetMinMaxInfo(&CInstallerDlg::OnGetMinMaxInfo),
+            fw::OnCommand(kCategoryId, CBN_SELCHANGE, &CInstallerDlg::OnSelchangeCategory),
+            fw::OnMessage(TLM_SELCHANGED, &CInstallerDlg::OnItemSelected),
+        });
+    return map;
+}
+
+void CInstallerDlg::DoDataExchange() {
+    SubclassDlgItem(kCategoryId, categoryCombo);
+    SubclassDlgItem(kTemplateListId, templateList);
+    SubclassDlgItem(kPreviewId, previewStatic);
+    SubclassDlgItem(kBarId, barStatic_);
+}
+
+void CInstallerDlg::RegisterShellType() {
+    // Rewritten at every start; the results are not examined.
+    const std::wstring exe = ModulePath();
+    const auto setDefault = [](const wchar_t* key, const std::wstring& value) {
+        HKEY created = nullptr;
+        if (::RegCreateKeyW(HKEY_CLASSES_ROOT, key, &created) == ERROR_SUCCESS) ::RegCloseKey(created);
+        ::RegSetValueW(HKEY_CLASSES_ROOT, key, REG_SZ, value.c_str(),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    };
+    setDefault(L"QRTInstaller", L"QRV Template Installer");
+    setDefault(L"QRTInstaller\\shell\\open\\command", exe);
+    setDefault(L".qrt", L"QRTInstaller");
+}
+
+BOOL CInstallerDlg::OnInitDialog() {
+    Dialog::OnInitDialog();
+    if (fw::Application* application = fw::Application::Current()) application->mainWindow = GetSafeHwnd();
+    ::SendMessageW(GetSafeHwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    ::SendMessageW(GetSafeHwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+    templateList.SetBitmaps(kNormalBarId, kSelectedBarId);
+
+    const std::wstring exe = ModulePath();
+    CopyText(moduleFolder, exe.substr(0, exe.rfind(L'\\') + 1).c_str());
+    RegisterShellType();
+
+    ThumbListParams params = {};
+    params.thumbWidth = 100;
+    params.thumbHeight = 100;
+    params.styleFlags = TLF_HORIZONTAL | TLF_SINGLESEL | TLF_INFOTIPS | TLF_BKCOLOR;
+    params.bkColor = RGB(87, 90, 97);
+    params.cellColor = RGB(93, 95, 99);
+    params.captionColor = RGB(255, 255, 255);
+    params.selectedColor = ::GetSysColor(COLOR_HIGHLIGHT);
+    params.iconId = kIconId;
+    params.bkBitmapId = -1;
+    thumbs.Create(GetSafeHwnd(), GetDlgItem(kThumbStripId), params, L"_thumbs", Folder);
+    thumbs.SetFileTypes(kDialogFileTypes, false);
+
+    prevButton.Create(kPrevId, GetSafeHwnd(), kPrevStripId, 10, 20, L"Previous", 5, false);
+    nextButton.Create(kNextId, GetSafeHwnd(), kNextStripId, 110, 20, L"Next", 5, false);
+    installButton.Create(kInstallId, GetSafeHwnd(), kInstallStripId, 110, 20, L"Install", 5, false);
+    exitButton.Create(kExitId, GetSafeHwnd(), kExitStripId, 110, 20, L"Exit", 5, false);
+
+    logoBitmap.Reset(::LoadBitmapW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kLogoBitmapId)));
+    CopyText(logoPath, (std::wstring(moduleFolder) + L"Logo.bmp").c_str());
+    logoImage = std::make_unique<CxImage>(logoPath, 1, false, false);
+
+    const std::wstring config = std::wstring(moduleFolder) + kConfigFile;
+    CopyText(installProgram, FirstLineOfSection(L"INSTALL", config).c_str());
+    DWORD read = 0;
+    const std::wstring categoryLine = FirstLineOfSection(L"CATEGORY", config, &read);
+    if (read) categoryMode = categoryLine == L"1" ? 1 : 0;
+
+    Layout();
+
+    if (categoryMode) {
+        FillCategories(moduleFolder);
+        categoryCombo.SetCurSel(0);
+        OnSelchangeCategory();
+        if (templateList.GetCount() > 0) templateList.SetCurSel(0);
+    } else {
+        CopyText(currentFolder, moduleFolder);
+        ::ShowWindow(categoryCombo.GetSafeHwnd(), SW_HIDE);
+        templateList.FillFolders(moduleFolder);
+        if (templateList.GetCount() > 0) templateList.SetCurSel(0);
+        OnSelchangeTemplateList();
+    }
+    ::ShowWindow(GetSafeHwnd(), SW_SHOWMAXIMIZED);
+    return TRUE;
+}
+
+void CInstallerDlg::Layout() {
+    RECT client;
+    ::GetClientRect(GetSafeHwnd(), &client);
+    const int w = client.right;
+    const int h = client.bottom;
+    const auto place = [this](int id, int x, int y, int cx, int cy) {
+        if (HWND control = GetDlgItem(id)) ::SetWindowPos(control, nullptr, x, y, cx, cy, SWP_NOZORDER);
+    };
+    const auto move = [this](int id, int x, int y) {
+        if (HWND control = GetDlgItem(id)) ::SetWindowPos(control, nullptr, x, y, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
+    };
+    if (categoryMode) {
+        place(kTemplateListId, 10, h - 122, 165, 114);
+    } else {
+        place(kTemplateListId, 10, h - 142, 165, 132);
+    }
+    place(kCategoryId, 10, h - 142, 165, 100);
+    place(kThumbStripId, 180, h - 142, w - 190, 140);
+    place(kPreviewId, 10, 10, w - 20, h - 207);
+    move(kPrevId, 70, h - 182);
+    move(kNextId, 150, h - 182);
+    move(kInstallId, w - 180, h - 182);
+    move(kExitId, w - 95, h - 182);
+    place(kBarId, 10, h - 190, w - 20, 42);
+    captionRect = {180, h - 185, w - 10, h - 153};
+}
+
+void CInstallerDlg::OnSize(UINT, int, int) { Layout(); }
+
+void CInstallerDlg::OnGetMinMaxInfo(MINMAXINFO* info) {
+    info->ptMinTrackSize.x = kMinWidth;
+    info->ptMinTrackSize.y = kMinHeight;
+}
+
+HBRUSH CInstallerDlg::OnCtlColor(HDC dc, HWND, UINT kind) {
+    if (kind == CTLCOLOR_EDIT) {
+        ::SetBkColor(dc, RGB(255, 255, 255));
+        ::SetTextColor(dc, RGB(0, 0, 0));
+        return backgroundBrush.Get();
+    }
+    if (kind == CTLCOLOR_DLG) return backgroundBrush.Get();
+    return nullptr;  // the default answer
+}
+
+HCURSOR CInstallerDlg::OnQueryDragIcon() { return reinterpret_cast<HCURSOR>(icon); }
+
+void CInstallerDlg::OnPaint() {
+    PAINTSTRUCT paint;
+    HDC dc = ::BeginPaint(GetSafeHwnd(), &paint);
+    if (::IsIconic(GetSafeHwnd())) {
+        ::SendMessageW(GetSafeHwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+        RECT client;
+        ::GetClientRect(GetSafeHwnd(), &client);
+        const int x = (client.right - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
+        const int y = (client.bottom - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
+        ::DrawIcon(dc, x, y, icon);
+        ::EndPaint(GetSafeHwnd(), &paint);
+        return;
+    }
+    ::EndPaint(GetSafeHwnd(), &paint);
+    PaintPreview();
+}
+
+void CInstallerDlg::OnHelp() { fw::Modal().ShowHelp(kHelpFile); }
+
+void CInstallerDlg::OnSysCommand(UINT id, LPARAM lParam) {
+    if ((id & 0xFFF0) == 0x10) {
+        fw::Dialog about(IDD_ABOUT, GetSafeHwnd());
+        fw::Modal().RunModal(about);
+    } else if (id == fw::kHelpCommand) {
+        OnHelp();
+    } else {
+        ::DefWindowProcW(GetSafeHwnd(), WM_SYSCOMMAND, id, lParam);
+    }
+}
+
+RECT CInstallerDlg::FitPicture(int pictureWidth, int pictureHeight, int panelWidth, int panelHeight) {
+    const double picture = static_cast<double>(pictureWidth) / pictureHeight;
+    const double panel = static_cast<double>(panelWidth) / panelHeight;
+    if (picture > panel) {
+        const int h = static_cast<int>(panelWidth / picture);
+        const int y = (panelHeight - h) / 2;
+        return {0, y, panelWidth, y + h};
+    }
+    if (picture < panel) {
+        const int w = static_cast<int>(panelHeight * picture);
+        const int x = (panelWidth - w) / 2;
+        return {x, 0, x + w, panelHeight};
+    }
+    return {0, 0, panelWidth, panelHeight};
+}
+
+void CInstallerDlg::PaintPreview() {
+    PaintPanel();
+    PaintBar();
+    PaintCaption();
+    // The buttons are drawn again over anything painted across them.
+    for (int id : {kPrevId, kNextId, kExitId, kInstallId}) {
+        if (HWND button = GetDlgItem(id)) ::InvalidateRect(button, nullptr, TRUE);
+    }
+}
+
+// The preview panel: the picture fitted and framed, or the logo bitmap in the middle.
+void CInstallerDlg::PaintPanel() {
+    HWND panel = GetDlgItem(kPreviewId);
+    if (!panel) return;
+    win::WindowDc dc(panel);
+    RECT area;
+    ::GetClientRect(panel, &area);
+    win::UniqueBrush fill(::CreateSolidBrush(kBackground));
+    ::FillRect(dc.Get(), &area, fill.Get());
+    if (previewImage && previewImage->IsValid() && area.right > 0 && area.bottom > 0) {
+        const RECT fit = FitPicture(static_cast<int>(previewImage->GetWidth()),
+                                    static_cast<int>(previewImage->GetHeight()), area.right, area.bottom);
+        previewImage->Draw2(dc.Get(), fit.left, fit.top, fit.right - fit.left, fit.bottom - fit.top);
+        Frame(dc.Get(), fit);
+    } else if (logoBitmap) {
+        BITMAP info = {};
+        ::GetObjectW(logoBitmap.Get(), sizeof info, &info);
+        win::MemoryDc memory(::CreateCompatibleDC(dc.Get()));
+        win::SelectObjectScope select(memory.Get(), logoBitmap.Get());
+        ::BitBlt(dc.Get(), (area.right - info.bmWidth) / 2, (area.bottom - info.bmHeight) / 2, info.bmWidth,
+                 info.bmHeight, memory.Get(), 0, 0, SRCCOPY);
+    }
+}
+
+// The bar behind the buttons: its colour, edge lines brightest in the middle, the logo image.
+void CInstallerDlg::PaintBar() {
+    HWND bar = GetDlgItem(kBarId);
+    if (!bar) return;
+    win::WindowDc dc(bar);
+    RECT area;
+    ::GetClientRect(bar, &area);
+    win::UniqueBrush fill(::CreateSolidBrush(kBarColor));
+    ::FillRect(dc.Get(), &area, fill.Get());
+    const int half = area.right / 2;
+    const COLORREF white = RGB(255, 255, 255);
+    HorizontalGradient(dc.Get(), 0, 0, half, 2, kBarColor, white);
+    HorizontalGradient(dc.Get(), 0, area.bottom - 2, half, area.bottom, kBarColor, white);
+    HorizontalGradient(dc.Get(), half, 0, area.right, 2, white, kBarColor);
+    HorizontalGradient(dc.Get(), half, area.bottom - 2, area.right, area.bottom, white, kBarColor);
+    if (logoImage) {
+        logoImage->Draw(dc.Get(), 1, 3, static_cast<long>(logoImage->GetWidth()),
+                        static_cast<long>(logoImage->GetHeight()));
+    }
+}
+
+// The caption area with the caption and the title, and the position counter, drawn on the
+// dialog itself (over the bar, which they share).
+void CInstallerDlg::PaintCaption() {
+    HWND dialog = GetSafeHwnd();
+    RECT client;
+    ::GetClientRect(dialog, &client);
+    win::WindowDc dc(dialog);
+    win::SelectObjectScope font(dc.Get(), reinterpret_cast<HGDIOBJ>(::SendMessageW(dialog, WM_GETFONT, 0, 0)));
+    Frame(dc.Get(), captionRect);
+    if (categoryMode) {
+        const std::wstring info = FirstLineOfSection(L"INFO", std::wstring(currentFolder) + kConfigFile);
+        CopyText(caption, info.empty() ? kDefaultCaption : info.c_str());
+    } else if (templateList.GetCount() > 0) {
+        const int selected = templateList.GetCurSel();
+        if (selected != LB_ERR) CopyText(caption, templateList.GetText(selected).c_str());
+    } else {
+        CopyText(caption, kDefaultCaption);
+    }
+    ::SetTextColor(dc.Get(), kTextColor);
+    ::SetBkMode(dc.Get(), TRANSPARENT);
+    RECT box = captionRect;
+    ::DrawTextW(dc.Get(), caption, -1, &box, DT_CENTER);
+    box = captionRect;
+    box.top += 15;
+    ::DrawTextW(dc.Get(), previewTitle, -1, &box, DT_CENTER);
+
+    RECT counter = {96, client.bottom - 182, 148, client.bottom - 157};
+    Frame(dc.Get(), counter);
+    counter.top += 4;
+    const std::wstring position = CounterText();
+    ::DrawTextW(dc.Get(), position.c_str(), -1, &counter, DT_CENTER | DT_VCENTER);
+}
+
+std::wstring CInstallerDlg::CounterText() {
+    wchar_t position[32];
+    ::wsprintfW(position, L"%d/%d", selectedIndex + 1, thumbs.GetItemCount());
+    return position;
+}
+
+void CInstallerDlg::FillCategories(const wchar_t* folder) {
+    categoryCombo.ResetContent();
+    const std::wstring pattern = std::wstring(folder) + L"\\*.*";
+    WIN32_FIND_DATAW found;
+    win::UniqueFindHandle search(::FindFirstFileW(pattern.c_str(), &found));
+    if (!search) return;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+        if (std::wstring(found.cFileName) == L"." || std::wstring(found.cFileName) == L"..") continue;
+        categoryCombo.AddString(found.cFileName);
+    } while (::FindNextFileW(search.Get(), &found));
+}
+
+void CInstallerDlg::OnSelchangeCategory() {
+    if (categoryMode) {
+        wchar_t folder[260];
+        ::wsprintfW(folder, L"%s%s%s", moduleFolder, categoryCombo.GetWindowText().c_str(), L"\\");
+        CopyText(currentFolder, folder);
+    }
+    templateList.FillFolders(currentFolder);
+    templateList.SetCurSel(0);
+    OnSelchangeTemplateList();
+}
+
+void CInstallerDlg::OnSelchangeTemplateList() {
+    const int selected = templateList.GetCurSel();
+    if (selected == LB_ERR) {
+        thumbs.Reset();
+        previewImage.reset();
+        PaintPreview();
+        return;
+    }
+    const std::wstring folder = std::wstring(currentFolder) + templateList.GetText(selected);
+    thumbs.SetFolder(folder.c_str(), false);
+    if (thumbs.GetItemCount() > 0) {
+        thumbs.SelectItems(0, -1);
+    } else {
+        previewImage.reset();
+        selectedIndex = -1;
+        previewTitle[0] = L'\0';
+        Invalidate();
+    }
+}
+
+void CInstallerDlg::OnPrev() {
+    if (selectedIndex > 0) {
+        --selectedIndex;
+        thumbs.SelectItems(selectedIndex, -1);
+    }
+}
+
+void CInstallerDlg::OnNext() {
+    if (selectedIndex + 1 < thumbs.GetItemCount()) {
+        ++selectedIndex;
+        thumbs.SelectItems(selectedIndex, -1);
+    }
+}
+
+int CInstallerDlg::ImageTypeFromExtension(const wchar_t* extension) {
+    struct Row {
+        const wchar_t* extension;
+        int code;
+    };
+    static const Row rows[] = {
+        {L".bmp", 1},  {L".gif", 2},  {L".jpg", 3},  {L".jpeg", 3}, {L".png", 4},  {L".ico", 5},
+        {L".tiff", 6}, {L".tif", 6},  {L".tga", 7},  {L".ogf", 8},  {L".pcx", 9},  {L".wbmp", 10},
+        {L".wmf", 11}, {L".emf", 11}, {L".jp2", 12}, {L".j2k", 12}, {L".jpc", 13}, {L".j2c", 13},
+        {L".pgx", 14}, {L".pnm", 15}, {L".pgm", 15}, {L".ppm", 15}, {L".ras", 16},
+    };
+    for (const Row& row : rows) {
+        if (std::wcscmp(row.extension, extension) == 0) return row.code;
+    }
+    return 0;
+}
+
+LRESULT CInstallerDlg::OnItemSelected(WPARAM, LPARAM lParam) {
+    const auto* item = reinterpret_cast<const LVITEMW*>(lParam);
+    if (!item || item->state != 1) return 0;
+    selectedIndex = item->iItem;
+
+    // Drive, folder, name and extension of the path.
+    const std::wstring path = item->pszText ? item->pszText : L"";
+    const size_t slash = path.find_last_of(L"\\/");
+    const std::wstring fileName = slash == std::wstring::npos ? path : path.substr(slash + 1);
+    const size_t dot = fileName.rfind(L'.');
+    CopyText(previewTitle, fileName.substr(0, dot).c_str());
+    std::wstring extension = dot == std::wstring::npos ? L"" : fileName.substr(dot);
+    for (wchar_t& c : extension) c = static_cast<wchar_t>(std::towlower(c));
+
+    CopyText(selectedPath, path.c_str());
+    std::wstring previewPath = path;
+    if (extension.compare(0, 4, L".qrt") == 0) {
+        TemplatePackage package;
+        if (package.Open(path.c_str(), nullptr) == 1) {
+            wchar_t temp[MAX_PATH] = {};
+            ::GetTempPathW(MAX_PATH, temp);
+            package.ExtractKind(22, temp);
+            package.Close();
+            previewPath = std::wstring(temp) + L"sample.jpg";
+            extension = L".jpg";
+        }
+    }
+
+    const int type = ImageTypeFromExtension(extension.c_str());
+    previewImage = std::make_unique<CxImage>(previewPath.c_str(), static_cast<uint32_t>(type), false, false);
+    if (!previewImage->IsValid()) {
+        fw::AppMessageBox(text::FromUtf8(previewImage->GetLastError()).c_str(), MB_OK);
+        previewImage.reset();
+        return 0;
+    }
+    PaintPreview();
+    return 0;
+}
+
+void CInstallerDlg::OnExit() { ::SendMessageW(GetSafeHwnd(), WM_CLOSE, 0, 0); }
+
+void CInstallerDlg::OnInstall() {
+    if (installer.Run(installProgram, selectedPath)) OnExit();
+}

@@ -1,0 +1,145 @@
+#pragma once
+// The installer dialog: categories and templates on the left, the thumbnail strip of the
+// chosen template along the bottom, the selected file large in the preview panel, and the
+// (hidden) install command behind the Install button.
+
+#include "app/InstallCommand.h"
+#include "base/Handles.h"
+#include "controls/CSkinListBox.h"
+#include "controls/uBitmapButton.h"
+#include "framework/Controls.h"
+#include "framework/Dialog.h"
+#include "imagelib/CxImage.h"
+#include "thumblist/ThumbListCtrl.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+// A static control whose pixels the dialog draws directly (the preview panel and the bar
+// behind the buttons): it erases nothing and answers its own paint requests by asking its
+// owner to draw, so a repaint of the control alone never leaves it blank.
+class PaintedStatic : public fw::Static {
+public:
+    explicit PaintedStatic(std::function<void()> paint) : paint_(std::move(paint)) {}
+    const fw::MessageMap& GetMessageMap() const override;
+
+private:
+    void OnPaint();
+    BOOL OnEraseBkgnd(HDC) { return TRUE; }
+    std::function<void()> paint_;
+};
+
+class CInstallerDlg : public fw::Dialog {
+public:
+    enum : int {
+        IDD = 102,
+        IDD_ABOUT = 100,
+        kThumbStripId = 1000,
+        kPreviewId = 1003,
+        kTemplateListId = 1004,
+        kPrevId = 1005,
+        kNextId = 1006,
+        kBarId = 1007,
+        kInstallId = 1008,
+        kExitId = 1009,
+        kCategoryId = 1010,
+        kIconId = 128,
+        kSelectedBarId = 130,
+        kNormalBarId = 134,
+        kLogoBitmapId = 137,
+        kPrevStripId = 138,
+        kNextStripId = 139,
+        kInstallStripId = 140,
+        kExitStripId = 141,
+    };
+    static constexpr COLORREF kBackground = RGB(114, 119, 116);
+    static constexpr COLORREF kBarColor = RGB(93, 95, 99);
+    static constexpr COLORREF kTextColor = RGB(200, 200, 200);
+    static constexpr int kMinWidth = 643;
+    static constexpr int kMinHeight = 490;
+
+    explicit CInstallerDlg(HWND parent = nullptr);
+    ~CInstallerDlg() override;
+
+    BOOL OnInitDialog() override;
+    void DoDataExchange() override;
+    const fw::MessageMap& GetMessageMap() const override;
+
+    // Handlers.
+    void OnSysCommand(UINT id, LPARAM lParam);
+    void OnPaint();
+    HCURSOR OnQueryDragIcon();
+    void OnSelchangeTemplateList();
+    void OnSize(UINT type, int cx, int cy);
+    void OnPrev();
+    void OnNext();
+    HBRUSH OnCtlColor(HDC dc, HWND control, UINT kind);
+    void OnExit();
+    void OnInstall();
+    void OnGetMinMaxInfo(MINMAXINFO* info);
+    void OnSelchangeCategory();
+    LRESULT OnItemSelected(WPARAM id, LPARAM item);
+
+    void Layout();
+    void PaintPreview();
+    void FillCategories(const wchar_t* folder);
+    void StartInstallProgram(const wchar_t* programPath) { installer.StartInstallProgram(programPath); }
+    static int ImageTypeFromExtension(const wchar_t* extension);
+    void OnHelp();
+
+    // The position counter's text: the selected item's number (0 for none) and the item count.
+    std::wstring CounterText();
+
+    // The rectangle the preview picture is stretched into for a panel of PW x PH.
+    static RECT FitPicture(int pictureWidth, int pictureHeight, int panelWidth, int panelHeight);
+
+    // State, in the order the dialog keeps it.
+    int categoryMode = 0;
+    fw::ComboBox categoryCombo;
+    CSkinListBox templateList;
+    PaintedStatic previewStatic{[this] { PaintPanel(); }};
+    HICON icon = nullptr;
+    ThumbListCtrl thumbs;
+    std::unique_ptr<CxImage> previewImage;
+    wchar_t moduleFolder[260] = {};
+    wchar_t previewTitle[260] = {};
+    wchar_t currentFolder[260] = {};
+    wchar_t selectedPath[260] = {};
+    int selectedIndex = -1;
+    RECT captionRect = {};
+    win::UniqueBitmap logoBitmap;
+    std::unique_ptr<CxImage> logoImage;
+    win::UniqueBrush backgroundBrush;
+    wchar_t caption[260] = {};
+    wchar_t installProgram[260] = {};
+    wchar_t logoPath[260] = {};
+    uBitmapButton prevButton;
+    uBitmapButton nextButton;
+    uBitmapButton installButton;
+    uBitmapButton exitButton;
+
+protected:
+    // The executable's full path; the dialog shows the material below its folder.
+    virtual std::wstring ModulePath() const;
+
+private:
+    // The install command's messages as the framework's message boxes.
+    class DialogPrompt : public InstallPrompt {
+    public:
+        void Show(const wchar_t* text, const wchar_t* title, UINT style) override;
+    };
+
+    void RegisterShellType();
+    // The three parts of PaintPreview.
+    void PaintPanel();
+    void PaintBar();
+    void PaintCaption();
+
+    PaintedStatic barStatic_{[this] {
+        PaintBar();
+        PaintCaption();
+    }};
+    DialogPrompt prompt_;
+    InstallCommand installer{prompt_};
+};
