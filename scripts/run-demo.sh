@@ -31,15 +31,20 @@ if [ -z "${GLIMMERLY_IN_XVFB:-}" ]; then
     exec wine explorer /desktop=glimmerly,1280x1024 Glimmerly.exe
 fi
 
-# No display: run it, wait until its window shows thumbnails, take a screenshot, close it.
+# No display: run it, wait until its window shows thumbnails, take a screenshot, close it the
+# way a user would (so the thumbnail caches are written), and wait for it to end.
 wine explorer /desktop=glimmerly,1280x1024 Glimmerly.exe >/dev/null 2>&1 &
+desktop=""
 for _ in $(seq 1 120); do
-    xdotool search --name '^Glimmerly$' >/dev/null 2>&1 && break
+    desktop=$(xdotool search --name 'Wine desktop' 2>/dev/null | head -n 1) && [ -n "$desktop" ] && break
     sleep 0.5
 done
-sleep 6  # the first template's thumbnails are made in the background
+sleep 8  # the first template's thumbnails are made in the background
 import -window root "$screenshot"
-xdotool search --name '^Glimmerly$' windowactivate --sync key alt+F4 >/dev/null 2>&1 || true
-sleep 2
+[ -n "$desktop" ] && xdotool windowfocus "$desktop" key alt+F4 2>/dev/null || true
+for _ in $(seq 1 40); do
+    pgrep -f 'Glimmerly.exe' >/dev/null || break
+    sleep 0.5
+done
 wineserver -k 2>/dev/null || true
 echo "Glimmerly ran under Xvfb (no display); screenshot: $screenshot"
