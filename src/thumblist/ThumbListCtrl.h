@@ -70,6 +70,17 @@ bool RegisterThumbListClasses();
 // there; the caller deletes the mask.
 HBITMAP CreateMaskBitmap(HBITMAP bitmap, COLORREF key);
 
+// The hover preview of image items: a small borderless popup, shown beside the item under the
+// resting pointer with the picture fitted into it.
+inline constexpr int kHoverPreviewWidth = 240;
+inline constexpr int kHoverPreviewHeight = 180;
+void RegisterHoverPreviewClass();
+HWND CreateHoverPreviewWindow(HWND owner);
+
+// Where a refused drop's drag image is shown on its way back from `from` to `to`: every
+// `step` one-pixel steps along the longer axis.
+std::vector<POINT> DragBackPath(POINT from, POINT to, int step);
+
 // Writes a packed DIB (a bitmap resource) as a ".bmp" file, given the system attribute.
 bool WriteBitmapFile(const wchar_t* path, const void* bits, DWORD size);
 
@@ -81,8 +92,8 @@ public:
     ThumbListCtrl& operator=(const ThumbListCtrl&) = delete;
 
     // Creation and windows.
-    HWND Create(HWND parent, HWND placeholder, const ThumbListParams& params, const wchar_t* cachePath,
-                int cacheMode);
+    HWND Create(HWND parent, HWND placeholder, const ThumbListParams& params,
+                const wchar_t* cachePath, int cacheMode);
     void SetBkColor(COLORREF color);
     LRESULT SetBkBitmap(int resourceId, bool tile);
     void SetDropTarget(HWND window);
@@ -107,6 +118,11 @@ public:
     COLORREF GetItemBorderColor(int index) const;
     void Reset();
 
+    // Reorders the records (and their thumbnails); false for equal or negative positions.
+    bool MoveItem(int from, int to, bool swap);
+    // Sorts by a header column; 1 when refused because a worker runs, else 0.
+    int SortItems(int column, bool ascending);
+
     // Drawing one cell into a device context; public so tests can render cells.
     void DrawCell(HDC target, int index, const RECT& cell, UINT itemState);
 
@@ -119,6 +135,10 @@ public:
     int VisibleColumns() const { return visibleColumns; }
     int CellSize() const { return cellHeight; }
     bool WorkerRunning() const { return workerThread.load() != nullptr; }
+    int HoverIndex() const { return hoverIndex; }
+    HWND PreviewWindow() const { return hwndPreview; }
+    bool Dragging() const { return dragging; }
+    int DropTargetIndex() const { return dropTargetIndex; }
     size_t PendingCount() const;
     // A copy of record `index` taken under the lock; false when there is none.
     bool ItemSnapshot(int index, ThumbItem& out) const;
@@ -128,7 +148,8 @@ private:
     friend LRESULT CALLBACK ListWndProc(HWND, UINT, WPARAM, LPARAM);
     struct ThreadStart;
     static unsigned __stdcall ThreadEntry(void* start);
-    HANDLE StartThread(unsigned (ThumbListCtrl::*operation)(const wchar_t*), const wchar_t* argument);
+    HANDLE StartThread(unsigned (ThumbListCtrl::*operation)(const wchar_t*),
+                       const wchar_t* argument);
 
     // Windows.
     LRESULT HandleContainerMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -155,6 +176,29 @@ private:
     void RepaintCell(int index);
     int IndexOfLocked(const ThumbItem* record, int hint) const;
 
+    // Mouse, hover and drag and drop.
+    LRESULT OnHover();
+    LRESULT OnMouseMove();
+    LRESULT OnMouseLeave();
+    LRESULT OnBeginDrag(NMLISTVIEW* drag);
+    LRESULT OnLButtonUp();
+    LRESULT OnDropFile(WPARAM pointer, LPARAM path);
+    LRESULT OnDragOver(LPARAM pointer);
+    void AnimateDragBack(int x, int y);
+    void ShowHoverPreview(int index);
+    void EndHoverPreview();
+    void ClearDropMarks();
+    HWND WindowUnderCursor(POINT screen) const;
+    int ItemAt(POINT listPoint) const;
+    // After records moved: pending indices, the display position and each record's image
+    // follow the records.
+    void FollowRecordsLocked(const std::vector<ThumbItem*>& before);
+
+    // Sorting.
+    LRESULT OnHeaderClick(NMHEADERW* click);
+    int CompareRecords(const ThumbItem* a, const ThumbItem* b, int column, bool ascending) const;
+    void Quicksort(int lo, int hi, int column, bool ascending);
+
     // Drawing and notifications.
     LRESULT OnNotify(NMHDR* header);
     LRESULT OnCustomDraw(NMLVCUSTOMDRAW* draw);
@@ -177,7 +221,7 @@ private:
     COLORREF cellColor = 0;
     COLORREF selectedColor = 0;
     COLORREF captionColor = 0;
-    std::atomic<int> visibleRows{1};     // written by OnSize, read by the worker
+    std::atomic<int> visibleRows{1};  // written by OnSize, read by the worker
     std::atomic<int> visibleColumns{1};
     wchar_t folder[260] = {};
     wchar_t category[260] = {};

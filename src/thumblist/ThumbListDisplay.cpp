@@ -95,8 +95,8 @@ void ThumbListCtrl::DisplayFunction() {
             std::lock_guard<std::recursive_mutex> guard(lock_);
             if (pending.empty() || abortWork) break;
             cur = displayIndex;
-            const bool valid = pending.count(cur) && cur >= 0 && static_cast<size_t>(cur) < items.size() &&
-                               items[cur] != nullptr;
+            const bool valid = pending.count(cur) && cur >= 0 &&
+                               static_cast<size_t>(cur) < items.size() && items[cur] != nullptr;
             if (!valid) {
                 displayIndex = cur < static_cast<int>(items.size()) - 1 ? cur + 1 : 0;
                 continue;
@@ -106,7 +106,8 @@ void ThumbListCtrl::DisplayFunction() {
         }
 
         // Decoding and file work happen without the lock, on a copy of the record.
-        ObtainedThumbnail got = ObtainThumbnail(cache, copy, thumbWidth, thumbHeight, rebuildThumbnails);
+        ObtainedThumbnail got =
+            ObtainThumbnail(cache, copy, thumbWidth, thumbHeight, rebuildThumbnails);
         if (got.store) cache.AddThumbnail(copy, false);
 
         int placed = -1;

@@ -36,20 +36,21 @@ LRESULT ThumbListCtrl::OnNotify(NMHDR* header) {
         case HDN_BEGINTRACKW:
             return 1;  // column widths cannot be dragged
         case HDN_ITEMCLICKW:
-            return 0;
+            return OnHeaderClick(reinterpret_cast<NMHEADERW*>(header));
         case LVN_GETINFOTIPW:
             return OnGetInfoTip(reinterpret_cast<NMLVGETINFOTIPW*>(header));
         case LVN_KEYDOWN: {
             auto* key = reinterpret_cast<NMLVKEYDOWN*>(header);
-            ::SendMessageW(::GetParent(hwndContainer), TLM_KEYDOWN, ctrlId, reinterpret_cast<LPARAM>(&key->wVKey));
+            ::SendMessageW(::GetParent(hwndContainer), TLM_KEYDOWN, ctrlId,
+                           reinterpret_cast<LPARAM>(&key->wVKey));
             return 0;
         }
         case LVN_BEGINDRAG:
-            return 0;
+            return OnBeginDrag(reinterpret_cast<NMLISTVIEW*>(header));
         case LVN_ITEMCHANGED:
             return OnItemChanged(reinterpret_cast<NMLISTVIEW*>(header));
         case NM_HOVER:
-            return 1;
+            return OnHover();
         case NM_CUSTOMDRAW:
             return OnCustomDraw(reinterpret_cast<NMLVCUSTOMDRAW*>(header));
         case NM_RCLICK:
@@ -79,7 +80,8 @@ LRESULT ThumbListCtrl::OnCustomDraw(NMLVCUSTOMDRAW* draw) {
             bounds.left = LVIR_SELECTBOUNDS;
             ::SendMessageW(hwndList, LVM_GETITEMRECT, index, reinterpret_cast<LPARAM>(&bounds));
             if (bounds.left >= bounds.right || bounds.top >= bounds.bottom) return CDRF_SKIPDEFAULT;
-            const RECT cell = {bounds.left, bounds.top, bounds.left + cellWidth, bounds.top + cellHeight};
+            const RECT cell = {bounds.left, bounds.top, bounds.left + cellWidth,
+                               bounds.top + cellHeight};
             DrawCell(draw->nmcd.hdc, index, cell, draw->nmcd.uItemState);
             return CDRF_SKIPDEFAULT;
         }
@@ -91,7 +93,8 @@ LRESULT ThumbListCtrl::OnCustomDraw(NMLVCUSTOMDRAW* draw) {
 void ThumbListCtrl::DrawCell(HDC target, int index, const RECT& cell, UINT itemState) {
     // The record is read, and its thumbnail drawn, under the lock the worker writes them with.
     std::lock_guard<std::recursive_mutex> guard(lock_);
-    if (items.empty() || index < 0 || static_cast<size_t>(index) >= items.size() || !items[index]) return;
+    if (items.empty() || index < 0 || static_cast<size_t>(index) >= items.size() || !items[index])
+        return;
     const ThumbItem& record = *items[index];
 
     // Composed off screen at the cell's own list coordinates, then copied in one block.
@@ -153,7 +156,8 @@ void ThumbListCtrl::DrawCell(HDC target, int index, const RECT& cell, UINT itemS
         RECT band = {cell.left + 7, cell.bottom - 25, cell.right - 7, cell.bottom - 1};
         if (!(styleFlags & TLF_TWOLINES)) {
             ::DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &band,
-                        DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP | DT_WORD_ELLIPSIS);
+                        DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP |
+                            DT_WORD_ELLIPSIS);
         } else {
             TEXTMETRICW metrics = {};
             ::GetTextMetricsW(dc, &metrics);
@@ -174,8 +178,8 @@ void ThumbListCtrl::DrawCell(HDC target, int index, const RECT& cell, UINT itemS
 
     ::SetBkColor(dc, previousBack);
     ::SetTextColor(dc, previousText);
-    ::BitBlt(target, cell.left, cell.top, cell.right - cell.left, cell.bottom - cell.top, dc, cell.left, cell.top,
-             SRCCOPY);
+    ::BitBlt(target, cell.left, cell.top, cell.right - cell.left, cell.bottom - cell.top, dc,
+             cell.left, cell.top, SRCCOPY);
 }
 
 void ThumbListCtrl::SendItemMessage(UINT message, int index, UINT state) {
@@ -216,7 +220,8 @@ LRESULT ThumbListCtrl::OnGetInfoTip(NMLVGETINFOTIPW* tip) {
         title = FileNameOf(items[index]->path);
         description = items[index]->description;
     }
-    if (hwndToolTip) ::SendMessageW(hwndToolTip, TTM_SETTITLEW, 1, reinterpret_cast<LPARAM>(title.c_str()));
+    if (hwndToolTip)
+        ::SendMessageW(hwndToolTip, TTM_SETTITLEW, 1, reinterpret_cast<LPARAM>(title.c_str()));
     if (tip->pszText && tip->cchTextMax > 0) {
         std::wcsncpy(tip->pszText, description.c_str(), static_cast<size_t>(tip->cchTextMax) - 1);
         tip->pszText[tip->cchTextMax - 1] = L'\0';

@@ -1,7 +1,9 @@
 // The operations an owner steers the list with: counts, selection, borders, emptying.
 #include "thumblist/ThumbListCtrl.h"
 
-int ThumbListCtrl::GetItemCount() const { return static_cast<int>(::SendMessageW(hwndList, LVM_GETITEMCOUNT, 0, 0)); }
+int ThumbListCtrl::GetItemCount() const {
+    return static_cast<int>(::SendMessageW(hwndList, LVM_GETITEMCOUNT, 0, 0));
+}
 
 int ThumbListCtrl::GetSelectedCount() const {
     return static_cast<int>(::SendMessageW(hwndList, LVM_GETSELECTEDCOUNT, 0, 0));
@@ -48,7 +50,8 @@ void ThumbListCtrl::SetItemBorder(int index, COLORREF color, int width) {
 
 COLORREF ThumbListCtrl::GetItemBorderColor(int index) const {
     std::lock_guard<std::recursive_mutex> guard(lock_);
-    if (index < 0 || static_cast<size_t>(index) >= items.size() || !items[index]) return static_cast<COLORREF>(-1);
+    if (index < 0 || static_cast<size_t>(index) >= items.size() || !items[index])
+        return static_cast<COLORREF>(-1);
     return items[index]->borderColor;
 }
 

@@ -38,11 +38,13 @@ unsigned __stdcall ThumbListCtrl::ThreadEntry(void* raw) {
     }
 }
 
-HANDLE ThumbListCtrl::StartThread(unsigned (ThumbListCtrl::*operation)(const wchar_t*), const wchar_t* argument) {
+HANDLE ThumbListCtrl::StartThread(unsigned (ThumbListCtrl::*operation)(const wchar_t*),
+                                  const wchar_t* argument) {
     auto* start = new (std::nothrow) ThreadStart{this, operation, argument};
     if (!start) return nullptr;
     // Started suspended so the caller can publish the handle before the thread can finish.
-    const uintptr_t handle = ::_beginthreadex(nullptr, 0, &ThreadEntry, start, CREATE_SUSPENDED, nullptr);
+    const uintptr_t handle =
+        ::_beginthreadex(nullptr, 0, &ThreadEntry, start, CREATE_SUSPENDED, nullptr);
     if (!handle) {
         delete start;
         return nullptr;
@@ -103,7 +105,8 @@ void ThumbListCtrl::SetFileTypes(const wchar_t* list, bool rescan) {
             }
             if (!*p) break;
         }
-        if (!joined.empty() && joined.size() < std::size(fileTypes)) std::wcscpy(fileTypes, joined.c_str());
+        if (!joined.empty() && joined.size() < std::size(fileTypes))
+            std::wcscpy(fileTypes, joined.c_str());
     }
     if (rescan) SetFolder(folder, false);
 }
@@ -199,7 +202,8 @@ unsigned ThumbListCtrl::MonitorThread(const wchar_t*) {
         }
         abortWork = true;
         if (::WaitForSingleObject(stopEvent, 0) != WAIT_TIMEOUT) {
-            if (lastWorker_ && ::WaitForSingleObject(lastWorker_.Get(), INFINITE) == WAIT_OBJECT_0) {
+            if (lastWorker_ &&
+                ::WaitForSingleObject(lastWorker_.Get(), INFINITE) == WAIT_OBJECT_0) {
                 Trace(L"Monitor Thread terminated properly....2...%x\n", ctrlId);
             } else {
                 Trace(L"Monitor Thread terminated properly....Normal...%x\n", ctrlId);
@@ -216,8 +220,9 @@ unsigned ThumbListCtrl::MonitorThread(const wchar_t*) {
             lastWorker_.Reset();  // a finished worker's handle is closed
         }
         abortWork = false;
-        HANDLE worker = cacheMode == Folder ? StartThread(&ThumbListCtrl::WorkerThread, folder)
-                                            : StartThread(&ThumbListCtrl::CategoryWorkerThread, category);
+        HANDLE worker = cacheMode == Folder
+                            ? StartThread(&ThumbListCtrl::WorkerThread, folder)
+                            : StartThread(&ThumbListCtrl::CategoryWorkerThread, category);
         if (!worker) {
             // No worker, no list: the request is dropped and the waiting caller released.
             ::SetEvent(listReadyEvent);
@@ -274,7 +279,8 @@ unsigned ThumbListCtrl::WorkerThread(const wchar_t* folderArgument) {
     win::UniqueFindHandle search(::FindFirstFileW(pattern, &found));
     if (search) {
         do {
-            if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN)) continue;
+            if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN))
+                continue;
             if (!IsSupportedFile(found.cFileName)) continue;
             wchar_t full[MAX_PATH];
             if (!::PathCombineW(full, scanFolder, found.cFileName)) continue;
@@ -304,7 +310,8 @@ unsigned ThumbListCtrl::WorkerThread(const wchar_t* folderArgument) {
             displayIndex = first;
         }
         DisplayFunction();
-        Trace(L"====> Worker Thread terminated successfully...%x ...thrd  = %x\n", ctrlId, workerThread.load());
+        Trace(L"====> Worker Thread terminated successfully...%x ...thrd  = %x\n", ctrlId,
+              workerThread.load());
     } else {
         ::SetEvent(listReadyEvent);
     }
@@ -343,7 +350,8 @@ unsigned ThumbListCtrl::CategoryWorkerThread(const wchar_t* categoryArgument) {
         if (record.category != wantedUpper) continue;
         WIN32_FIND_DATAW found;
         win::UniqueFindHandle search(::FindFirstFileW(record.name.c_str(), &found));
-        if (!search || (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN)) ||
+        if (!search ||
+            (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN)) ||
             !IsSupportedFile(found.cFileName)) {
             continue;
         }

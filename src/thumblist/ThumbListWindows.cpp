@@ -14,14 +14,17 @@ constexpr wchar_t kListClass[] = L"Quillo_Custom_ListView77";
 
 WNDPROC g_systemListProc = nullptr;
 
-HINSTANCE ModuleInstance() { return ::GetModuleHandleW(nullptr); }
+HINSTANCE ModuleInstance() {
+    return ::GetModuleHandleW(nullptr);
+}
 
 // "Error # : %u\nMsg : %s" for the last system error; it goes to the trace hook only.
 void TraceLastError() {
     const DWORD code = ::GetLastError();
     wchar_t* message = nullptr;
-    ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                     nullptr, code, 0x400, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+    ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0x400, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
     Trace(L"Error # : %u\nMsg : %s", code, message ? message : L"");
     if (message) ::LocalFree(message);
 }
@@ -94,12 +97,15 @@ bool RegisterThumbListClasses() {
         list.lpszClassName = kListClass;
         ::RegisterClassExW(&list);
     }
+    RegisterHoverPreviewClass();
     return registered;
 }
 
 bool WriteBitmapFile(const wchar_t* path, const void* bits, DWORD size) {
     const auto* bytes = static_cast<const uint8_t*>(bits);
-    const auto u16 = [&](size_t at) { return at + 2 <= size ? uint32_t(bytes[at] | bytes[at + 1] << 8) : 0u; };
+    const auto u16 = [&](size_t at) {
+        return at + 2 <= size ? uint32_t(bytes[at] | bytes[at + 1] << 8) : 0u;
+    };
     const auto u32 = [&](size_t at) { return at + 4 <= size ? u16(at) | u16(at + 2) << 16 : 0u; };
 
     const uint32_t headerSize = u32(0);
@@ -126,8 +132,9 @@ bool WriteBitmapFile(const wchar_t* path, const void* bits, DWORD size) {
 
     ::SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
     ::DeleteFileW(path);
-    win::UniqueHandle file(::CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    win::UniqueHandle file(::CreateFileW(path, GENERIC_READ | GENERIC_WRITE,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
     ::WriteFile(file.Get(), header, sizeof header, &written, nullptr);
     ::WriteFile(file.Get(), bits, size, &written, nullptr);
@@ -157,7 +164,8 @@ HWND ThumbListCtrl::Create(HWND parent, HWND placeholder, const ThumbListParams&
     const std::wstring path = cachePath ? cachePath : L"";
     const size_t slash = path.rfind(L'\\');
     if (cacheMode == Database) {
-        const std::wstring databaseFolder = slash == std::wstring::npos ? L"" : path.substr(0, slash);
+        const std::wstring databaseFolder =
+            slash == std::wstring::npos ? L"" : path.substr(0, slash);
         if (databaseFolder.empty()) {
             ReportError(L"Set Global Database Path.");
             return nullptr;
@@ -188,11 +196,11 @@ HWND ThumbListCtrl::Create(HWND parent, HWND placeholder, const ThumbListParams&
     ctrlId = ::GetDlgCtrlID(placeholder);
 
     const bool thin = styleFlags & TLF_THINBORDER;
-    hwndContainer = ::CreateWindowExW(thin ? 0 : WS_EX_CLIENTEDGE, kContainerClass, nullptr,
-                                      WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | (thin ? WS_BORDER : 0),
-                                      corner.x, corner.y, frame.right - frame.left + 10, frame.bottom - frame.top,
-                                      parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(ctrlId)), ModuleInstance(),
-                                      this);
+    hwndContainer = ::CreateWindowExW(
+        thin ? 0 : WS_EX_CLIENTEDGE, kContainerClass, nullptr,
+        WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | (thin ? WS_BORDER : 0),
+        corner.x, corner.y, frame.right - frame.left + 10, frame.bottom - frame.top, parent,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(ctrlId)), ModuleInstance(), this);
     if (!hwndContainer) {
         ReportError(L"Window Creation failed");
         return nullptr;
@@ -204,7 +212,8 @@ HWND ThumbListCtrl::Create(HWND parent, HWND placeholder, const ThumbListParams&
     return hwndContainer;
 }
 
-LRESULT ThumbListCtrl::HandleContainerMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT ThumbListCtrl::HandleContainerMessage(HWND window, UINT message, WPARAM wParam,
+                                              LPARAM lParam) {
     switch (message) {
         case WM_CREATE:
             return OnCreate(window);
@@ -222,12 +231,15 @@ LRESULT ThumbListCtrl::HandleContainerMessage(HWND window, UINT message, WPARAM 
         case WM_VSCROLL:
             return OnScroll(wParam);
         case WM_MOUSEMOVE:
+            return OnMouseMove();
         case WM_LBUTTONUP:
-            return 0;
+            return OnLButtonUp();
         case WM_MOUSELEAVE:
+            return OnMouseLeave();
         case TLM_DROP:
+            return OnDropFile(wParam, lParam);
         case TLM_DRAGOVER:
-            return 1;
+            return OnDragOver(lParam);
         default:
             return ::DefWindowProcW(window, message, wParam, lParam);
     }
@@ -263,8 +275,8 @@ LRESULT ThumbListCtrl::OnCreate(HWND container) {
     if (styleFlags & TLF_HORIZONTAL) style |= LVS_ALIGNLEFT;
     hwndList = ::CreateWindowExW(WS_EX_RTLREADING, kListClass, L"", style, 0, top, client.right,
                                  client.bottom - top, container,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(ctrlId + 257)), ModuleInstance(),
-                                 nullptr);
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(ctrlId + 257)),
+                                 ModuleInstance(), nullptr);
     if (!hwndList) {
         TraceLastError();
         return 1;
@@ -303,7 +315,8 @@ LRESULT ThumbListCtrl::OnCreate(HWND container) {
                                 CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Arial");
     if (!captionFont) TraceLastError();
 
-    DWORD extended = static_cast<DWORD>(::SendMessageW(hwndList, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0));
+    DWORD extended =
+        static_cast<DWORD>(::SendMessageW(hwndList, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0));
     if (styleFlags & TLF_INFOTIPS) {
         extended |= LVS_EX_INFOTIP;
         ::SendMessageW(hwndList, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, extended);
@@ -315,8 +328,11 @@ LRESULT ThumbListCtrl::OnCreate(HWND container) {
         ::SendMessageW(hwndList, LVM_SETHOVERTIME, 0, 100);
     }
     if (mediaKind == 1) {
-        hwndPreview = ::CreateWindowExW(0, L"static", L"", WS_CHILD | WS_VISIBLE | WS_DISABLED, 0, 0, 0, 0, hwndList,
-                                        reinterpret_cast<HMENU>(1), ModuleInstance(), nullptr);
+        hwndPreview =
+            ::CreateWindowExW(0, L"static", L"", WS_CHILD | WS_VISIBLE | WS_DISABLED, 0, 0, 0, 0,
+                              hwndList, reinterpret_cast<HMENU>(1), ModuleInstance(), nullptr);
+    } else if (styleFlags & TLF_HOVER) {
+        hwndPreview = CreateHoverPreviewWindow(hwndList);
     }
     if (styleFlags & TLF_DRAGDROP) {
         dropCursor = ::LoadCursorW(nullptr, IDC_UPARROW);
@@ -332,19 +348,20 @@ LRESULT ThumbListCtrl::OnCreate(HWND container) {
 }
 
 HWND ThumbListCtrl::CreateHeader() {
-    HWND header = ::CreateWindowExW(0, WC_HEADERW, nullptr,
-                                    WS_CHILD | HDS_BUTTONS | HDS_HOTTRACK | HDS_DRAGDROP | HDS_FULLDRAG, 0, 0, 0, 0,
-                                    hwndContainer, reinterpret_cast<HMENU>(static_cast<INT_PTR>(ctrlId + 256)),
-                                    ModuleInstance(), nullptr);
+    HWND header = ::CreateWindowExW(
+        0, WC_HEADERW, nullptr, WS_CHILD | HDS_BUTTONS | HDS_HOTTRACK | HDS_DRAGDROP | HDS_FULLDRAG,
+        0, 0, 0, 0, hwndContainer, reinterpret_cast<HMENU>(static_cast<INT_PTR>(ctrlId + 256)),
+        ModuleInstance(), nullptr);
     if (!header) return nullptr;
     RECT client;
     ::GetClientRect(hwndContainer, &client);
     WINDOWPOS position = {};
     HDLAYOUT layout = {&client, &position};
     if (!::SendMessageW(header, HDM_LAYOUT, 0, reinterpret_cast<LPARAM>(&layout))) return nullptr;
-    ::SetWindowPos(header, position.hwndInsertAfter, position.x, position.y, position.cx, position.cy,
-                   position.flags | SWP_SHOWWINDOW);
-    ::SendMessageW(header, WM_SETFONT, reinterpret_cast<WPARAM>(::GetStockObject(DEFAULT_GUI_FONT)), TRUE);
+    ::SetWindowPos(header, position.hwndInsertAfter, position.x, position.y, position.cx,
+                   position.cy, position.flags | SWP_SHOWWINDOW);
+    ::SendMessageW(header, WM_SETFONT, reinterpret_cast<WPARAM>(::GetStockObject(DEFAULT_GUI_FONT)),
+                   TRUE);
     return header;
 }
 
@@ -367,7 +384,8 @@ void ThumbListCtrl::OnSize(int width, int height) {
     if (!hwndList) return;
     RECT headerRect = {};
     if (hwndHeader) ::GetClientRect(hwndHeader, &headerRect);
-    ::SetWindowPos(hwndList, nullptr, 0, 0, width, height - headerRect.bottom, SWP_NOMOVE | SWP_NOZORDER);
+    ::SetWindowPos(hwndList, nullptr, 0, 0, width, height - headerRect.bottom,
+                   SWP_NOMOVE | SWP_NOZORDER);
 
     const bool empty = ::SendMessageW(hwndList, LVM_GETITEMCOUNT, 0, 0) == 0;
     if (empty) {
@@ -414,6 +432,9 @@ void ThumbListCtrl::OnDestroy() {
         ::CloseHandle(monitorThread);
         monitorThread = nullptr;
     }
+    if (hwndPreview && ::IsWindow(hwndPreview))
+        ::DestroyWindow(hwndPreview);  // a popup: not a child
+    hwndPreview = nullptr;
     if (thumbImages) ImageList_Destroy(thumbImages);
     if (cellImages) ImageList_Destroy(cellImages);
     thumbImages = cellImages = nullptr;
@@ -430,7 +451,8 @@ void ThumbListCtrl::OnDestroy() {
 
 void ThumbListCtrl::SetBkColor(COLORREF color) {
     bkColor = color;
-    ::SendMessageW(hwndList, LVM_SETBKCOLOR, 0, (styleFlags & TLF_BKCOLOR) ? color : ::GetSysColor(COLOR_WINDOW));
+    ::SendMessageW(hwndList, LVM_SETBKCOLOR, 0,
+                   (styleFlags & TLF_BKCOLOR) ? color : ::GetSysColor(COLOR_WINDOW));
     ::InvalidateRect(hwndList, nullptr, TRUE);
 }
 
@@ -440,18 +462,23 @@ LRESULT ThumbListCtrl::SetBkBitmap(int resourceId, bool tile) {
     ::GetTempPathW(MAX_PATH, temp);
     wchar_t path[MAX_PATH] = {};
     ::PathCombineW(path, temp, L"_tBack.bmp");
-    if (HRSRC resource = ::FindResourceW(ModuleInstance(), MAKEINTRESOURCEW(resourceId), RT_BITMAP)) {
+    if (HRSRC resource =
+            ::FindResourceW(ModuleInstance(), MAKEINTRESOURCEW(resourceId), RT_BITMAP)) {
         if (HGLOBAL loaded = ::LoadResource(ModuleInstance(), resource)) {
-            WriteBitmapFile(path, ::LockResource(loaded), ::SizeofResource(ModuleInstance(), resource));
+            WriteBitmapFile(path, ::LockResource(loaded),
+                            ::SizeofResource(ModuleInstance(), resource));
         }
     }
     LVBKIMAGEW image = {};
     image.ulFlags = LVBKIF_SOURCE_URL | (tile ? LVBKIF_STYLE_TILE : 0);
     image.pszImage = path;
     image.cchImageMax = static_cast<UINT>(std::wcslen(path));
-    const LRESULT result = ::SendMessageW(hwndList, LVM_SETBKIMAGEW, 0, reinterpret_cast<LPARAM>(&image));
+    const LRESULT result =
+        ::SendMessageW(hwndList, LVM_SETBKIMAGEW, 0, reinterpret_cast<LPARAM>(&image));
     ::InvalidateRect(hwndList, nullptr, TRUE);
     return result;
 }
 
-void ThumbListCtrl::SetDropTarget(HWND window) { hwndDropTarget = window ? window : hwndList; }
+void ThumbListCtrl::SetDropTarget(HWND window) {
+    hwndDropTarget = window ? window : hwndList;
+}

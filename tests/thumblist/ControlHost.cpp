@@ -144,6 +144,7 @@ LRESULT CALLBACK ControlHost::WindowProc(HWND window, UINT message, WPARAM wPara
         ParentMessage record;
         record.message = message;
         record.wParam = wParam;
+        record.lParam = lParam;
         if (message == TLM_KEYDOWN) {
             record.key = *reinterpret_cast<const WORD*>(lParam);
         } else if (message != TLM_ITEMMOVED && message != TLM_DROP && message != TLM_DRAGOVER) {

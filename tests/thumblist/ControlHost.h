@@ -15,6 +15,7 @@ namespace testing_support {
 struct ParentMessage {
     UINT message = 0;
     WPARAM wParam = 0;
+    LPARAM lParam = 0;  // as sent (a pointer only during the call)
     int item = -1;      // iItem of the item record
     UINT state = 0;     // state of the item record
     std::wstring path;  // pszText of the item record
