@@ -12,7 +12,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+double Seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
 
 // Dispatches messages until the control has made every thumbnail.
 void AwaitThumbnails(ThumbListCtrl& control) {
@@ -32,8 +34,10 @@ void Visit(ThumbListCtrl& control, const std::wstring& folder, const char* name)
     const double blocked = Seconds(start);
     AwaitThumbnails(control);
     const double total = Seconds(start);
-    std::printf("%s: %d items, SetFolder blocked %.1f ms, all thumbnails in %.2f s = %.1f shown per second\n", name,
-                count, blocked * 1000, total, count / total);
+    std::printf(
+        "%s: %d items, SetFolder blocked %.1f ms, all thumbnails in %.2f s = %.1f shown per "
+        "second\n",
+        name, count, blocked * 1000, total, count / total);
 }
 
 }  // namespace
@@ -49,10 +53,11 @@ int wmain(int argc, wchar_t** argv) {
         ::DeleteFileW((folder + name).c_str());
     }
     RegisterThumbListClasses();
-    HWND host = ::CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", L"bench", WS_POPUP | WS_VISIBLE, 0, 0, 1200, 200,
-                                  nullptr, nullptr, nullptr, nullptr);
-    HWND placeholder = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 10, 10, 1100, 140, host,
-                                         reinterpret_cast<HMENU>(1000), nullptr, nullptr);
+    HWND host = ::CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", L"bench", WS_POPUP | WS_VISIBLE, 0,
+                                  0, 1200, 200, nullptr, nullptr, nullptr, nullptr);
+    HWND placeholder =
+        ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 10, 10, 1100, 140, host,
+                          reinterpret_cast<HMENU>(1000), nullptr, nullptr);
     ThumbListParams params = {};
     params.thumbWidth = params.thumbHeight = 100;
     params.styleFlags = TLF_HORIZONTAL | TLF_SINGLESEL | TLF_INFOTIPS | TLF_BKCOLOR;

@@ -6,7 +6,10 @@
 
 #include <shlwapi.h>
 
+#include <cstring>
 #include <cwchar>
+#include <map>
+#include <memory>
 #include <mutex>
 
 namespace {
@@ -88,20 +91,45 @@ FreeSlotsLock::~FreeSlotsLock() {
     FreeSlotsMutex().unlock();
 }
 
-// Holds the named mutex of the cache's index path for the duration of one file operation,
-// so a second cache object on the same folder never interleaves its writes with ours.
+namespace {
+
+// The in-process lock of one index path, shared by every cache object on those files.
+std::shared_ptr<std::mutex> LocalLockFor(const std::wstring& indexPath) {
+    static std::mutex registryMutex;
+    static std::map<std::wstring, std::weak_ptr<std::mutex>> registry;
+    std::lock_guard<std::mutex> guard(registryMutex);
+    std::weak_ptr<std::mutex>& slot = registry[indexPath];
+    std::shared_ptr<std::mutex> lock = slot.lock();
+    if (!lock) {
+        lock = std::make_shared<std::mutex>();
+        slot = lock;
+    }
+    return lock;
+}
+
+}  // namespace
+
+// Serialises file work on one pair of cache files. Every operation takes the in-process lock
+// of the index path; operations that write also take the named mutex, so a cache in another
+// process never interleaves its writes or index rewrites with ours. Reads stay free of kernel
+// round trips: a lookup is on the path every shown thumbnail takes.
 class ThumbCache::FileLock {
 public:
-    explicit FileLock(ThumbCache& cache) : mutex_(cache.fileMutex_.Get()) {
+    enum Kind { Read, Write };
+    explicit FileLock(ThumbCache& cache, Kind kind = Write)
+        : local_(cache.localLock_.get()), mutex_(kind == Write ? cache.fileMutex_.Get() : nullptr) {
+        if (local_) local_->lock();
         if (mutex_) ::WaitForSingleObject(mutex_, INFINITE);  // an abandoned mutex is ours too
     }
     ~FileLock() {
         if (mutex_) ::ReleaseMutex(mutex_);
+        if (local_) local_->unlock();
     }
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
 
 private:
+    std::mutex* local_;
     HANDLE mutex_;
 };
 
@@ -209,6 +237,9 @@ bool ThumbCache::Open(const wchar_t* openFolder, const wchar_t* openBaseName, Ca
             ::wsprintfW(name, L"GlimmerlyThumbCache-%08lx%08lx",
                         static_cast<unsigned long>(hash >> 32), static_cast<unsigned long>(hash));
             fileMutex_.Reset(::CreateMutexW(nullptr, FALSE, name));
+            localLock_ = LocalLockFor(UpperAscii(indexPath));
+        } else {
+            localLock_.reset();
         }
 
         FileLock lock(*this);
@@ -265,12 +296,16 @@ HBITMAP ThumbCache::GetThumbnail(ThumbItem& item, const int* thumbSize, bool che
     if (found == entries.end() || found->second == -1) return nullptr;
     const uint64_t wanted = item.modified;
 
-    std::vector<uint8_t> record(kRecordBytes);
+    std::vector<uint8_t>& record = recordBuffer_;  // reused: lookups come by the thousand
+    record.resize(kRecordBytes);
     DWORD read = 0;
     {
-        FileLock lock(*this);
-        if (!dataFile || !SeekCacheFile(dataFile, found->second)) return nullptr;
-        ReadBytes(dataFile, record.data(), kRecordBytes, &read);
+        FileLock lock(*this, FileLock::Read);
+        if (!dataFile || dataFile == INVALID_HANDLE_VALUE) return nullptr;
+        // One positioned read instead of a seek and a read.
+        OVERLAPPED at = {};
+        at.Offset = static_cast<DWORD>(found->second);
+        if (!::ReadFile(dataFile, record.data(), kRecordBytes, &read, &at)) read = 0;
     }
     if (read < kHeaderBytes) return nullptr;
 
@@ -289,13 +324,27 @@ HBITMAP ThumbCache::GetThumbnail(ThumbItem& item, const int* thumbSize, bool che
         return nullptr;
     }
 
+    const int side = thumbSize[0] > thumbSize[1] ? thumbSize[0] : thumbSize[1];
+    if (side == static_cast<int>(kThumbSide)) {
+        // Shown at its stored size, the record already is the bitmap's pixels (DIB rows,
+        // bottom first): they go straight into a DIB section.
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = kThumbSide;
+        info.bmiHeader.biHeight = kThumbSide;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 24;
+        void* bits = nullptr;
+        HBITMAP bitmap = ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        if (bitmap && bits) std::memcpy(bits, record.data() + kHeaderBytes, kPixelBytes);
+        return bitmap;
+    }
     CxImage image(1);
     if (!image.CreateFromArray(record.data() + kHeaderBytes, kThumbSide, kThumbSide, 24,
                                kThumbSide * 3, false) ||
         !image.IsValid()) {
         return nullptr;
     }
-    const int side = thumbSize[0] > thumbSize[1] ? thumbSize[0] : thumbSize[1];
     if (!image.Resample(side, side, 1)) return nullptr;
     return image.MakeBitmap();
 }

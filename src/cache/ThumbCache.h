@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -139,5 +140,7 @@ private:
     std::unique_ptr<CxImage> thumbImage;
     std::map<std::wstring, int32_t> entries;
 
+    std::vector<uint8_t> recordBuffer_;
+    std::shared_ptr<std::mutex> localLock_;  // shared with every cache object on these files
     win::UniqueHandle fileMutex_;  // named after indexPath; serialises file work across objects
 };

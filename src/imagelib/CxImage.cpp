@@ -159,6 +159,11 @@ bool CxImage::Resample(long newx, long newy, int /*mode*/, CxImage* out) {
     if (newx <= 0 || newy <= 0 || !imagelib::SizeAllowed(newx, newy, pixels_.channels)) {
         return Fail("Invalid size");
     }
+    if (static_cast<uint32_t>(newx) == pixels_.width && static_cast<uint32_t>(newy) == pixels_.height) {
+        // Already that size (a cached thumbnail shown at its stored size): nothing to compute.
+        if (out && out != this) Target(out).pixels_ = pixels_;
+        return true;
+    }
     Pixels scaled;
     if (!imagelib::Resample(pixels_, static_cast<uint32_t>(newx), static_cast<uint32_t>(newy),
                             scaled)) {
