@@ -1,13 +1,12 @@
-// Thumbnail cache throughput on a folder of pictures: thumbnails made per second on a first
-// visit (decode, fit, store) and read per second on a second visit (from the cache).
-// Usage: cache_bench FOLDER
+// Thumbnail cache throughput, timed inside one process: per folder, the thumbnails made per
+// second on a first visit (decode, fit, store) and read per second on a second visit (from
+// the cache), then the hit path alone (record read, bitmap, image-list transfer).
+// Usage: cache_bench FOLDER...   Prints one tab-separated line per folder:
+//   result<TAB>FOLDER<TAB>PICTURES<TAB>FIRST_SECONDS<TAB>SECOND_SECONDS<TAB>FAILED
 #include "base/Handles.h"
 #include "cache/ItemRecords.h"
 #include "cache/ThumbCache.h"
 #include "thumblist/ThumbListCtrl.h"
-#include "thumblist/ThumbListCtrl.h"
-
-#include <shlwapi.h>
 
 #include <chrono>
 #include <cstdio>
@@ -16,6 +15,12 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
 std::vector<std::wstring> ListPictures(const std::wstring& folder) {
     std::vector<std::wstring> paths;
     WIN32_FIND_DATAW found;
@@ -23,8 +28,7 @@ std::vector<std::wstring> ListPictures(const std::wstring& folder) {
     if (!search) return paths;
     do {
         if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN)) continue;
-        if (ExtensionAccepted(kDefaultImageTypes, found.cFileName))
-            paths.push_back(folder + L"\\" + found.cFileName);
+        if (ExtensionAccepted(kDefaultImageTypes, found.cFileName)) paths.push_back(folder + L"\\" + found.cFileName);
     } while (::FindNextFileW(search.Get(), &found));
     return paths;
 }
@@ -34,14 +38,15 @@ struct Visit {
     double seconds = 0;
 };
 
+// A visit as the control's display loop makes it, records listed beforehand.
 Visit VisitFolder(const std::wstring& folder, const std::vector<std::wstring>& pictures) {
+    std::vector<ThumbItem> items(pictures.size());
+    for (size_t i = 0; i < pictures.size(); ++i) MakeItemRecord(items[i], pictures[i].c_str());
     Visit visit;
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = Clock::now();
     ThumbCache cache;
     cache.Open(folder.c_str(), L"_thumbs", Folder, L"");
-    for (const std::wstring& path : pictures) {
-        ThumbItem item;
-        MakeItemRecord(item, path.c_str());
+    for (ThumbItem& item : items) {
         const ObtainedThumbnail got = ObtainThumbnail(cache, item, 100, 100, false);
         if (got.store) cache.AddThumbnail(item, false);
         if (got.origin == ObtainedThumbnail::Made) {
@@ -53,51 +58,30 @@ Visit VisitFolder(const std::wstring& folder, const std::vector<std::wstring>& p
         }
     }
     cache.Close();
-    visit.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    visit.seconds = SecondsSince(start);
     return visit;
 }
 
-}  // namespace
-
-int wmain(int argc, wchar_t** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: cache_bench FOLDER\n");
-        return 2;
-    }
-    const std::wstring folder = argv[1];
-    win::ComScope com;
-    const std::vector<std::wstring> pictures = ListPictures(folder);
-    if (pictures.empty()) {
-        std::fprintf(stderr, "cache_bench: no pictures in the folder\n");
-        return 1;
-    }
-    // Start from no cache at all.
+void DiscardCache(const std::wstring& folder) {
     for (const wchar_t* name : {L"\\_thumbs.idx", L"\\_thumbs.ctl"}) {
         ::SetFileAttributesW((folder + name).c_str(), FILE_ATTRIBUTE_NORMAL);
         ::DeleteFileW((folder + name).c_str());
     }
-    const Visit first = VisitFolder(folder, pictures);
-    const Visit second = VisitFolder(folder, pictures);
-    std::printf("pictures: %zu\n", pictures.size());
-    std::printf("first visit:  %d made, %d failed in %.2f s = %.1f thumbnails made per second\n",
-                first.made, first.failed, first.seconds, first.made / first.seconds);
-    std::printf(
-        "second visit: %d read from the cache in %.3f s = %.1f thumbnails read per second\n",
-        second.cached, second.seconds, second.cached / second.seconds);
+}
 
-    // The hit path alone, on records listed beforehand: lookup, record read, bitmap, and the
-    // transfer into an image list with the transparent key, as the control does it.
+// Lookups of cached thumbnails and their transfer into an image list, as the control shows
+// them, repeated over the folder's records.
+void MeasureHitPath(const std::wstring& folder, const std::vector<std::wstring>& pictures) {
     std::vector<ThumbItem> items(pictures.size());
     for (size_t i = 0; i < pictures.size(); ++i) MakeItemRecord(items[i], pictures[i].c_str());
     ThumbCache cache;
     cache.Open(folder.c_str(), L"_thumbs", Folder, L"");
-    HIMAGELIST list =
-        ImageList_Create(100, 100, ILC_COLOR32 | ILC_MASK, static_cast<int>(items.size()), 1);
+    HIMAGELIST list = ImageList_Create(100, 100, ILC_COLOR32 | ILC_MASK, static_cast<int>(items.size()), 1);
     ImageList_SetImageCount(list, static_cast<UINT>(items.size()));
     const int size[2] = {100, 100};
     int hits = 0;
-    const auto start = std::chrono::steady_clock::now();
-    for (int round = 0; round < 10; ++round) {
+    const auto start = Clock::now();
+    while (hits < 5000) {
         for (size_t i = 0; i < items.size(); ++i) {
             win::UniqueBitmap bitmap(cache.GetThumbnail(items[i], size, true));
             if (!bitmap) continue;
@@ -105,11 +89,38 @@ int wmain(int argc, wchar_t** argv) {
             ImageList_Replace(list, static_cast<int>(i), bitmap.Get(), mask.Get());
             ++hits;
         }
+        if (hits == 0) break;
     }
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("hit path:     %d thumbnails in %.3f s = %.0f per second\n", hits, seconds,
-                hits / seconds);
+    const double seconds = SecondsSince(start);
+    std::printf("hit\t%d\t%.4f\n", hits, seconds);
     ImageList_Destroy(list);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: cache_bench FOLDER...\n");
+        return 2;
+    }
+    win::ComScope com;
+    std::wstring hitFolder;
+    std::vector<std::wstring> hitPictures;
+    for (int a = 1; a < argc; ++a) {
+        const std::wstring folder = argv[a];
+        const std::vector<std::wstring> pictures = ListPictures(folder);
+        if (pictures.empty()) continue;
+        DiscardCache(folder);
+        const Visit first = VisitFolder(folder, pictures);
+        const Visit second = VisitFolder(folder, pictures);
+        std::printf("result\t%ls\t%zu\t%.4f\t%.4f\t%d\n", folder.c_str(), pictures.size(), first.seconds,
+                    second.seconds, first.failed);
+        std::fflush(stdout);
+        if (hitFolder.empty()) {
+            hitFolder = folder;
+            hitPictures = pictures;
+        }
+    }
+    if (!hitFolder.empty()) MeasureHitPath(hitFolder, hitPictures);
     return 0;
 }

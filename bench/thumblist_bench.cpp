@@ -1,7 +1,8 @@
 // The thumbnail control on a folder of pictures: how long SetFolder blocks the
 // user-interface thread, and thumbnails shown per second on a first visit (decoded and
 // stored) and a second visit (read from the cache).
-// Usage: thumblist_bench FOLDER
+// Usage: thumblist_bench FOLDER [--listing]   (--listing: only SetFolder's block time beside a
+// bare listing of the folder, no thumbnails)
 #include "thumblist/ThumbListCtrl.h"
 
 #include <chrono>
@@ -42,12 +43,28 @@ void Visit(ThumbListCtrl& control, const std::wstring& folder, const char* name)
 
 }  // namespace
 
+// A bare listing of the folder: the least any listing can cost.
+double BareListingSeconds(const std::wstring& folder, int& entries) {
+    const auto start = Clock::now();
+    WIN32_FIND_DATAW found;
+    entries = 0;
+    HANDLE search = ::FindFirstFileW((folder + L"\\*.*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            ++entries;
+        } while (::FindNextFileW(search, &found));
+        ::FindClose(search);
+    }
+    return Seconds(start);
+}
+
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: thumblist_bench FOLDER\n");
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: thumblist_bench FOLDER [--listing]\n");
         return 2;
     }
     const std::wstring folder = argv[1];
+    const bool listingOnly = argc > 2 && std::wstring(argv[2]) == L"--listing";
     for (const wchar_t* name : {L"\\_thumbs.idx", L"\\_thumbs.ctl"}) {
         ::SetFileAttributesW((folder + name).c_str(), FILE_ATTRIBUTE_NORMAL);
         ::DeleteFileW((folder + name).c_str());
@@ -65,8 +82,18 @@ int wmain(int argc, wchar_t** argv) {
     {
         ThumbListCtrl control;
         if (!control.Create(host, placeholder, params, L"_thumbs", Folder)) return 1;
-        Visit(control, folder, "first visit ");
-        Visit(control, folder, "second visit");
+        if (listingOnly) {
+            int entries = 0;
+            const double bare = BareListingSeconds(folder, entries);
+            const auto start = Clock::now();
+            const int count = control.SetFolder(folder.c_str(), false);
+            const double blocked = Seconds(start);
+            control.Reset();
+            std::printf("listing\t%d\t%.4f\t%d\t%.4f\n", entries, bare, count, blocked);
+        } else {
+            Visit(control, folder, "first visit ");
+            Visit(control, folder, "second visit");
+        }
         ::DestroyWindow(host);
     }
     return 0;

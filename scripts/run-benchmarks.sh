@@ -1,20 +1,87 @@
 #!/bin/bash
-# `make bench`: the benchmarks under Wine (and Xvfb) on folders of real photographs.
+# `make bench`: the thumbnail race and the other benchmarks, on one core (taskset -c 0).
+# Installs what it compares against, lays out the mixed picture set, and prints per group
+# and overall Glimmerly's first- and second-visit thumbnails per second beside vipsthumbnail
+# and GraphicsMagick; SetFolder's block time on 10,000 files beside a bare listing; package
+# extraction beside zlib's raw uncompress.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 if [ -z "${GLIMMERLY_IN_XVFB:-}" ]; then
     export GLIMMERLY_IN_XVFB=1
     exec "$top/scripts/with-xvfb.sh" "$0" "$@"
 fi
-pictures=$top/build/bench/pictures
-many=$top/build/bench/pictures-1000
-"$top/scripts/bench-pictures.sh" "$pictures" 200
-"$top/scripts/bench-pictures.sh" "$many" 1000
+GLIMMERLY_BENCH=1 sh "$top/scripts/setup-deps.sh"
+
+bench=$top/build/bench
+mixed=$bench/mixed
+"$top/scripts/bench-mixed-set.sh" "$mixed"
+groups=(photos jpeg-12mp-baseline jpeg-12mp-progressive jpeg-24mp png-3mp bmp-3mp tiff-3mp tga-3mp)
+
 export WINEPREFIX=$top/build/wine-test
 . "$top/scripts/wine-env.sh"
+wineserver -k 2>/dev/null || true  # a fresh wineserver, started below on the one core
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
-echo "=== thumbnail cache, 200 photographs ==="
-wine "$top/build/win/bin/cache_bench.exe" "$(winpath "$pictures")"
-echo "=== thumbnail control, 1000 photographs ==="
-wine "$top/build/win/bin/thumblist_bench.exe" "$(winpath "$many")"
+now() { date +%s.%N; }
+one_core() { taskset -c 0 "$@"; }
+
+# Glimmerly: all groups in one Wine process, so that start-up does not count.
+folders=()
+for g in "${groups[@]}"; do folders+=("$(winpath "$mixed/$g")"); done
+glimmerly=$(one_core wine "$top/build/win/bin/cache_bench.exe" "${folders[@]}" | tr -d '\r')
+
+# The tools, one process per group over all its files.
+declare -A vips gm count
+scratch=$(mktemp -d)
+for g in "${groups[@]}"; do
+    mapfile -t files < <(find "$mixed/$g" -maxdepth 1 -type f ! -name '_thumbs*' | sort)
+    count[$g]=${#files[@]}
+    start=$(now)
+    one_core vipsthumbnail -s 100x100 -o "$scratch/%s.jpg" "${files[@]}" 2>/dev/null || true
+    vips[$g]=$(echo "$(now) - $start" | bc)
+    mkdir -p "$scratch/gm"
+    start=$(now)
+    one_core gm mogrify -output-directory "$scratch/gm" -format jpg -size 200x200 -thumbnail 100x100 "${files[@]}" 2>/dev/null || true
+    gm[$g]=$(echo "$(now) - $start" | bc)
+    rm -rf "${scratch:?}"/*
+done
+rm -rf "$scratch"
+
+echo "=== thumbnails, 100 x 100, one core: images per second ==="
+printf '%-24s %6s %12s %12s %10s %10s %7s\n' group files first-visit second-visit vips gm ratio
+total_files=0; total_first=0; total_second=0; total_vips=0; total_gm=0
+while IFS=$'\t' read -r kind folder files first second failed; do
+    [ "$kind" = result ] || continue
+    g=${folder##*\\}
+    rate() { echo "scale=1; $1 / $2" | bc; }
+    best=$(echo "if (${vips[$g]} < ${gm[$g]}) ${vips[$g]} else ${gm[$g]}" | bc)
+    printf '%-24s %6d %12s %12s %10s %10s %6sx\n' "$g" "$files" "$(rate "$files" "$first")" \
+        "$(rate "$files" "$second")" "$(rate "$files" "${vips[$g]}")" "$(rate "$files" "${gm[$g]}")" \
+        "$(echo "scale=1; $best / $first" | bc)"
+    [ "$failed" -gt 0 ] && echo "  ($failed of them could not be made)"
+    total_files=$((total_files + files))
+    total_first=$(echo "$total_first + $first" | bc); total_second=$(echo "$total_second + $second" | bc)
+    total_vips=$(echo "$total_vips + ${vips[$g]}" | bc); total_gm=$(echo "$total_gm + ${gm[$g]}" | bc)
+done <<<"$glimmerly"
+best=$(echo "if ($total_vips < $total_gm) $total_vips else $total_gm" | bc)
+printf '%-24s %6d %12s %12s %10s %10s %6sx\n' overall "$total_files" \
+    "$(echo "scale=1; $total_files / $total_first" | bc)" "$(echo "scale=1; $total_files / $total_second" | bc)" \
+    "$(echo "scale=1; $total_files / $total_vips" | bc)" "$(echo "scale=1; $total_files / $total_gm" | bc)" \
+    "$(echo "scale=1; $best / $total_first" | bc)"
+echo "$glimmerly" | awk -F'\t' '$1 == "hit" { printf "cache hit path (lookup, bitmap, image list): %.0f per second\n", $2 / $3 }'
+
+# SetFolder on 10,000 files beside a bare listing of the same folder.
+many=$bench/ten-thousand
+if [ "$(find "$many" -maxdepth 1 -name '*.jpg' 2>/dev/null | wc -l)" -lt 10000 ]; then
+    mkdir -p "$many"
+    seed=$(find "$mixed/photos" -name '*.jpg' | head -n 1)
+    convert "$seed" -resize 160x120 "$many/seed.jpg"
+    for ((i = 0; i < 10000; i++)); do ln -f "$many/seed.jpg" "$many/$(printf 'p%05d' $i).jpg"; done
+    rm -f "$many/seed.jpg"
+fi
+one_core wine "$top/build/win/bin/thumblist_bench.exe" "$(winpath "$many")" --listing | tr -d '\r' |
+    awk -F'\t' '$1 == "listing" { printf "=== SetFolder on %d files: blocked %.1f ms; a bare listing takes %.1f ms ===\n", $4, $5 * 1000, $3 * 1000 }'
+
+# Package extraction beside zlib.
+"$top/build/native/bin/package_bench" "$mixed/photos" |
+    awk -F'\t' '$1 == "package" { printf "=== package extraction, %d members, %.1f MB: %.1f MB/s; zlib uncompress alone %.1f MB/s ===\n", $2, $3, $3 / $4, $3 / $5 }'
 wineserver -k 2>/dev/null || true

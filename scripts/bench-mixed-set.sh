@@ -1,0 +1,34 @@
+#!/bin/bash
+# Lays out the mixed picture set the thumbnail race runs on, one folder per group: the real
+# photographs of Debian's mate-backgrounds and lomiri-wallpapers-16.04 as they are (baseline
+# and progressive JPEGs), 12 and 24 MP JPEGs, and 3 MP PNG, BMP, TIFF and TGA made from them.
+# Idempotent: groups already laid out are kept.
+set -eu
+out=${1:?usage: bench-mixed-set.sh FOLDER}
+mkdir -p "$out"
+mapfile -t photos < <(find /usr/share/backgrounds/mate/nature /usr/share/backgrounds -maxdepth 1 -name '*.jpg' | sort)
+[ "${#photos[@]}" -gt 0 ] || { echo "bench-mixed-set: no photographs in /usr/share/backgrounds" >&2; exit 1; }
+
+group() {  # group NAME COUNT COMMAND-TEMPLATE EXT: runs "convert SRC ... DST" per file
+    local name=$1 count=$2 ext=$3
+    shift 3
+    local dir=$out/$name
+    if [ -d "$dir" ] && [ "$(find "$dir" -maxdepth 1 -type f -name "*.$ext" | wc -l)" -ge "$count" ]; then return; fi
+    mkdir -p "$dir"
+    echo "bench-mixed-set: $name"
+    for ((i = 0; i < count; i++)); do
+        convert "${photos[i % ${#photos[@]}]}" "$@" "$dir/$(printf '%s-%02d' "$name" "$i").$ext"
+    done
+}
+
+if [ ! -d "$out/photos" ]; then
+    mkdir -p "$out/photos"
+    cp "${photos[@]}" "$out/photos/"
+fi
+group jpeg-12mp-baseline 8 jpg -resize '4000x3000^' -extent 4000x3000 -quality 90 -interlace none
+group jpeg-12mp-progressive 8 jpg -resize '4000x3000^' -extent 4000x3000 -quality 90 -interlace plane
+group jpeg-24mp 4 jpg -resize '6000x4000^' -extent 6000x4000 -quality 90 -interlace none
+group png-3mp 6 png -resize '2048x1536^' -extent 2048x1536
+group bmp-3mp 6 bmp -resize '2048x1536^' -extent 2048x1536 -type TrueColor
+group tiff-3mp 6 tif -resize '2048x1536^' -extent 2048x1536 -compress none
+group tga-3mp 6 tga -resize '2048x1536^' -extent 2048x1536 -compress none

@@ -1,0 +1,92 @@
+#!/bin/bash
+# Regenerates tests/data/decode: small real JPEG, BMP and TGA files for the decoder tests and
+# the seeds of their fuzzers. The synthetic pictures are drawn here (tests/decode/Fixtures.h
+# computes the same content); the photographs are cut from Debian's mate-backgrounds.
+# Needs ImageMagick, python3 and mate-backgrounds (scripts/setup-deps.sh installs them).
+set -eu
+top=$(cd "$(dirname "$0")/.." && pwd)
+out=$top/tests/data/decode
+photos=/usr/share/backgrounds/mate/nature
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$out"
+rm -f "$out"/*.jpg "$out"/*.bmp "$out"/*.tga "$out"/*.ppm
+
+# blocks: 16x16 tiles of eight colours, tile (i, j) coloured kTiles[(i + 3j) % 8], so that every
+# 8x8 block of every sampling lies inside one tile. gradient: grey (x + 2y) * 255 / (w + 2h - 3).
+python3 - "$work" <<'PY'
+import sys
+work = sys.argv[1]
+tiles = [(200, 40, 40), (40, 160, 60), (50, 70, 200), (230, 200, 50),
+         (120, 120, 120), (30, 30, 30), (240, 240, 240), (160, 60, 180)]
+def blocks(w, h, name):
+    px = bytearray()
+    for y in range(h):
+        for x in range(w):
+            px += bytes(tiles[(x // 16 + 3 * (y // 16)) % 8])
+    open(f'{work}/{name}', 'wb').write(b'P6 %d %d 255\n' % (w, h) + px)
+def gradient(w, h, name):
+    px = bytes(round((x + 2 * y) * 255 / (w + 2 * h - 3)) for y in range(h) for x in range(w))
+    open(f'{work}/{name}', 'wb').write(b'P5 %d %d 255\n' % (w, h) + px)
+blocks(128, 96, 'blocks.ppm')
+blocks(118, 90, 'blocks-odd.ppm')
+blocks(64, 48, 'blocks-small.ppm')
+gradient(100, 75, 'gradient.pgm')
+PY
+
+jpeg() { convert "$1" -strip -quality "${Q:-90}" "${@:3}" "$out/$2"; }
+b=$work/blocks.ppm
+jpeg "$b" blocks-444.jpg -sampling-factor 1x1
+jpeg "$b" blocks-422.jpg -sampling-factor 2x1
+jpeg "$b" blocks-420.jpg -sampling-factor 2x2
+jpeg "$b" blocks-440.jpg -sampling-factor 1x2
+jpeg "$b" blocks-420-progressive.jpg -sampling-factor 2x2 -interlace Plane
+jpeg "$work/blocks-odd.ppm" blocks-odd-420.jpg -sampling-factor 2x2
+jpeg "$work/blocks-odd.ppm" blocks-odd-422-progressive.jpg -sampling-factor 2x1 -interlace Plane
+jpeg "$work/gradient.pgm" gradient-grey.jpg
+jpeg "$work/gradient.pgm" gradient-grey-progressive.jpg -interlace Plane
+jpeg "$work/blocks-small.ppm" blocks-cmyk.jpg -colorspace CMYK
+
+# Photographs: the main material of the comparison with full decoders.
+convert "$photos/Dune.jpg" -resize 320x240^ -gravity center -extent 320x240 "$work/dune.ppm"
+convert "$photos/LadyBird.jpg" -resize 320x240^ -gravity center -extent 320x240 "$work/ladybird.ppm"
+convert "$photos/GreenMeadow.jpg" -resize 208x144^ -gravity center -extent 203x141 \
+    "$work/meadow.ppm"
+jpeg "$work/dune.ppm" photo-420.jpg -sampling-factor 2x2
+jpeg "$work/ladybird.ppm" photo-444.jpg -sampling-factor 1x1
+jpeg "$work/ladybird.ppm" photo-420-progressive.jpg -sampling-factor 2x2 -interlace Plane
+Q=75 jpeg "$work/meadow.ppm" photo-odd-422.jpg -sampling-factor 2x1
+jpeg "$work/meadow.ppm" photo-odd-grey-progressive.jpg -colorspace Gray -interlace Plane
+
+# Restart intervals: ImageMagick cannot write them, so our own small encoder does.
+# Standard (not optimised) tables hold a code for every symbol.
+convert "$b" -strip -quality 90 -define jpeg:optimize-coding=false "$work/tables.jpg"
+"$top/scripts/write-restart-jpeg.py" "$work/blocks-odd.ppm" "$work/tables.jpg" 3 90 \
+    "$out/blocks-odd-420-restart.jpg"
+"$top/scripts/write-restart-jpeg.py" "$work/gradient.pgm" "$work/tables.jpg" 1 90 \
+    "$out/gradient-grey-restart.jpg"
+convert "$work/dune.ppm" -resize 160x120 "$work/dune-small.ppm"
+"$top/scripts/write-restart-jpeg.py" "$work/dune-small.ppm" "$work/tables.jpg" 5 85 \
+    "$out/photo-420-restart.jpg"
+
+# ImageMagick's full decode of the photographs, area-averaged over 8x8 blocks.
+for name in photo-420 photo-444 photo-420-progressive photo-420-restart; do
+    convert "$out/$name.jpg" -scale 12.5% "$out/$name.ppm"
+done
+
+# BMP and TGA as another writer makes them (the tests write the other variants themselves).
+s=$work/blocks-small.ppm
+convert "$s" -compress none bmp3:"$out/blocks-24.bmp"
+# ImageMagick picks the palette's depth from the colour count: 4 bits for the eight tiles
+# (a kind left to WIC), 8 bits for the gradient's grey levels.
+convert "$s" -compress none -type Palette bmp3:"$out/blocks-4.bmp"
+convert "$work/gradient.pgm" -compress none +dither -colors 256 -type Palette \
+    bmp3:"$out/gradient-8.bmp"
+# ImageMagick 6 writes a TGA's rows in the order it holds them and only flags the origin, so
+# the bottom-up files are flipped first to come out the right way up.
+convert "$s" -flip -compress none "$out/blocks-24.tga"
+convert "$s" -alpha set -channel A -fx '(i + j) % 2 ? 1 : 0.5' +channel -orient TopLeft \
+    -compress none "$out/blocks-32.tga"
+convert "$work/gradient.pgm" -flip -compress none "$out/gradient-grey.tga"
+
+du -ch "$out"/* | tail -n 1

@@ -1,0 +1,321 @@
+// The DC decoder on real JPEG files: synthetic pictures whose block means are known, photos
+// against a full decode, every refusal, and damaged or cut-short files.
+#include "decode/JpegDc.h"
+#include "decode/Fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+using namespace decode_tests;
+using decode::DcPicture;
+using decode::DecodeJpegDc;
+
+namespace {
+
+// Flat 16x16 tiles survive JPEG coding nearly exactly in their DC terms: the DC step at
+// quality 90 is 3 (under half a level of block mean), and the encoder's colour conversion
+// and its clamping of saturated chroma move a channel by a level or two.
+constexpr int kTileTolerance = 3;
+
+DcPicture Decode(const Bytes& bytes, bool expectOk = true) {
+    DcPicture picture;
+    EXPECT_EQ(DecodeJpegDc(bytes.data(), bytes.size(), picture), expectOk);
+    return picture;
+}
+
+void ExpectShape(const DcPicture& p, uint32_t w, uint32_t h, int components, bool progressive) {
+    EXPECT_EQ(p.width, w);
+    EXPECT_EQ(p.height, h);
+    EXPECT_EQ(p.components, components);
+    EXPECT_EQ(p.bitsPerPixel, components == 1 ? 8 : 24);
+    EXPECT_EQ(p.progressive, progressive);
+    EXPECT_EQ(p.blocksWide, (w + 7) / 8);
+    EXPECT_EQ(p.blocksHigh, (h + 7) / 8);
+    EXPECT_EQ(p.bgr.size(), size_t{p.blocksWide} * p.blocksHigh * 3);
+}
+
+const char* const kTileFiles[] = {
+    "blocks-444.jpg",
+    "blocks-422.jpg",
+    "blocks-420.jpg",
+    "blocks-440.jpg",
+    "blocks-420-progressive.jpg",
+    "blocks-odd-420.jpg",
+    "blocks-odd-422-progressive.jpg",
+    "blocks-odd-420-restart.jpg",
+};
+
+const char* const kGradientFiles[] = {"gradient-grey.jpg", "gradient-grey-progressive.jpg",
+                                      "gradient-grey-restart.jpg"};
+
+const char* const kPhotoFiles[] = {"photo-420.jpg", "photo-444.jpg", "photo-420-progressive.jpg",
+                                   "photo-420-restart.jpg"};
+
+const char* const kAllJpegFiles[] = {
+    "blocks-444.jpg",
+    "blocks-422.jpg",
+    "blocks-420.jpg",
+    "blocks-440.jpg",
+    "blocks-420-progressive.jpg",
+    "blocks-odd-420.jpg",
+    "blocks-odd-422-progressive.jpg",
+    "blocks-odd-420-restart.jpg",
+    "gradient-grey.jpg",
+    "gradient-grey-progressive.jpg",
+    "gradient-grey-restart.jpg",
+    "photo-420.jpg",
+    "photo-444.jpg",
+    "photo-420-progressive.jpg",
+    "photo-420-restart.jpg",
+    "photo-odd-422.jpg",
+    "photo-odd-grey-progressive.jpg",
+};
+
+// The offset of the first marker `code` in a JPEG, or 0.
+size_t FindMarker(const Bytes& b, uint8_t code) {
+    for (size_t i = 2; i + 1 < b.size(); ++i) {
+        if (b[i] == 0xFF && b[i + 1] == code) return i;
+    }
+    return 0;
+}
+
+}  // namespace
+
+TEST(JpegDcKnownContent, TilesOfEverySamplingGiveTheirColours) {
+    for (const char* name : kTileFiles) {
+        SCOPED_TRACE(name);
+        const DcPicture p = Decode(ReadFixture(name));
+        const bool odd = std::strstr(name, "odd") != nullptr;
+        ExpectShape(p, odd ? 118 : 128, odd ? 90 : 96, 3, std::strstr(name, "progressive"));
+        EXPECT_TRUE(p.complete);
+        int worst = 0;
+        for (uint32_t by = 0; by < p.blocksHigh; ++by) {
+            for (uint32_t bx = 0; bx < p.blocksWide; ++bx) {
+                const uint8_t* px = &p.bgr[(size_t{by} * p.blocksWide + bx) * 3];
+                worst = std::max(worst, Difference(px, TileAt(bx * 8, by * 8)));
+            }
+        }
+        EXPECT_LE(worst, kTileTolerance);
+    }
+}
+
+TEST(JpegDcKnownContent, GreyGradientGivesItsBlockMeans) {
+    for (const char* name : kGradientFiles) {
+        SCOPED_TRACE(name);
+        const DcPicture p = Decode(ReadFixture(name));
+        ExpectShape(p, 100, 75, 1, std::strstr(name, "progressive"));
+        EXPECT_TRUE(p.complete);
+        double worst = 0;
+        for (uint32_t by = 0; by < p.blocksHigh; ++by) {
+            for (uint32_t bx = 0; bx < p.blocksWide; ++bx) {
+                const uint8_t* px = &p.bgr[(size_t{by} * p.blocksWide + bx) * 3];
+                EXPECT_TRUE(px[0] == px[1] && px[1] == px[2]);
+                worst = std::max(worst, std::abs(px[0] - GradientBlockMean(bx, by, 100, 75)));
+            }
+        }
+        // One DC step of 3 at quality 90 is under half a level; rounding adds half.
+        EXPECT_LE(worst, 1.0);
+    }
+}
+
+// photo-*.ppm hold ImageMagick's full decode of each photo, averaged over 8x8 blocks (and
+// rounded: half a level more).
+TEST(JpegDcKnownContent, PhotosMatchAFullDecodeOverEachChromaBlock) {
+    const struct {
+        const char* name;
+        uint32_t sampling;  // luma blocks a chroma block covers in each direction
+    } photos[] = {
+        {"photo-420", 2}, {"photo-444", 1}, {"photo-420-progressive", 2}, {"photo-420-restart", 2}};
+    for (const auto& photo : photos) {
+        SCOPED_TRACE(photo.name);
+        Ppm reference;
+        ASSERT_TRUE(ParsePpm(ReadFixture(std::string(photo.name) + ".ppm"), reference));
+        const DcPicture p = Decode(ReadFixture(std::string(photo.name) + ".jpg"));
+        EXPECT_TRUE(p.complete);
+        ASSERT_EQ(p.blocksWide, reference.width);
+        ASSERT_EQ(p.blocksHigh, reference.height);
+        const BlockMeans dc = MeansOfBgr(p.blocksWide, p.blocksHigh, p.bgr);
+        // Chroma blocks wholly inside the picture; see WicComparisonTest.cpp for the others.
+        const double worst = WorstGroupDifference(dc, MeansOfPpm(reference), photo.sampling,
+                                                  photo.sampling, p.width / 8, p.height / 8);
+        EXPECT_LE(worst, kFullDecodeTolerance);
+    }
+}
+
+// The same picture coded sequentially and progressively at one quality has the same quantised
+// DC terms, so the progressive file's DC scans, refinements included, must give exactly the
+// same picture.
+TEST(JpegDcKnownContent, ProgressiveFilesGiveTheirSequentialTwinsPicture) {
+    for (const char* stem : {"blocks-420", "gradient-grey"}) {
+        SCOPED_TRACE(stem);
+        const DcPicture sequential = Decode(ReadFixture(std::string(stem) + ".jpg"));
+        const DcPicture progressive = Decode(ReadFixture(std::string(stem) + "-progressive.jpg"));
+        EXPECT_FALSE(sequential.progressive);
+        EXPECT_TRUE(progressive.progressive);
+        EXPECT_TRUE(progressive.complete);
+        EXPECT_EQ(sequential.bgr, progressive.bgr);
+    }
+}
+
+TEST(JpegDcKnownContent, FileFactsOfOddSizesAndGreyscale) {
+    const DcPicture colour = Decode(ReadFixture("photo-odd-422.jpg"));
+    ExpectShape(colour, 203, 141, 3, false);
+    EXPECT_TRUE(colour.complete);
+    const DcPicture grey = Decode(ReadFixture("photo-odd-grey-progressive.jpg"));
+    ExpectShape(grey, 203, 141, 1, true);
+    EXPECT_TRUE(grey.complete);
+    for (size_t i = 0; i < grey.bgr.size(); i += 3) {
+        ASSERT_TRUE(grey.bgr[i] == grey.bgr[i + 1] && grey.bgr[i] == grey.bgr[i + 2]) << i;
+    }
+}
+
+TEST(JpegDcKnownContent, ReusesTheCallersPicture) {
+    DcPicture p;
+    const Bytes big = ReadFixture("photo-420.jpg");
+    const Bytes small = ReadFixture("gradient-grey.jpg");
+    ASSERT_TRUE(DecodeJpegDc(big.data(), big.size(), p));
+    ASSERT_TRUE(DecodeJpegDc(small.data(), small.size(), p));
+    ExpectShape(p, 100, 75, 1, false);
+    const DcPicture fresh = Decode(small);
+    EXPECT_EQ(p.bgr, fresh.bgr);
+}
+
+TEST(JpegDcRefusals, KindsLeftToWic) {
+    DcPicture p;
+    const Bytes cmyk = ReadFixture("blocks-cmyk.jpg");
+    EXPECT_FALSE(DecodeJpegDc(cmyk.data(), cmyk.size(), p)) << "CMYK";
+
+    const Bytes base = ReadFixture("blocks-444.jpg");
+    const size_t sof = FindMarker(base, 0xC0);
+    ASSERT_NE(sof, 0u);
+    // SOF layout: marker, length (2), precision, height (2), width (2), count, then per
+    // component id, sampling, table.
+    const auto patched = [&](auto change) {
+        Bytes b = base;
+        change(b);
+        return b;
+    };
+    struct Case {
+        const char* what;
+        Bytes bytes;
+    };
+    const Case cases[] = {
+        {"arithmetic coding", patched([&](Bytes& b) { b[sof + 1] = 0xC9; })},
+        {"lossless", patched([&](Bytes& b) { b[sof + 1] = 0xC3; })},
+        {"hierarchical", patched([&](Bytes& b) { b[sof + 1] = 0xC5; })},
+        {"12-bit", patched([&](Bytes& b) { b[sof + 4] = 12; })},
+        {"height from a later marker", patched([&](Bytes& b) { b[sof + 5] = b[sof + 6] = 0; })},
+        {"width over 30000", patched([&](Bytes& b) { b[sof + 7] = 0x75, b[sof + 8] = 0x31; })},
+        {"height over 30000", patched([&](Bytes& b) { b[sof + 5] = 0xFF, b[sof + 6] = 0xFF; })},
+        {"4:1:1", patched([&](Bytes& b) { b[sof + 11] = 0x41; })},
+        {"subsampled luma as chroma", patched([&](Bytes& b) { b[sof + 14] = 0x22; })},
+        {"RGB component ids", patched([&](Bytes& b) {
+             b[sof + 10] = 'R', b[sof + 13] = 'G', b[sof + 16] = 'B';
+             const size_t sos = FindMarker(b, 0xDA);
+             b.at(sos + 5) = 'R', b.at(sos + 7) = 'G', b.at(sos + 9) = 'B';
+         })},
+        {"duplicate component ids", patched([&](Bytes& b) { b[sof + 13] = b[sof + 10]; })},
+        {"no start of image", patched([&](Bytes& b) { b[1] = 0xD9; })},
+        {"empty", {}},
+        {"not a JPEG", ReadFixture("blocks-24.bmp")},
+    };
+    for (const Case& c : cases) {
+        EXPECT_FALSE(DecodeJpegDc(c.bytes.data(), c.bytes.size(), p)) << c.what;
+    }
+    // Adobe's marker saying the three components are RGB.
+    Bytes adobe = {0xFF, 0xD8, 0xFF, 0xEE, 0x00, 0x0E, 'A',  'd',  'o',
+                   'b',  'e',  0x00, 0x64, 0x00, 0x00, 0x00, 0x00, 0x00};
+    adobe.insert(adobe.end(), base.begin() + 2, base.end());
+    EXPECT_FALSE(DecodeJpegDc(adobe.data(), adobe.size(), p)) << "Adobe RGB";
+    adobe[17] = 1;  // YCbCr
+    EXPECT_TRUE(DecodeJpegDc(adobe.data(), adobe.size(), p)) << "Adobe YCbCr";
+    EXPECT_TRUE(DecodeJpegDc(base.data(), base.size(), p)) << "the unpatched file";
+}
+
+// Cut short anywhere, a file gives false or the picture's right shape; a sequential file cut
+// inside its only scan is never complete, and keeps the blocks before the cut.
+TEST(JpegDcDamage, TruncatedFilesGivePartialPicturesOrFalse) {
+    for (const char* name : kAllJpegFiles) {
+        SCOPED_TRACE(name);
+        const Bytes whole = ReadFixture(name);
+        const DcPicture full = Decode(whole);
+        const size_t scan = FindMarker(whole, 0xDA);
+        const size_t step = std::max<size_t>(1, whole.size() / 400);
+        for (size_t length = 0; length < whole.size(); length += step) {
+            SCOPED_TRACE(length);
+            DcPicture p;
+            if (!DecodeJpegDc(whole.data(), length, p)) continue;
+            EXPECT_GT(length, scan);
+            ExpectShape(p, full.width, full.height, full.components, full.progressive);
+            if (!full.progressive && length < whole.size() - 2) {
+                EXPECT_FALSE(p.complete);
+            }
+        }
+        if (!full.progressive) {
+            // Nine tenths of the data: the first block row decoded before the cut.
+            DcPicture p;
+            const size_t cut = scan + (whole.size() - scan) * 9 / 10;
+            ASSERT_TRUE(DecodeJpegDc(whole.data(), cut, p));
+            EXPECT_FALSE(p.complete);
+            EXPECT_TRUE(
+                std::equal(p.bgr.begin(), p.bgr.begin() + p.blocksWide * 3, full.bgr.begin()));
+        }
+    }
+}
+
+TEST(JpegDcDamage, CorruptedBytesNeverReadOutsideTheFile) {
+    uint32_t seed = 12345;
+    const auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+    for (const char* name : kAllJpegFiles) {
+        SCOPED_TRACE(name);
+        const Bytes whole = ReadFixture(name);
+        const DcPicture full = Decode(whole);
+        for (int round = 0; round < 300; ++round) {
+            Bytes b = whole;
+            const int flips = 1 + static_cast<int>(next() % 4);
+            for (int i = 0; i < flips; ++i) {
+                b[next() % b.size()] = static_cast<uint8_t>(next() >> 24);
+            }
+            DcPicture p;
+            if (DecodeJpegDc(b.data(), b.size(), p)) {
+                EXPECT_EQ(p.bgr.size(), size_t{p.blocksWide} * p.blocksHigh * 3);
+                EXPECT_EQ(p.blocksWide, (p.width + 7) / 8);
+            }
+        }
+        // Every byte in turn set to 0xFF, which starts a marker inside entropy-coded data.
+        for (size_t i = 2; i < whole.size(); i += std::max<size_t>(1, whole.size() / 500)) {
+            Bytes b = whole;
+            b[i] = 0xFF;
+            DcPicture p;
+            if (DecodeJpegDc(b.data(), b.size(), p)) {
+                EXPECT_EQ(p.bgr.size(), size_t{p.blocksWide} * p.blocksHigh * 3);
+            }
+        }
+    }
+}
+
+// A wrong restart marker ends decoding at that interval; the intervals before it stand.
+TEST(JpegDcDamage, WrongRestartMarkerStopsAtItsInterval) {
+    const Bytes whole = ReadFixture("gradient-grey-restart.jpg");  // one block per interval
+    const DcPicture full = Decode(whole);
+    size_t rst = FindMarker(whole, 0xDA);
+    int seen = 0;
+    for (; rst + 1 < whole.size(); ++rst) {
+        if (whole[rst] == 0xFF && whole[rst + 1] >= 0xD0 && whole[rst + 1] <= 0xD7 &&
+            ++seen == 20) {
+            break;
+        }
+    }
+    ASSERT_EQ(seen, 20);
+    Bytes b = whole;
+    b[rst + 1] = static_cast<uint8_t>(0xD0 + (b[rst + 1] - 0xD0 + 1) % 8);
+    DcPicture p;
+    ASSERT_TRUE(DecodeJpegDc(b.data(), b.size(), p));
+    EXPECT_FALSE(p.complete);
+    // Twenty blocks decoded before the twentieth marker; the rest stay mid-grey.
+    EXPECT_TRUE(std::equal(p.bgr.begin(), p.bgr.begin() + 20 * 3, full.bgr.begin()));
+    EXPECT_EQ(p.bgr[20 * 3], 128);
+    EXPECT_EQ(p.bgr.back(), 128);
+}
