@@ -2,7 +2,9 @@
 // second on a first visit (decode, fit, store) and read per second on a second visit (from
 // the cache), then the hit path alone (record read, bitmap, image-list transfer).
 // Usage: cache_bench FOLDER...   Prints one tab-separated line per folder:
-//   result<TAB>FOLDER<TAB>PICTURES<TAB>FIRST_SECONDS<TAB>SECOND_SECONDS<TAB>FAILED
+//   result<TAB>FOLDER<TAB>PICTURES<TAB>FIRST_SECONDS<TAB>SECOND_SECONDS<TAB>FAILED<TAB>OPEN_CLOSE
+// (the visits' times cover the items; the cache's Open and Close of the second visit, which
+// read and write the index once per folder, are given apart)
 #include "base/Handles.h"
 #include "cache/ItemRecords.h"
 #include "cache/ThumbCache.h"
@@ -28,14 +30,16 @@ std::vector<std::wstring> ListPictures(const std::wstring& folder) {
     if (!search) return paths;
     do {
         if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN)) continue;
-        if (ExtensionAccepted(kDefaultImageTypes, found.cFileName)) paths.push_back(folder + L"\\" + found.cFileName);
+        if (ExtensionAccepted(kDefaultImageTypes, found.cFileName))
+            paths.push_back(folder + L"\\" + found.cFileName);
     } while (::FindNextFileW(search.Get(), &found));
     return paths;
 }
 
 struct Visit {
     int cached = 0, made = 0, failed = 0;
-    double seconds = 0;
+    double seconds = 0;    // the items, as the display loop obtains them
+    double openClose = 0;  // the cache's Open and Close around them
 };
 
 // A visit as the control's display loop makes it, records listed beforehand.
@@ -43,9 +47,11 @@ Visit VisitFolder(const std::wstring& folder, const std::vector<std::wstring>& p
     std::vector<ThumbItem> items(pictures.size());
     for (size_t i = 0; i < pictures.size(); ++i) MakeItemRecord(items[i], pictures[i].c_str());
     Visit visit;
-    const auto start = Clock::now();
+    auto start = Clock::now();
     ThumbCache cache;
     cache.Open(folder.c_str(), L"_thumbs", Folder, L"");
+    visit.openClose = SecondsSince(start);
+    start = Clock::now();
     for (ThumbItem& item : items) {
         const ObtainedThumbnail got = ObtainThumbnail(cache, item, 100, 100, false);
         if (got.store) cache.AddThumbnail(item, false);
@@ -57,8 +63,10 @@ Visit VisitFolder(const std::wstring& folder, const std::vector<std::wstring>& p
             ++visit.failed;
         }
     }
-    cache.Close();
     visit.seconds = SecondsSince(start);
+    start = Clock::now();
+    cache.Close();
+    visit.openClose += SecondsSince(start);
     return visit;
 }
 
@@ -76,7 +84,8 @@ void MeasureHitPath(const std::wstring& folder, const std::vector<std::wstring>&
     for (size_t i = 0; i < pictures.size(); ++i) MakeItemRecord(items[i], pictures[i].c_str());
     ThumbCache cache;
     cache.Open(folder.c_str(), L"_thumbs", Folder, L"");
-    HIMAGELIST list = ImageList_Create(100, 100, ILC_COLOR32 | ILC_MASK, static_cast<int>(items.size()), 1);
+    HIMAGELIST list =
+        ImageList_Create(100, 100, ILC_COLOR32 | ILC_MASK, static_cast<int>(items.size()), 1);
     ImageList_SetImageCount(list, static_cast<UINT>(items.size()));
     const int size[2] = {100, 100};
     int hits = 0;
@@ -113,8 +122,8 @@ int wmain(int argc, wchar_t** argv) {
         DiscardCache(folder);
         const Visit first = VisitFolder(folder, pictures);
         const Visit second = VisitFolder(folder, pictures);
-        std::printf("result\t%ls\t%zu\t%.4f\t%.4f\t%d\n", folder.c_str(), pictures.size(), first.seconds,
-                    second.seconds, first.failed);
+        std::printf("result\t%ls\t%zu\t%.4f\t%.4f\t%d\t%.4f\n", folder.c_str(), pictures.size(),
+                    first.seconds, second.seconds, first.failed, second.openClose);
         std::fflush(stdout);
         if (hitFolder.empty()) {
             hitFolder = folder;

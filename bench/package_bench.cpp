@@ -33,9 +33,11 @@ int main(int argc, char** argv) {
     for (const auto& entry : stdfs::directory_iterator(argv[1])) {
         if (!entry.is_regular_file() || entry.path().filename().string()[0] == '_') continue;
         std::ifstream in(entry.path(), std::ios::binary);
-        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string bytes((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
         if (!writer.AddMember(16, text::FromUtf8(entry.path().filename().string()),
-                              reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), error)) {
+                              reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
+                              error)) {
             std::fprintf(stderr, "package_bench: %s\n", error.c_str());
             return 1;
         }
@@ -62,7 +64,8 @@ int main(int argc, char** argv) {
     for (const Member& member : members) {
         out.resize(member.size);
         uLongf produced = member.size;
-        uncompress(out.data(), &produced, member.compressed.data(), static_cast<uLong>(member.compressed.size()));
+        uncompress(out.data(), &produced, member.compressed.data(),
+                   static_cast<uLong>(member.compressed.size()));
     }
     const double raw = std::chrono::duration<double>(Clock::now() - start).count();
 
@@ -76,6 +79,7 @@ int main(int argc, char** argv) {
     stdfs::remove_all(work);
 
     const double megabytes = total / 1048576.0;
-    std::printf("package\t%zu\t%.1f\t%.4f\t%.4f\t%d\n", members.size(), megabytes, extract, raw, result);
+    std::printf("package\t%zu\t%.1f\t%.4f\t%.4f\t%d\n", members.size(), megabytes, extract, raw,
+                result);
     return result == 1 ? 0 : 1;
 }

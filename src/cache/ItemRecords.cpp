@@ -24,6 +24,19 @@ void MakeItemRecord(ThumbItem& item, const wchar_t* path) {
     item.hasThumbnail = 0;
 }
 
+void MakeItemRecord(ThumbItem& item, const wchar_t* path, const WIN32_FIND_DATAW& found) {
+    item = ThumbItem{};
+    item.borderColor = 0;
+    item.borderWidth = -1;
+    std::wcsncpy(item.path, path, std::size(item.path) - 1);
+    item.path[std::size(item.path) - 1] = L'\0';
+    const uint64_t time = (static_cast<uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32) |
+                          found.ftLastWriteTime.dwLowDateTime;
+    item.modified = time / 10000000u;
+    item.size = found.nFileSizeLow;
+    item.hasThumbnail = 0;
+}
+
 bool ExtensionAccepted(const wchar_t* fileTypes, const wchar_t* fileName) {
     const wchar_t* dot = std::wcsrchr(fileName, L'.');
     if (!dot || dot[1] == L'\0') return false;

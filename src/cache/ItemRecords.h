@@ -14,6 +14,10 @@ inline constexpr const wchar_t* kDefaultVideoTypes = L"avi mpg mpeg asf wmv mp2 
 // last-write time in whole seconds since 1601, the low 32 bits of the size, border width -1.
 void MakeItemRecord(ThumbItem& item, const wchar_t* path);
 
+// The same record from what a folder search already found for the file: its time and size
+// come with the search, so listing a folder costs no further look-up per file.
+void MakeItemRecord(ThumbItem& item, const wchar_t* path, const WIN32_FIND_DATAW& found);
+
 // Whether the extension of `fileName` (after its last dot) is one of the blank-separated
 // `fileTypes`, without regard to case. Entries longer than 9 characters never match.
 bool ExtensionAccepted(const wchar_t* fileTypes, const wchar_t* fileName);

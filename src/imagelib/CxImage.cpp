@@ -1,5 +1,6 @@
 #include "imagelib/CxImage.h"
 
+#include "imagelib/DirectDecoder.h"
 #include "imagelib/GdiOutput.h"
 #include "imagelib/Resampler.h"
 #include "imagelib/WicDecoder.h"
@@ -12,11 +13,13 @@ using imagelib::Pixels;
 
 CxImage::CxImage(uint32_t imageType) : type_(imageType) {}
 
-CxImage::CxImage(const wchar_t* fileName, uint32_t /*imageType*/, bool /*flag1*/, bool /*flag2*/) {
+CxImage::CxImage(const wchar_t* fileName, uint32_t imageType, bool forThumbnail, bool /*flag2*/) {
     imagelib::DecodedImage decoded;
-    if (const char* failure = imagelib::DecodeImageFile(fileName, decoded)) {
-        lastError_ = failure;
-        return;
+    if (!imagelib::DecodeDirect(fileName, imageType, forThumbnail, decoded)) {
+        if (const char* failure = imagelib::DecodeImageFile(fileName, decoded)) {
+            lastError_ = failure;
+            return;
+        }
     }
     pixels_ = std::move(decoded.pixels);
     type_ = decoded.type;
@@ -159,7 +162,8 @@ bool CxImage::Resample(long newx, long newy, int /*mode*/, CxImage* out) {
     if (newx <= 0 || newy <= 0 || !imagelib::SizeAllowed(newx, newy, pixels_.channels)) {
         return Fail("Invalid size");
     }
-    if (static_cast<uint32_t>(newx) == pixels_.width && static_cast<uint32_t>(newy) == pixels_.height) {
+    if (static_cast<uint32_t>(newx) == pixels_.width &&
+        static_cast<uint32_t>(newy) == pixels_.height) {
         // Already that size (a cached thumbnail shown at its stored size): nothing to compute.
         if (out && out != this) Target(out).pixels_ = pixels_;
         return true;

@@ -18,15 +18,17 @@ public:
     // An empty image. GetType reports `imageType` until a picture comes from a file.
     explicit CxImage(uint32_t imageType = 0);
 
-    // Decodes the file's first frame (an icon's largest). `imageType` is only a hint: WIC
-    // recognises the format from the content, and GetType reports what it found. A file that
-    // cannot be decoded leaves the object without pixels and GetLastError set.
+    // Decodes the file's first frame (an icon's largest). `imageType` is a hint: the format is
+    // recognised from the content, and GetType reports what was found. A file that cannot be
+    // decoded leaves the object without pixels and GetLastError set.
     //
-    // The two flags are accepted and ignored. The dialog passes (false, false), the thumbnail
-    // cache (true, false); both need the whole frame at full size, since thumbnails are averaged
-    // down from every source pixel, and WIC under Wine offers no reduced decoding (JPEG
-    // scaling) that a flag could ask for.
-    CxImage(const wchar_t* fileName, uint32_t imageType, bool flag1 = false, bool flag2 = false);
+    // `forThumbnail` says the picture is decoded to be fitted into a 100 x 100 thumbnail: a
+    // JPEG may then come as its 8 x 8 block averages (its pixels smaller than the file's), as
+    // long as those still cover the fitted thumbnail; GetImageWidth, GetImageHeight,
+    // GetImageBpp and GetType report the file's own facts either way. Uncompressed BMP and TGA
+    // files are read directly, everything else through WIC. The second flag changes nothing.
+    CxImage(const wchar_t* fileName, uint32_t imageType, bool forThumbnail = false,
+            bool flag2 = false);
 
     // An independent copy. Without `copyPixels` only the file's facts are copied; without
     // `copyAlpha` transparent pixels are flattened onto black. There are no selections in this
@@ -58,7 +60,8 @@ public:
 
     // Makes the image exactly newx x newy, 24 bits: the picture shrunk to fit with its
     // proportions kept, centred on a canvas of `canvasColor`. A pixel less than half opaque
-    // becomes the canvas colour, any other keeps its own colour. In place when `out` is null; otherwise `out` receives the result.
+    // becomes the canvas colour, any other keeps its own colour. In place when `out` is null;
+    // otherwise `out` receives the result.
     bool Thumbnail(long newx, long newy, RGBQUAD canvasColor, CxImage* out = nullptr);
 
     // 24: drops alpha (transparent pixels flattened onto black); 32: adds an opaque alpha.

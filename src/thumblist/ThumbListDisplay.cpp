@@ -228,7 +228,7 @@ int ThumbListCtrl::InsertFile(const wchar_t* path, int index, bool insert, bool 
     wchar_t full[MAX_PATH];
     if (!::PathCombineW(full, dir.c_str(), found.cFileName)) return -1;
     auto* record = new ThumbItem;
-    MakeItemRecord(*record, full);
+    MakeItemRecord(*record, full, found);
     search.Reset();
 
     {

@@ -285,7 +285,7 @@ unsigned ThumbListCtrl::WorkerThread(const wchar_t* folderArgument) {
             wchar_t full[MAX_PATH];
             if (!::PathCombineW(full, scanFolder, found.cFileName)) continue;
             auto* record = new ThumbItem;
-            MakeItemRecord(*record, full);
+            MakeItemRecord(*record, full, found);
             std::lock_guard<std::recursive_mutex> guard(lock_);
             AppendRecordLocked(record);
             ++count;
@@ -356,7 +356,7 @@ unsigned ThumbListCtrl::CategoryWorkerThread(const wchar_t* categoryArgument) {
             continue;
         }
         auto* item = new ThumbItem;
-        MakeItemRecord(*item, record.name.c_str());
+        MakeItemRecord(*item, record.name.c_str(), found);
         std::lock_guard<std::recursive_mutex> guard(lock_);
         AppendRecordLocked(item);
         ++count;

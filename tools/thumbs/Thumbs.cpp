@@ -65,7 +65,7 @@ int Make(const std::wstring& folder, FILE* out, FILE* err) {
         if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN)) continue;
         if (!ExtensionAccepted(kDefaultImageTypes, found.cFileName)) continue;
         ThumbItem item;
-        MakeItemRecord(item, Join(folder, found.cFileName).c_str());
+        MakeItemRecord(item, Join(folder, found.cFileName).c_str(), found);
         const ObtainedThumbnail got = ObtainThumbnail(cache, item, 100, 100, false);
         if (got.store) cache.AddThumbnail(item, false);
         const char* outcome = got.origin == ObtainedThumbnail::Made ? "made"

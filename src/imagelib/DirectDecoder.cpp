@@ -1,0 +1,214 @@
+#include "imagelib/DirectDecoder.h"
+
+#include "base/Handles.h"
+#include "decode/JpegDc.h"
+#include "decode/RawPictures.h"
+#include "imagelib/RowCollector.h"
+
+#include <algorithm>
+#include <cstring>
+#include <cwchar>
+#include <vector>
+
+namespace imagelib {
+namespace {
+
+constexpr uint32_t kTypeBmp = 1;
+constexpr uint32_t kTypeJpeg = 3;
+constexpr uint32_t kTypeTga = 7;
+
+// Buffers of the decoding thread, kept between pictures: a folder's pictures come one after
+// another, and the worker that decodes them should not allocate and free tens of megabytes
+// for each.
+struct ThreadBuffers {
+    std::vector<uint8_t> file;
+    decode::DcPicture dc;
+    decode::RawPicture raw;
+};
+ThreadBuffers& Buffers() {
+    thread_local ThreadBuffers buffers;
+    return buffers;
+}
+
+bool ReadWholeFile(const wchar_t* path, std::vector<uint8_t>& bytes) {
+    win::UniqueHandle file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                                         nullptr));
+    LARGE_INTEGER size;
+    if (!file || !::GetFileSizeEx(file.Get(), &size) || size.QuadPart <= 0 ||
+        static_cast<uint64_t>(size.QuadPart) > kMaxPixelBytes) {
+        return false;
+    }
+    bytes.resize(static_cast<size_t>(size.QuadPart));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD read = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 30));
+        if (!::ReadFile(file.Get(), bytes.data() + done, chunk, &read, nullptr) || read == 0)
+            return false;
+        done += read;
+    }
+    return true;
+}
+
+// What the first bytes say the file is; 0 when it is none of ours.
+uint32_t Sniff(const uint8_t* head, size_t size, uint32_t typeHint, const wchar_t* path) {
+    if (size >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) return kTypeJpeg;
+    if (size >= 2 && head[0] == 'B' && head[1] == 'M') return kTypeBmp;
+    const wchar_t* dot = std::wcsrchr(path, L'.');
+    if (typeHint == kTypeTga || (dot && _wcsicmp(dot, L".tga") == 0)) return kTypeTga;
+    return 0;
+}
+
+// The size a picture takes fitted into the (square) thumbnail box; never enlarged.
+void FittedSize(uint32_t width, uint32_t height, uint64_t& fitWidth, uint64_t& fitHeight) {
+    if (width >= height) {
+        fitWidth = std::min<uint64_t>(width, kThumbnailBox);
+        fitHeight = std::max<uint64_t>(1, uint64_t{height} * fitWidth / width);
+    } else {
+        fitHeight = std::min<uint64_t>(height, kThumbnailBox);
+        fitWidth = std::max<uint64_t>(1, uint64_t{width} * fitHeight / height);
+    }
+}
+
+bool FromDc(const decode::DcPicture& dc, DecodedImage& out) {
+    Pixels pixels;
+    if (!pixels.Allocate(dc.blocksWide, dc.blocksHigh, 3)) return false;
+    const size_t rowBytes = size_t{dc.blocksWide} * 3;
+    for (uint32_t y = 0; y < dc.blocksHigh; ++y) {
+        std::memcpy(pixels.TopRow(y), dc.bgr.data() + y * rowBytes, rowBytes);
+    }
+    out.pixels = std::move(pixels);
+    out.type = kTypeJpeg;
+    out.width = dc.width;
+    out.height = dc.height;
+    out.bitsPerPixel = dc.bitsPerPixel;
+    return true;
+}
+
+void SetFacts(const decode::RawPicture& raw, uint32_t type, DecodedImage& out) {
+    out.type = type;
+    out.width = raw.width;
+    out.height = raw.height;
+    out.bitsPerPixel = raw.bitsPerPixel;
+}
+
+// The full picture, as WIC would give it.
+bool FromRaw(const decode::RawPicture& raw, uint32_t type, DecodedImage& out) {
+    RowCollector collector;
+    if (!collector.Begin(raw.width, raw.height)) return false;
+    const size_t rowBytes = size_t{raw.width} * 4;
+    for (uint32_t y = 0; y < raw.height; ++y) {
+        if (!collector.Put(y, raw.bgra.data() + y * rowBytes)) return false;
+    }
+    out.pixels = collector.Take();
+    SetFacts(raw, type, out);
+    return true;
+}
+
+// The picture reduced by averaging each `factor` x `factor` box (the last boxes of a row or
+// column may be smaller): still larger than the thumbnail, which area-averages it further, and
+// made in one pass without the full picture ever being stored. Colours are averaged weighted
+// by alpha (premultiplied), so transparent pixels lend no colour.
+bool FromRawReduced(const decode::RawPicture& raw, uint32_t factor, uint32_t type,
+                    DecodedImage& out) {
+    const uint32_t width = (raw.width + factor - 1) / factor;
+    const uint32_t height = (raw.height + factor - 1) / factor;
+    const bool alpha = raw.bitsPerPixel == 32;
+    Pixels pixels;
+    if (!pixels.Allocate(width, height, alpha ? 4 : 3)) return false;
+    std::vector<uint32_t> sums(size_t{width} * 4);
+    for (uint32_t oy = 0; oy < height; ++oy) {
+        std::fill(sums.begin(), sums.end(), 0u);
+        const uint32_t top = oy * factor;
+        const uint32_t bottom = std::min(raw.height, top + factor);
+        for (uint32_t y = top; y < bottom; ++y) {
+            const uint8_t* p = raw.bgra.data() + size_t{y} * raw.width * 4;
+            uint32_t* sum = sums.data();
+            for (uint32_t x = 0; x < raw.width; sum += 4) {
+                const uint32_t end = std::min(raw.width, x + factor);
+                uint32_t b = 0, g = 0, r = 0, a = 0;
+                if (alpha) {
+                    for (; x < end; ++x, p += 4) {
+                        b += p[0] * p[3], g += p[1] * p[3], r += p[2] * p[3], a += p[3];
+                    }
+                } else {
+                    for (; x < end; ++x, p += 4) b += p[0], g += p[1], r += p[2];
+                }
+                sum[0] += b, sum[1] += g, sum[2] += r, sum[3] += a;
+            }
+        }
+        const uint32_t rows = bottom - top;
+        uint8_t* d = pixels.TopRow(oy);
+        for (uint32_t ox = 0; ox < width; ++ox) {
+            const uint32_t count = (std::min(raw.width, (ox + 1) * factor) - ox * factor) * rows;
+            const uint32_t* sum = sums.data() + size_t{ox} * 4;
+            if (alpha) {
+                // Premultiplied: colour sums are of c * a, so dividing by 255 * count gives the
+                // mean premultiplied colour.
+                const uint64_t scale = uint64_t{255} * count;
+                for (int c = 0; c < 3; ++c)
+                    *d++ = static_cast<uint8_t>((sum[c] + scale / 2) / scale);
+                *d++ = static_cast<uint8_t>((sum[3] + count / 2) / count);
+            } else {
+                for (int c = 0; c < 3; ++c)
+                    *d++ = static_cast<uint8_t>((sum[c] + count / 2) / count);
+            }
+        }
+    }
+    out.pixels = std::move(pixels);
+    SetFacts(raw, type, out);
+    return true;
+}
+
+// A raw picture into the library's storage: reduced when it is for a thumbnail and at least
+// twice the thumbnail's size, whole otherwise.
+bool FromRawFor(const decode::RawPicture& raw, uint32_t type, bool reduced, DecodedImage& out) {
+    if (reduced) {
+        uint64_t fitWidth = 0, fitHeight = 0;
+        FittedSize(raw.width, raw.height, fitWidth, fitHeight);
+        const uint64_t factor = std::min(raw.width / fitWidth, raw.height / fitHeight);
+        if (factor >= 2) return FromRawReduced(raw, static_cast<uint32_t>(factor), type, out);
+    }
+    return FromRaw(raw, type, out);
+}
+
+}  // namespace
+
+bool DecodeDirect(const wchar_t* path, uint32_t typeHint, bool reduced, DecodedImage& out) {
+    if (!path || !*path) return false;
+    // A cheap look at the name and signature first: files of other formats are not read here.
+    uint8_t head[4] = {};
+    {
+        win::UniqueHandle file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                             nullptr, OPEN_EXISTING, 0, nullptr));
+        DWORD read = 0;
+        if (!file || !::ReadFile(file.Get(), head, sizeof head, &read, nullptr)) return false;
+        const uint32_t kind = Sniff(head, read, typeHint, path);
+        if (kind == 0 || (kind == kTypeJpeg && !reduced)) return false;
+    }
+    ThreadBuffers& buffers = Buffers();
+    if (!ReadWholeFile(path, buffers.file)) return false;
+    const uint8_t* data = buffers.file.data();
+    const size_t size = buffers.file.size();
+
+    switch (Sniff(data, size, typeHint, path)) {
+        case kTypeJpeg: {
+            if (!decode::DecodeJpegDc(data, size, buffers.dc) || !buffers.dc.complete) return false;
+            uint64_t fitWidth = 0, fitHeight = 0;
+            FittedSize(buffers.dc.width, buffers.dc.height, fitWidth, fitHeight);
+            if (buffers.dc.blocksWide < fitWidth || buffers.dc.blocksHigh < fitHeight) return false;
+            return FromDc(buffers.dc, out);
+        }
+        case kTypeBmp:
+            return decode::ReadBmp(data, size, buffers.raw) &&
+                   FromRawFor(buffers.raw, kTypeBmp, reduced, out);
+        case kTypeTga:
+            return decode::ReadTga(data, size, buffers.raw) &&
+                   FromRawFor(buffers.raw, kTypeTga, reduced, out);
+        default:
+            return false;
+    }
+}
+
+}  // namespace imagelib

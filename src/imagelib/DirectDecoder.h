@@ -1,0 +1,21 @@
+#pragma once
+// Pictures read without WIC: uncompressed BMP and TGA, and a JPEG decoded down to its 8x8
+// block averages. For a thumbnail (`reduced`) the pictures come reduced, by box averaging or
+// as block averages, to no less than the size they take in the thumbnail box; otherwise BMP
+// and TGA come whole and JPEG is left to WIC. Anything these readers refuse is left to WIC.
+
+#include "imagelib/WicDecoder.h"
+
+#include <cstdint>
+
+namespace imagelib {
+
+// The box thumbnails are fitted into: a reduced JPEG is used only while its block averages
+// are at least as large as the picture fitted into this box.
+inline constexpr uint32_t kThumbnailBox = 100;
+
+// True when the file was decoded here. `typeHint` is the caller's format code (7 marks TGA,
+// which has no signature); `reduced` allows the JPEG block averages.
+bool DecodeDirect(const wchar_t* path, uint32_t typeHint, bool reduced, DecodedImage& out);
+
+}  // namespace imagelib

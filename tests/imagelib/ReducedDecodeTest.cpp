@@ -1,0 +1,118 @@
+// Pictures decoded for a thumbnail come reduced (box averages, or a JPEG's block averages)
+// and must still make the same thumbnail as the whole picture does.
+#include "imagelib/CxImage.h"
+
+#include "base/Handles.h"
+#include "support/SampleImages.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+using sample::Color;
+using sample::Format;
+using sample::Picture;
+
+// A smooth picture (gradients both ways) with a soft disc: no edges sharper than a thumbnail
+// pixel, so any two honest area averages agree closely.
+Picture SmoothPicture(uint32_t width, uint32_t height, bool withAlpha) {
+    Picture p{width, height, {}};
+    p.pixels.reserve(size_t{width} * height);
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            const double dx = (x - width / 2.0) / width, dy = (y - height / 2.0) / height;
+            const double disc = std::max(0.0, 1.0 - 4.0 * (dx * dx + dy * dy));
+            Color c{uint8_t(255 * x / width), uint8_t(255 * y / height), uint8_t(60 + 150 * disc)};
+            if (withAlpha) c.a = uint8_t(x < width / 2 ? 255 : 40 + 200 * y / height);
+            p.pixels.push_back(c);
+        }
+    }
+    return p;
+}
+
+struct ReducedCase {
+    const char* name;
+    Format format;
+    int tolerance;
+};
+
+class ReducedDecode : public ::testing::TestWithParam<ReducedCase> {
+protected:
+    win::ComScope com_;
+    testing_support::TempDir dir_;
+};
+
+TEST_P(ReducedDecode, MakesTheSameThumbnailWithTheFilesOwnFacts) {
+    const ReducedCase& c = GetParam();
+    const auto path = dir_ / (std::string(c.name) + ".img");
+    ASSERT_TRUE(sample::Write(c.format, SmoothPicture(1600, 1200, false), path));
+
+    CxImage whole(path.c_str(), 0, false, false);
+    CxImage reduced(path.c_str(), c.format == Format::Tga ? 7 : 0, true, false);
+    ASSERT_TRUE(whole.IsValid()) << whole.GetLastError();
+    ASSERT_TRUE(reduced.IsValid()) << reduced.GetLastError();
+    EXPECT_EQ(reduced.GetImageWidth(), 1600u);
+    EXPECT_EQ(reduced.GetImageHeight(), 1200u);
+    EXPECT_EQ(reduced.GetType(), whole.GetType());
+    EXPECT_EQ(reduced.GetImageBpp(), whole.GetImageBpp());
+    EXPECT_LT(reduced.GetWidth(), 1600u);  // it really was reduced
+    EXPECT_GE(reduced.GetWidth(), 100u);   // never below the thumbnail
+    EXPECT_GE(reduced.GetHeight(), 75u);
+
+    const RGBQUAD magenta{255, 0, 255, 0};
+    ASSERT_TRUE(whole.Thumbnail(100, 100, magenta));
+    ASSERT_TRUE(reduced.Thumbnail(100, 100, magenta));
+    int worst = 0;
+    for (uint32_t y = 0; y < 100; ++y) {
+        for (uint32_t x = 0; x < 100; ++x) {
+            const Color a = sample::PixelAt(whole, x, y), b = sample::PixelAt(reduced, x, y);
+            worst =
+                std::max({worst, std::abs(a.b - b.b), std::abs(a.g - b.g), std::abs(a.r - b.r)});
+        }
+    }
+    EXPECT_LE(worst, c.tolerance);
+}
+
+// BMP and TGA: box averages then area averaging against area averaging alone, the last boxes
+// of a row smaller; JPEG: the block averages of the DC coefficients against the full decode.
+INSTANTIATE_TEST_SUITE_P(Formats, ReducedDecode,
+                         ::testing::Values(ReducedCase{"bmp", Format::Bmp, 2},
+                                           ReducedCase{"tga", Format::Tga, 2},
+                                           ReducedCase{"jpeg", Format::Jpeg, 6}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// An uncompressed 32-bit TGA with 8 alpha bits, top row first.
+void WriteTga32(const std::filesystem::path& path, const Picture& p) {
+    std::string bytes(18, '\0');
+    bytes[2] = 2;  // true colour
+    bytes[12] = char(p.width & 0xFF), bytes[13] = char(p.width >> 8);
+    bytes[14] = char(p.height & 0xFF), bytes[15] = char(p.height >> 8);
+    bytes[16] = 32;
+    bytes[17] = 0x28;  // 8 alpha bits, top-left origin
+    for (const Color& c : p.pixels) bytes += {char(c.b), char(c.g), char(c.r), char(c.a)};
+    testing_support::WriteFile(path, bytes);
+}
+
+TEST(ReducedDecodeAlpha, TransparentPixelsLendNoColour) {
+    win::ComScope com;
+    testing_support::TempDir dir;
+    const auto path = dir / "alpha.tga";
+    // Left half opaque blue, right half fully transparent red: averaged boxes stay blue.
+    Picture p{800, 600, {}};
+    for (uint32_t y = 0; y < 600; ++y) {
+        for (uint32_t x = 0; x < 800; ++x)
+            p.pixels.push_back(x < 400 ? Color{255, 0, 0, 255} : Color{0, 0, 255, 0});
+    }
+    WriteTga32(path, p);
+    CxImage reduced(path.c_str(), 7, true, false);
+    ASSERT_TRUE(reduced.IsValid()) << reduced.GetLastError();
+    ASSERT_LT(reduced.GetWidth(), 800u);
+    ASSERT_TRUE(reduced.Thumbnail(100, 100, RGBQUAD{255, 0, 255, 0}));
+    EXPECT_EQ(sample::PixelAt(reduced, 20, 50), (Color{255, 0, 0}));
+    EXPECT_EQ(sample::PixelAt(reduced, 80, 50), sample::kMagenta);  // transparent: the canvas
+}
+
+}  // namespace
