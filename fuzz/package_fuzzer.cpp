@@ -1,7 +1,7 @@
 // libFuzzer target: arbitrary bytes as a package file, opened, listed, verified and
 // extracted with every meaningful kind into a scratch folder.
 #include "base/Utf.h"
-#include "package/PackageInspector.h"
+#include "package/PackageContents.h"
 #include "package/TemplatePackage.h"
 
 #include <cstdint>

@@ -2,6 +2,7 @@
 
 #include "base/Utf.h"
 #include "framework/Application.h"
+#include "framework/FileFind.h"
 #include "package/TemplatePackage.h"
 
 #include <cwchar>
@@ -22,7 +23,8 @@ void CopyText(wchar_t (&to)[N], const wchar_t* text) {
 
 // The first line of an ini section, read whole (a "key=value" line stays as it is); empty
 // when the section is missing or empty.
-std::wstring FirstLineOfSection(const wchar_t* section, const std::wstring& file, DWORD* read = nullptr) {
+std::wstring FirstLineOfSection(const wchar_t* section, const std::wstring& file,
+                                DWORD* read = nullptr) {
     wchar_t buffer[260] = {};
     const DWORD length = ::GetPrivateProfileSectionW(section, buffer, 260, file.c_str());
     if (read) *read = length;
@@ -44,7 +46,8 @@ TRIVERTEX Vertex(int x, int y, COLORREF color) {
     return vertex;
 }
 
-void HorizontalGradient(HDC dc, int left, int top, int right, int bottom, COLORREF from, COLORREF to) {
+void HorizontalGradient(HDC dc, int left, int top, int right, int bottom, COLORREF from,
+                        COLORREF to) {
     TRIVERTEX vertices[2] = {Vertex(left, top, from), Vertex(right, bottom, to)};
     GRADIENT_RECT rect = {0, 1};
     ::GradientFill(dc, vertices, 2, &rect, 1, GRADIENT_FILL_RECT_H);
@@ -53,11 +56,11 @@ void HorizontalGradient(HDC dc, int left, int top, int right, int bottom, COLORR
 }  // namespace
 
 const fw::MessageMap& PaintedStatic::GetMessageMap() const {
-    static const fw::MessageMapOf<PaintedStatic> map(fw::Static::GetMessageMap(),
-                                                     {
-                                                         fw::OnPaint(&PaintedStatic::OnPaint),
-                                                         fw::OnEraseBkgnd(&PaintedStatic::OnEraseBkgnd),
-                                                     });
+    static const fw::MessageMapOf<PaintedStatic> map(
+        fw::Static::GetMessageMap(), {
+                                         fw::OnPaint(&PaintedStatic::OnPaint),
+                                         fw::OnEraseBkgnd(&PaintedStatic::OnEraseBkgnd),
+                                     });
     return map;
 }
 
@@ -70,7 +73,8 @@ void PaintedStatic::OnPaint() {
 
 void CInstallerDlg::DialogPrompt::Show(const wchar_t* text, const wchar_t* title, UINT style) {
     if (title) {
-        fw::Modal().ShowMessageBox(nullptr, text, title, style);  // the install program's error box has no owner
+        fw::Modal().ShowMessageBox(nullptr, text, title,
+                                   style);  // the install program's error box has no owner
     } else {
         fw::AppMessageBox(text, style);
     }
@@ -125,7 +129,8 @@ void CInstallerDlg::RegisterShellType() {
     const std::wstring exe = ModulePath();
     const auto setDefault = [](const wchar_t* key, const std::wstring& value) {
         HKEY created = nullptr;
-        if (::RegCreateKeyW(HKEY_CLASSES_ROOT, key, &created) == ERROR_SUCCESS) ::RegCloseKey(created);
+        if (::RegCreateKeyW(HKEY_CLASSES_ROOT, key, &created) == ERROR_SUCCESS)
+            ::RegCloseKey(created);
         ::RegSetValueW(HKEY_CLASSES_ROOT, key, REG_SZ, value.c_str(),
                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     };
@@ -136,7 +141,8 @@ void CInstallerDlg::RegisterShellType() {
 
 BOOL CInstallerDlg::OnInitDialog() {
     Dialog::OnInitDialog();
-    if (fw::Application* application = fw::Application::Current()) application->mainWindow = GetSafeHwnd();
+    if (fw::Application* application = fw::Application::Current())
+        application->mainWindow = GetSafeHwnd();
     ::SendMessageW(GetSafeHwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     ::SendMessageW(GetSafeHwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
     templateList.SetBitmaps(kNormalBarId, kSelectedBarId);
@@ -197,10 +203,12 @@ void CInstallerDlg::Layout() {
     const int w = client.right;
     const int h = client.bottom;
     const auto place = [this](int id, int x, int y, int cx, int cy) {
-        if (HWND control = GetDlgItem(id)) ::SetWindowPos(control, nullptr, x, y, cx, cy, SWP_NOZORDER);
+        if (HWND control = GetDlgItem(id))
+            ::SetWindowPos(control, nullptr, x, y, cx, cy, SWP_NOZORDER);
     };
     const auto move = [this](int id, int x, int y) {
-        if (HWND control = GetDlgItem(id)) ::SetWindowPos(control, nullptr, x, y, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
+        if (HWND control = GetDlgItem(id))
+            ::SetWindowPos(control, nullptr, x, y, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
     };
     if (categoryMode) {
         place(kTemplateListId, 10, h - 122, 165, 114);
@@ -218,7 +226,9 @@ void CInstallerDlg::Layout() {
     captionRect = {180, h - 185, w - 10, h - 153};
 }
 
-void CInstallerDlg::OnSize(UINT, int, int) { Layout(); }
+void CInstallerDlg::OnSize(UINT, int, int) {
+    Layout();
+}
 
 void CInstallerDlg::OnGetMinMaxInfo(MINMAXINFO* info) {
     info->ptMinTrackSize.x = kMinWidth;
@@ -235,7 +245,9 @@ HBRUSH CInstallerDlg::OnCtlColor(HDC dc, HWND, UINT kind) {
     return nullptr;  // the default answer
 }
 
-HCURSOR CInstallerDlg::OnQueryDragIcon() { return reinterpret_cast<HCURSOR>(icon); }
+HCURSOR CInstallerDlg::OnQueryDragIcon() {
+    return reinterpret_cast<HCURSOR>(icon);
+}
 
 void CInstallerDlg::OnPaint() {
     PAINTSTRUCT paint;
@@ -254,7 +266,9 @@ void CInstallerDlg::OnPaint() {
     PaintPreview();
 }
 
-void CInstallerDlg::OnHelp() { fw::Modal().ShowHelp(kHelpFile); }
+void CInstallerDlg::OnHelp() {
+    fw::Modal().ShowHelp(kHelpFile);
+}
 
 void CInstallerDlg::OnSysCommand(UINT id, LPARAM lParam) {
     if ((id & 0xFFF0) == 0x10) {
@@ -267,7 +281,8 @@ void CInstallerDlg::OnSysCommand(UINT id, LPARAM lParam) {
     }
 }
 
-RECT CInstallerDlg::FitPicture(int pictureWidth, int pictureHeight, int panelWidth, int panelHeight) {
+RECT CInstallerDlg::FitPicture(int pictureWidth, int pictureHeight, int panelWidth,
+                               int panelHeight) {
     const double picture = static_cast<double>(pictureWidth) / pictureHeight;
     const double panel = static_cast<double>(panelWidth) / panelHeight;
     if (picture > panel) {
@@ -303,17 +318,19 @@ void CInstallerDlg::PaintPanel() {
     win::UniqueBrush fill(::CreateSolidBrush(kBackground));
     ::FillRect(dc.Get(), &area, fill.Get());
     if (previewImage && previewImage->IsValid() && area.right > 0 && area.bottom > 0) {
-        const RECT fit = FitPicture(static_cast<int>(previewImage->GetWidth()),
-                                    static_cast<int>(previewImage->GetHeight()), area.right, area.bottom);
-        previewImage->Draw2(dc.Get(), fit.left, fit.top, fit.right - fit.left, fit.bottom - fit.top);
+        const RECT fit =
+            FitPicture(static_cast<int>(previewImage->GetWidth()),
+                       static_cast<int>(previewImage->GetHeight()), area.right, area.bottom);
+        previewImage->Draw2(dc.Get(), fit.left, fit.top, fit.right - fit.left,
+                            fit.bottom - fit.top);
         Frame(dc.Get(), fit);
     } else if (logoBitmap) {
         BITMAP info = {};
         ::GetObjectW(logoBitmap.Get(), sizeof info, &info);
         win::MemoryDc memory(::CreateCompatibleDC(dc.Get()));
         win::SelectObjectScope select(memory.Get(), logoBitmap.Get());
-        ::BitBlt(dc.Get(), (area.right - info.bmWidth) / 2, (area.bottom - info.bmHeight) / 2, info.bmWidth,
-                 info.bmHeight, memory.Get(), 0, 0, SRCCOPY);
+        ::BitBlt(dc.Get(), (area.right - info.bmWidth) / 2, (area.bottom - info.bmHeight) / 2,
+                 info.bmWidth, info.bmHeight, memory.Get(), 0, 0, SRCCOPY);
     }
 }
 
@@ -345,10 +362,12 @@ void CInstallerDlg::PaintCaption() {
     RECT client;
     ::GetClientRect(dialog, &client);
     win::WindowDc dc(dialog);
-    win::SelectObjectScope font(dc.Get(), reinterpret_cast<HGDIOBJ>(::SendMessageW(dialog, WM_GETFONT, 0, 0)));
+    win::SelectObjectScope font(
+        dc.Get(), reinterpret_cast<HGDIOBJ>(::SendMessageW(dialog, WM_GETFONT, 0, 0)));
     Frame(dc.Get(), captionRect);
     if (categoryMode) {
-        const std::wstring info = FirstLineOfSection(L"INFO", std::wstring(currentFolder) + kConfigFile);
+        const std::wstring info =
+            FirstLineOfSection(L"INFO", std::wstring(currentFolder) + kConfigFile);
         CopyText(caption, info.empty() ? kDefaultCaption : info.c_str());
     } else if (templateList.GetCount() > 0) {
         const int selected = templateList.GetCurSel();
@@ -379,15 +398,8 @@ std::wstring CInstallerDlg::CounterText() {
 
 void CInstallerDlg::FillCategories(const wchar_t* folder) {
     categoryCombo.ResetContent();
-    const std::wstring pattern = std::wstring(folder) + L"\\*.*";
-    WIN32_FIND_DATAW found;
-    win::UniqueFindHandle search(::FindFirstFileW(pattern.c_str(), &found));
-    if (!search) return;
-    do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-        if (std::wstring(found.cFileName) == L"." || std::wstring(found.cFileName) == L"..") continue;
-        categoryCombo.AddString(found.cFileName);
-    } while (::FindNextFileW(search.Get(), &found));
+    for (const std::wstring& name : fw::SubfolderNames(folder))
+        categoryCombo.AddString(name.c_str());
 }
 
 void CInstallerDlg::OnSelchangeCategory() {
@@ -481,7 +493,8 @@ LRESULT CInstallerDlg::OnItemSelected(WPARAM, LPARAM lParam) {
     }
 
     const int type = ImageTypeFromExtension(extension.c_str());
-    previewImage = std::make_unique<CxImage>(previewPath.c_str(), static_cast<uint32_t>(type), false, false);
+    previewImage =
+        std::make_unique<CxImage>(previewPath.c_str(), static_cast<uint32_t>(type), false, false);
     if (!previewImage->IsValid()) {
         fw::AppMessageBox(text::FromUtf8(previewImage->GetLastError()).c_str(), MB_OK);
         previewImage.reset();
@@ -491,7 +504,9 @@ LRESULT CInstallerDlg::OnItemSelected(WPARAM, LPARAM lParam) {
     return 0;
 }
 
-void CInstallerDlg::OnExit() { ::SendMessageW(GetSafeHwnd(), WM_CLOSE, 0, 0); }
+void CInstallerDlg::OnExit() {
+    ::SendMessageW(GetSafeHwnd(), WM_CLOSE, 0, 0);
+}
 
 void CInstallerDlg::OnInstall() {
     if (installer.Run(installProgram, selectedPath)) OnExit();

@@ -1,29 +1,23 @@
 #include "controls/CSkinListBox.h"
 
 #include "base/Handles.h"
+#include "framework/FileFind.h"
 
 #include <algorithm>
 
 void CSkinListBox::SetBitmaps(UINT normalId, UINT selectedId) {
     normalBitmapId = normalId;
     selectedBitmapId = selectedId;
-    win::UniqueBitmap normal(::LoadBitmapW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(normalId & 0xFFFF)));
+    win::UniqueBitmap normal(
+        ::LoadBitmapW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(normalId & 0xFFFF)));
     BITMAP info = {};
-    if (normal && ::GetObjectW(normal.Get(), sizeof info, &info)) SetItemHeight(0, info.bmHeight + 1);
+    if (normal && ::GetObjectW(normal.Get(), sizeof info, &info))
+        SetItemHeight(0, info.bmHeight + 1);
 }
 
 void CSkinListBox::FillFolders(const wchar_t* folder) {
     ResetContent();
-    // The folder ends with a backslash already; the doubled separator is accepted.
-    const std::wstring pattern = std::wstring(folder) + L"\\*.*";
-    WIN32_FIND_DATAW found;
-    win::UniqueFindHandle search(::FindFirstFileW(pattern.c_str(), &found));
-    if (!search) return;
-    do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-        if (std::wstring(found.cFileName) == L"." || std::wstring(found.cFileName) == L"..") continue;
-        AddString(found.cFileName);
-    } while (::FindNextFileW(search.Get(), &found));
+    for (const std::wstring& name : fw::SubfolderNames(folder)) AddString(name.c_str());
 }
 
 bool CSkinListBox::OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
@@ -34,11 +28,11 @@ bool CSkinListBox::OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRE
 }
 
 const fw::MessageMap& CSkinListBox::GetMessageMap() const {
-    static const fw::MessageMapOf<CSkinListBox> map(ListBox::GetMessageMap(),
-                                                    {
-                                                        fw::OnEraseBkgnd(&CSkinListBox::OnEraseBkgnd),
-                                                        fw::OnScroll(WM_VSCROLL, &CSkinListBox::OnVScroll),
-                                                    });
+    static const fw::MessageMapOf<CSkinListBox> map(
+        ListBox::GetMessageMap(), {
+                                      fw::OnEraseBkgnd(&CSkinListBox::OnEraseBkgnd),
+                                      fw::OnScroll(WM_VSCROLL, &CSkinListBox::OnVScroll),
+                                  });
     return map;
 }
 
@@ -51,7 +45,8 @@ void CSkinListBox::DrawSkinItem(const DRAWITEMSTRUCT* draw) {
             const bool selected = (draw->itemState & ODS_SELECTED) && ::IsWindowEnabled(hwnd_);
             const UINT id = selected ? selectedBitmapId : normalBitmapId;
             // Loaded at every drawing: nothing is cached.
-            win::UniqueBitmap bar(::LoadBitmapW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id & 0xFFFF)));
+            win::UniqueBitmap bar(
+                ::LoadBitmapW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id & 0xFFFF)));
             BITMAP info = {};
             if (bar && ::GetObjectW(bar.Get(), sizeof info, &info)) {
                 win::MemoryDc memory(::CreateCompatibleDC(dc));
@@ -61,8 +56,8 @@ void CSkinListBox::DrawSkinItem(const DRAWITEMSTRUCT* draw) {
                 ::BitBlt(dc, item.left, item.top, width, height, memory.Get(), 0, 0, SRCCOPY);
             }
         }
-        win::UniqueFont font(::CreateFontW(14, 0, 0, 0, 500, FALSE, FALSE, FALSE, 0, 0, 0, PROOF_QUALITY, 6,
-                                           L"MS Sans Serif"));
+        win::UniqueFont font(::CreateFontW(14, 0, 0, 0, 500, FALSE, FALSE, FALSE, 0, 0, 0,
+                                           PROOF_QUALITY, 6, L"MS Sans Serif"));
         win::SelectObjectScope selectFont(dc, font.Get());
         const COLORREF previousText = ::SetTextColor(dc, RGB(0, 0, 0));
         const int previousMode = ::SetBkMode(dc, TRANSPARENT);

@@ -2,18 +2,20 @@
 
 #include <commctrl.h>
 
-BOOL uBitmapButton::Create(UINT id, HWND parent, UINT bitmapId, int x, int y, const wchar_t* tip, UINT states,
-                           bool notify) {
+BOOL uBitmapButton::Create(UINT id, HWND parent, UINT bitmapId, int x, int y, const wchar_t* tip,
+                           UINT states, bool notify) {
     if (!Subclass(::GetDlgItem(parent, static_cast<int>(id)))) return FALSE;
     tipText = tip ? tip : L"";
     if (!stripBitmap) {
-        stripBitmap.Reset(::LoadBitmapW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(bitmapId & 0xFFFF)));
+        stripBitmap.Reset(
+            ::LoadBitmapW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(bitmapId & 0xFFFF)));
         if (!stripBitmap) return FALSE;
     }
     BITMAP info = {};
     ::GetObjectW(stripBitmap.Get(), sizeof info, &info);
     const int width = info.bmWidth;
-    const int height = states ? static_cast<int>(static_cast<UINT>(info.bmHeight) / states) : info.bmHeight;
+    const int height =
+        states ? static_cast<int>(static_cast<UINT>(info.bmHeight) / states) : info.bmHeight;
     const short left = static_cast<short>(x);
     const short top = static_cast<short>(y);
     UINT flags = SWP_NOZORDER | SWP_NOREDRAW | SWP_NOACTIVATE;
@@ -73,8 +75,8 @@ void uBitmapButton::DrawItem(const DRAWITEMSTRUCT* draw) {
     } else if (hovering) {
         row = 4;
     }
-    ::BitBlt(draw->hDC, draw->rcItem.left, draw->rcItem.top, draw->rcItem.right - draw->rcItem.left, height,
-             memory.Get(), 0, row * height, SRCCOPY);
+    ::BitBlt(draw->hDC, draw->rcItem.left, draw->rcItem.top, draw->rcItem.right - draw->rcItem.left,
+             height, memory.Get(), 0, row * height, SRCCOPY);
 }
 
 const fw::MessageMap& uBitmapButton::GetMessageMap() const {
@@ -120,8 +122,8 @@ void uBitmapButton::OnRButtonUp(UINT flags, POINT point) {
         rightClickInfo->flags = static_cast<int32_t>(flags);
         rightClickInfo->x = point.x + window.left;
         rightClickInfo->y = point.y + window.top;
-        ::SendMessageW(::GetParent(hwnd_), kRightClickMessage, reinterpret_cast<WPARAM>(rightClickInfo.get()),
-                       ::GetDlgCtrlID(hwnd_));
+        ::SendMessageW(::GetParent(hwnd_), kRightClickMessage,
+                       reinterpret_cast<WPARAM>(rightClickInfo.get()), ::GetDlgCtrlID(hwnd_));
     }
     DefWindowProc(WM_RBUTTONUP, flags, MAKELPARAM(point.x, point.y));
 }

@@ -46,13 +46,17 @@ public:
 
 }  // namespace
 
-Application::Application() : name_(ExecutableName()) { g_application = this; }
+Application::Application() : name_(ExecutableName()) {
+    g_application = this;
+}
 
 Application::~Application() {
     if (g_application == this) g_application = nullptr;
 }
 
-Application* Application::Current() { return g_application; }
+Application* Application::Current() {
+    return g_application;
+}
 
 void Application::OnCommand(UINT) {}
 
@@ -72,12 +76,15 @@ ModalHost& Modal() {
     return installed ? *installed : system;
 }
 
-void SetModalHost(ModalHost* host) { g_modalHost.store(host); }
+void SetModalHost(ModalHost* host) {
+    g_modalHost.store(host);
+}
 
 int AppMessageBox(const wchar_t* text, UINT style) {
     Application* application = Application::Current();
     const wchar_t* title = application ? application->Name().c_str() : L"";
-    HWND owner = application && ::IsWindow(application->mainWindow) ? application->mainWindow : nullptr;
+    HWND owner =
+        application && ::IsWindow(application->mainWindow) ? application->mainWindow : nullptr;
     return Modal().ShowMessageBox(owner, text, title, style);
 }
 

@@ -44,7 +44,8 @@ int RunApplication(Application& application);
 class ModalHost {
 public:
     virtual ~ModalHost() = default;
-    virtual int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* title, UINT style) = 0;
+    virtual int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* title,
+                               UINT style) = 0;
     virtual INT_PTR RunModal(Dialog& dialog) = 0;
     // Opens `file` in the help viewer (HtmlHelpW, HH_DISPLAY_TOPIC, no owner).
     virtual void ShowHelp(const wchar_t* file) = 0;

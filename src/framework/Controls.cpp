@@ -14,9 +14,15 @@ bool Button::OnChildNotify(UINT message, WPARAM, LPARAM lParam, LRESULT* result)
 int ListBox::AddString(const wchar_t* text) const {
     return static_cast<int>(::SendMessageW(hwnd_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text)));
 }
-int ListBox::GetCount() const { return static_cast<int>(::SendMessageW(hwnd_, LB_GETCOUNT, 0, 0)); }
-int ListBox::GetCurSel() const { return static_cast<int>(::SendMessageW(hwnd_, LB_GETCURSEL, 0, 0)); }
-int ListBox::SetCurSel(int index) const { return static_cast<int>(::SendMessageW(hwnd_, LB_SETCURSEL, index, 0)); }
+int ListBox::GetCount() const {
+    return static_cast<int>(::SendMessageW(hwnd_, LB_GETCOUNT, 0, 0));
+}
+int ListBox::GetCurSel() const {
+    return static_cast<int>(::SendMessageW(hwnd_, LB_GETCURSEL, 0, 0));
+}
+int ListBox::SetCurSel(int index) const {
+    return static_cast<int>(::SendMessageW(hwnd_, LB_SETCURSEL, index, 0));
+}
 std::wstring ListBox::GetText(int index) const {
     const LRESULT length = ::SendMessageW(hwnd_, LB_GETTEXTLEN, index, 0);
     if (length == LB_ERR) return {};
@@ -24,7 +30,9 @@ std::wstring ListBox::GetText(int index) const {
     ::SendMessageW(hwnd_, LB_GETTEXT, index, reinterpret_cast<LPARAM>(text.data()));
     return text.data();
 }
-void ListBox::ResetContent() const { ::SendMessageW(hwnd_, LB_RESETCONTENT, 0, 0); }
+void ListBox::ResetContent() const {
+    ::SendMessageW(hwnd_, LB_RESETCONTENT, 0, 0);
+}
 int ListBox::SetItemHeight(int index, int height) const {
     return static_cast<int>(::SendMessageW(hwnd_, LB_SETITEMHEIGHT, index, height));
 }
@@ -35,9 +43,15 @@ int ListBox::GetItemHeight(int index) const {
 int ComboBox::AddString(const wchar_t* text) const {
     return static_cast<int>(::SendMessageW(hwnd_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text)));
 }
-int ComboBox::GetCount() const { return static_cast<int>(::SendMessageW(hwnd_, CB_GETCOUNT, 0, 0)); }
-int ComboBox::GetCurSel() const { return static_cast<int>(::SendMessageW(hwnd_, CB_GETCURSEL, 0, 0)); }
-int ComboBox::SetCurSel(int index) const { return static_cast<int>(::SendMessageW(hwnd_, CB_SETCURSEL, index, 0)); }
+int ComboBox::GetCount() const {
+    return static_cast<int>(::SendMessageW(hwnd_, CB_GETCOUNT, 0, 0));
+}
+int ComboBox::GetCurSel() const {
+    return static_cast<int>(::SendMessageW(hwnd_, CB_GETCURSEL, 0, 0));
+}
+int ComboBox::SetCurSel(int index) const {
+    return static_cast<int>(::SendMessageW(hwnd_, CB_SETCURSEL, index, 0));
+}
 std::wstring ComboBox::GetLBText(int index) const {
     const LRESULT length = ::SendMessageW(hwnd_, CB_GETLBTEXTLEN, index, 0);
     if (length == CB_ERR) return {};
@@ -51,7 +65,9 @@ std::wstring ComboBox::GetWindowText() const {
     ::GetWindowTextW(hwnd_, text.data(), length + 1);
     return text.data();
 }
-void ComboBox::ResetContent() const { ::SendMessageW(hwnd_, CB_RESETCONTENT, 0, 0); }
+void ComboBox::ResetContent() const {
+    ::SendMessageW(hwnd_, CB_RESETCONTENT, 0, 0);
+}
 
 ToolTip::~ToolTip() {
     if (hwnd_ && ::IsWindow(hwnd_)) {
@@ -62,9 +78,10 @@ ToolTip::~ToolTip() {
 }
 
 bool ToolTip::Create(HWND parent) {
-    HWND window = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
-                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, parent, nullptr,
-                                    ::GetModuleHandleW(nullptr), nullptr);
+    HWND window =
+        ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                          CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, parent,
+                          nullptr, ::GetModuleHandleW(nullptr), nullptr);
     return window && Subclass(window);
 }
 
@@ -96,8 +113,14 @@ void ToolTip::UpdateTipText(HWND owner, UINT id, const wchar_t* text) const {
     ::SendMessageW(hwnd_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&info));
 }
 
-void ToolTip::Activate(bool active) const { ::SendMessageW(hwnd_, TTM_ACTIVATE, active, 0); }
-void ToolTip::SetMaxTipWidth(int width) const { ::SendMessageW(hwnd_, TTM_SETMAXTIPWIDTH, 0, width); }
-void ToolTip::RelayEvent(MSG* msg) const { ::SendMessageW(hwnd_, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(msg)); }
+void ToolTip::Activate(bool active) const {
+    ::SendMessageW(hwnd_, TTM_ACTIVATE, active, 0);
+}
+void ToolTip::SetMaxTipWidth(int width) const {
+    ::SendMessageW(hwnd_, TTM_SETMAXTIPWIDTH, 0, width);
+}
+void ToolTip::RelayEvent(MSG* msg) const {
+    ::SendMessageW(hwnd_, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(msg));
+}
 
 }  // namespace fw

@@ -34,11 +34,11 @@ Dialog::~Dialog() {
 }
 
 const MessageMap& Dialog::GetMessageMap() const {
-    static const MessageMapOf<Dialog> map(Window::GetMessageMap(),
-                                          {
-                                              OnCommand(IDOK, BN_CLICKED, &Dialog::OnOKCommand),
-                                              OnCommand(IDCANCEL, BN_CLICKED, &Dialog::OnCancelCommand),
-                                          });
+    static const MessageMapOf<Dialog> map(
+        Window::GetMessageMap(), {
+                                     OnCommand(IDOK, BN_CLICKED, &Dialog::OnOKCommand),
+                                     OnCommand(IDCANCEL, BN_CLICKED, &Dialog::OnCancelCommand),
+                                 });
     return map;
 }
 
@@ -47,7 +47,9 @@ BOOL Dialog::OnInitDialog() {
     return TRUE;
 }
 
-bool Dialog::SubclassDlgItem(int id, Window& control) { return control.Subclass(GetDlgItem(id)); }
+bool Dialog::SubclassDlgItem(int id, Window& control) {
+    return control.Subclass(GetDlgItem(id));
+}
 
 LRESULT Dialog::DefWindowProc(UINT, WPARAM, LPARAM) {
     return 0;  // the dialog manager does the default handling when the procedure returns FALSE
@@ -56,8 +58,9 @@ LRESULT Dialog::DefWindowProc(UINT, WPARAM, LPARAM) {
 bool Dialog::Create(HWND parent) {
     if (parent) parent_ = parent;
     endRequested_ = false;
-    const HWND window = ::CreateDialogParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId_), parent_,
-                                             &DialogProc, reinterpret_cast<LPARAM>(this));
+    const HWND window =
+        ::CreateDialogParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId_), parent_,
+                             &DialogProc, reinterpret_cast<LPARAM>(this));
     return window != nullptr;
 }
 
@@ -110,7 +113,8 @@ bool Dialog::RouteMessage(HWND top, MSG* msg) {
         return true;
     }
     for (HWND window = msg->hwnd; window; window = ::GetParent(window)) {
-        if (Window* object = Window::FromHandle(window); object && object->PreTranslateMessage(msg)) return true;
+        if (Window* object = Window::FromHandle(window); object && object->PreTranslateMessage(msg))
+            return true;
         if (window == top) break;
     }
     return top && ::IsDialogMessageW(top, msg);
@@ -132,7 +136,8 @@ INT_PTR CALLBACK Dialog::DialogProc(HWND window, UINT message, WPARAM wParam, LP
         LRESULT result = 0;
         bool handled = self->ReflectToChild(message, wParam, lParam, &result);
         if (!handled) {
-            const Handled dispatched = self->GetMessageMap().Dispatch(*self, message, wParam, lParam);
+            const Handled dispatched =
+                self->GetMessageMap().Dispatch(*self, message, wParam, lParam);
             handled = dispatched.handled;
             result = dispatched.result;
         }

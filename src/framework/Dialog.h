@@ -8,7 +8,8 @@ namespace fw {
 
 class Dialog : public Window {
 public:
-    explicit Dialog(UINT templateId, HWND parent = nullptr) : templateId_(templateId), parent_(parent) {}
+    explicit Dialog(UINT templateId, HWND parent = nullptr)
+        : templateId_(templateId), parent_(parent) {}
     ~Dialog() override;
 
     // Runs the dialog until EndDialog; returns its result, or -1 when it cannot be created.

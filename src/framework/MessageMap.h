@@ -60,7 +60,9 @@ public:
         for (const MapEntry<T>& entry : entries_) {
             const UINT last = entry.lastMessage ? entry.lastMessage : entry.message;
             if (message < entry.message || message > last) continue;
-            if (message == WM_COMMAND && (entry.id != LOWORD(wParam) || entry.code != HIWORD(wParam))) continue;
+            if (message == WM_COMMAND &&
+                (entry.id != LOWORD(wParam) || entry.code != HIWORD(wParam)))
+                continue;
             if (message == WM_NOTIFY) {
                 const auto* header = reinterpret_cast<const NMHDR*>(lParam);
                 if (!header || entry.id != header->idFrom || entry.code != header->code) continue;
@@ -87,14 +89,16 @@ MapEntry<T> OnCommand(UINT id, UINT code, void (T::*handler)()) {
 
 template <class T>
 MapEntry<T> OnNotify(UINT id, UINT code, LRESULT (T::*handler)(NMHDR*)) {
-    return {WM_NOTIFY, id, code,
-            [handler](T& t, UINT, WPARAM, LPARAM l) { return (t.*handler)(reinterpret_cast<NMHDR*>(l)); }};
+    return {WM_NOTIFY, id, code, [handler](T& t, UINT, WPARAM, LPARAM l) {
+                return (t.*handler)(reinterpret_cast<NMHDR*>(l));
+            }};
 }
 
 // Any message, its parameters passed through.
 template <class T>
 MapEntry<T> OnMessage(UINT message, LRESULT (T::*handler)(WPARAM, LPARAM)) {
-    return {message, 0, 0, [handler](T& t, UINT, WPARAM w, LPARAM l) { return (t.*handler)(w, l); }};
+    return {message, 0, 0,
+            [handler](T& t, UINT, WPARAM w, LPARAM l) { return (t.*handler)(w, l); }};
 }
 
 template <class T>
@@ -131,14 +135,16 @@ MapEntry<T> OnGetMinMaxInfo(void (T::*handler)(MINMAXINFO*)) {
 
 template <class T>
 MapEntry<T> OnQueryDragIcon(HCURSOR (T::*handler)()) {
-    return {WM_QUERYDRAGICON, 0, 0,
-            [handler](T& t, UINT, WPARAM, LPARAM) { return reinterpret_cast<LRESULT>((t.*handler)()); }};
+    return {WM_QUERYDRAGICON, 0, 0, [handler](T& t, UINT, WPARAM, LPARAM) {
+                return reinterpret_cast<LRESULT>((t.*handler)());
+            }};
 }
 
 template <class T>
 MapEntry<T> OnEraseBkgnd(BOOL (T::*handler)(HDC)) {
-    return {WM_ERASEBKGND, 0, 0,
-            [handler](T& t, UINT, WPARAM w, LPARAM) -> LRESULT { return (t.*handler)(reinterpret_cast<HDC>(w)); }};
+    return {WM_ERASEBKGND, 0, 0, [handler](T& t, UINT, WPARAM w, LPARAM) -> LRESULT {
+                return (t.*handler)(reinterpret_cast<HDC>(w));
+            }};
 }
 
 // WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_RBUTTONUP and their kin: key flags and client point.
@@ -171,8 +177,8 @@ template <class T>
 MapEntry<T> OnCtlColor(HBRUSH (T::*handler)(HDC dc, HWND control, UINT kind)) {
     MapEntry<T> entry = {WM_CTLCOLORMSGBOX, 0, 0, nullptr, WM_CTLCOLORSTATIC};
     entry.call = [handler](T& t, UINT message, WPARAM w, LPARAM l) -> LRESULT {
-        return reinterpret_cast<LRESULT>(
-            (t.*handler)(reinterpret_cast<HDC>(w), reinterpret_cast<HWND>(l), message - WM_CTLCOLORMSGBOX));
+        return reinterpret_cast<LRESULT>((t.*handler)(
+            reinterpret_cast<HDC>(w), reinterpret_cast<HWND>(l), message - WM_CTLCOLORMSGBOX));
     };
     return entry;
 }

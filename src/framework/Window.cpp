@@ -11,7 +11,9 @@ HWND ReflectionTarget(HWND parent, UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_DRAWITEM:
             return reinterpret_cast<const DRAWITEMSTRUCT*>(lParam)->hwndItem;
         case WM_MEASUREITEM:
-            return ::GetDlgItem(parent, static_cast<int>(reinterpret_cast<const MEASUREITEMSTRUCT*>(lParam)->CtlID));
+            return ::GetDlgItem(
+                parent,
+                static_cast<int>(reinterpret_cast<const MEASUREITEMSTRUCT*>(lParam)->CtlID));
         case WM_COMPAREITEM:
             return reinterpret_cast<const COMPAREITEMSTRUCT*>(lParam)->hwndItem;
         case WM_DELETEITEM:
@@ -55,7 +57,8 @@ bool Window::Subclass(HWND window) {
 }
 
 void Window::Unsubclass() {
-    if (hwnd_ && original_) ::SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original_));
+    if (hwnd_ && original_)
+        ::SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original_));
     original_ = nullptr;
     Detach();
 }
@@ -65,9 +68,13 @@ const MessageMap& Window::GetMessageMap() const {
     return empty;
 }
 
-bool Window::PreTranslateMessage(MSG*) { return false; }
+bool Window::PreTranslateMessage(MSG*) {
+    return false;
+}
 
-bool Window::OnChildNotify(UINT, WPARAM, LPARAM, LRESULT*) { return false; }
+bool Window::OnChildNotify(UINT, WPARAM, LPARAM, LRESULT*) {
+    return false;
+}
 
 LRESULT Window::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     return original_ ? ::CallWindowProcW(original_, hwnd_, message, wParam, lParam)

@@ -176,6 +176,10 @@ private:
     void RepaintCell(int index);
     int IndexOfLocked(const ThumbItem* record, int hint) const;
 
+    // The image index a list item shows, and setting it.
+    int ListImage(int index) const;
+    void SetListImage(int index, int image) const;
+
     // Mouse, hover and drag and drop.
     LRESULT OnHover();
     LRESULT OnMouseMove();

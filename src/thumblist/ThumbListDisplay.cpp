@@ -282,25 +282,15 @@ int ThumbListCtrl::InsertFile(const wchar_t* path, int index, bool insert, bool 
             item.iImage = image;
             ::SendMessageW(hwndList, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
             if (insert) {
-                for (int i = count; i > index; --i) {
-                    LVITEMW previous = {};
-                    previous.mask = LVIF_IMAGE;
-                    previous.iItem = i - 1;
-                    ::SendMessageW(hwndList, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&previous));
-                    previous.iItem = i;
-                    ::SendMessageW(hwndList, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&previous));
-                }
+                for (int i = count; i > index; --i) SetListImage(i, ListImage(i - 1));
                 item.iItem = index;
                 ::SendMessageW(hwndList, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
             }
         } else {
-            LVITEMW item = {};
-            item.mask = LVIF_IMAGE;
-            item.iItem = index;
-            ::SendMessageW(hwndList, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+            const int image = ListImage(index);
             std::lock_guard<std::recursive_mutex> guard(lock_);
-            SetItemBitmap(item.iImage, got.bitmap.Get());
-            imageOf_[record] = item.iImage;
+            SetItemBitmap(image, got.bitmap.Get());
+            imageOf_[record] = image;
             record->hasThumbnail = 1;
         }
     }

@@ -128,11 +128,7 @@ void ThumbListCtrl::DrawCell(HDC target, int index, const RECT& cell, UINT itemS
     const int boxLeft = cell.left + ((cellWidth - boxWidth) >> 1);
     const int boxTop = cell.top + ((cellHeight - boxHeight) >> 1);
     if (record.hasThumbnail) {
-        LVITEMW item = {};
-        item.mask = LVIF_IMAGE;
-        item.iItem = index;
-        ::SendMessageW(hwndList, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-        ImageList_Draw(thumbImages, item.iImage, dc, boxLeft, boxTop, ILD_TRANSPARENT);
+        ImageList_Draw(thumbImages, ListImage(index), dc, boxLeft, boxTop, ILD_TRANSPARENT);
     } else if (placeholderIcon) {
         ::DrawIcon(dc, boxLeft, boxTop, placeholderIcon);
     }

@@ -249,13 +249,9 @@ LRESULT ThumbListCtrl::OnBeginDrag(NMLISTVIEW* drag) {
         hwndList, LVM_CREATEDRAGIMAGE, dragSourceIndex, reinterpret_cast<LPARAM>(&origin)));
     if (dragImages && GetSelectedCount() > 1) ImageList_Replace(dragImages, 0, nullptr, nullptr);
 
-    LVITEMW item = {};
-    item.mask = LVIF_IMAGE;
-    item.iItem = dragSourceIndex;
-    ::SendMessageW(hwndList, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
     {
         std::lock_guard<std::recursive_mutex> guard(lock_);
-        ImageList_BeginDrag(thumbImages, item.iImage, hotspot.x, hotspot.y);
+        ImageList_BeginDrag(thumbImages, ListImage(dragSourceIndex), hotspot.x, hotspot.y);
     }
     POINT start = drag->ptAction;
     ::ClientToScreen(hwndList, &start);
@@ -393,20 +389,8 @@ bool ThumbListCtrl::MoveItem(int from, int to, bool swap) {
     }
 
     // Each thumbnail stays with its record: the list items' image indices move along.
-    const auto imageOf = [this](int index) {
-        LVITEMW item = {};
-        item.mask = LVIF_IMAGE;
-        item.iItem = index;
-        ::SendMessageW(hwndList, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-        return item.iImage;
-    };
-    const auto setImage = [this](int index, int image) {
-        LVITEMW item = {};
-        item.mask = LVIF_IMAGE;
-        item.iItem = index;
-        item.iImage = image;
-        ::SendMessageW(hwndList, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-    };
+    const auto imageOf = [this](int index) { return ListImage(index); };
+    const auto setImage = [this](int index, int image) { SetListImage(index, image); };
     if (swap) {
         const int a = imageOf(from);
         setImage(from, imageOf(to));

@@ -1,6 +1,22 @@
 // The operations an owner steers the list with: counts, selection, borders, emptying.
 #include "thumblist/ThumbListCtrl.h"
 
+int ThumbListCtrl::ListImage(int index) const {
+    LVITEMW item = {};
+    item.mask = LVIF_IMAGE;
+    item.iItem = index;
+    ::SendMessageW(hwndList, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    return item.iImage;
+}
+
+void ThumbListCtrl::SetListImage(int index, int image) const {
+    LVITEMW item = {};
+    item.mask = LVIF_IMAGE;
+    item.iItem = index;
+    item.iImage = image;
+    ::SendMessageW(hwndList, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+}
+
 int ThumbListCtrl::GetItemCount() const {
     return static_cast<int>(::SendMessageW(hwndList, LVM_GETITEMCOUNT, 0, 0));
 }

@@ -77,13 +77,6 @@ int ThumbListCtrl::SortItems(int column, bool ascending) {
         ReportError(L"Can't sort before displaying all Images.");
         return 1;
     }
-    const auto imageOf = [this](int index) {
-        LVITEMW item = {};
-        item.mask = LVIF_IMAGE;
-        item.iItem = index;
-        ::SendMessageW(hwndList, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-        return item.iImage;
-    };
 
     // File name to image: the thumbnails cross the reordering by name.
     std::map<std::wstring, int> images;
@@ -93,7 +86,7 @@ int ThumbListCtrl::SortItems(int column, bool ascending) {
         snapshot = items;
     }
     for (size_t i = 0; i < snapshot.size(); ++i) {
-        if (snapshot[i]) images[FileNameOf(snapshot[i]->path)] = imageOf(static_cast<int>(i));
+        if (snapshot[i]) images[FileNameOf(snapshot[i]->path)] = ListImage(static_cast<int>(i));
     }
     {
         std::lock_guard<std::recursive_mutex> guard(lock_);
@@ -103,11 +96,7 @@ int ThumbListCtrl::SortItems(int column, bool ascending) {
     for (size_t i = 0; i < snapshot.size(); ++i) {
         const auto found = images.find(FileNameOf(snapshot[i]->path));
         if (found == images.end()) continue;
-        LVITEMW item = {};
-        item.mask = LVIF_IMAGE;
-        item.iItem = static_cast<int>(i);
-        item.iImage = found->second;
-        ::SendMessageW(hwndList, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+        SetListImage(static_cast<int>(i), found->second);
         std::lock_guard<std::recursive_mutex> guard(lock_);
         imageOf_[snapshot[i]] = found->second;
     }

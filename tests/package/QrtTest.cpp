@@ -1,6 +1,6 @@
 #include "Qrt.h"
 
-#include "package/PackageInspector.h"
+#include "package/PackageContents.h"
 #include "support/PackageBytes.h"
 #include "support/TempDir.h"
 #include "support/ToolRun.h"

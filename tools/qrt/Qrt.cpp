@@ -1,7 +1,7 @@
 #include "Qrt.h"
 
 #include "base/Utf.h"
-#include "package/PackageInspector.h"
+#include "package/PackageContents.h"
 #include "package/TemplatePackage.h"
 
 #ifdef _WIN32

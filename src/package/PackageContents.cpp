@@ -1,4 +1,4 @@
-#include "package/PackageInspector.h"
+#include "package/PackageContents.h"
 
 #include "base/Utf.h"
 #include "package/FileSystem.h"
