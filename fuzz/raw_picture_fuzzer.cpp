@@ -1,6 +1,9 @@
-// libFuzzer target: arbitrary bytes through the BMP and TGA readers. Whatever they accept must
-// be a picture of the shape its header gives.
+// libFuzzer target: arbitrary bytes through the BMP, TGA, PNG and TIFF readers. Whatever they
+// accept must be a picture of the shape its header gives, opaque unless the file can carry
+// transparency.
+#include "decode/Png.h"
 #include "decode/RawPictures.h"
+#include "decode/Tiff.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -12,6 +15,11 @@ void Check(const decode::RawPicture& picture) {
         picture.bgra.size() != size_t{picture.width} * picture.height * 4) {
         std::abort();
     }
+    if (!picture.hasAlpha) {
+        for (size_t i = 3; i < picture.bgra.size(); i += 4) {
+            if (picture.bgra[i] != 255) std::abort();
+        }
+    }
 }
 
 }  // namespace
@@ -20,5 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static decode::RawPicture picture;  // reused, as callers do
     if (decode::ReadBmp(data, size, picture)) Check(picture);
     if (decode::ReadTga(data, size, picture)) Check(picture);
+    if (decode::ReadPng(data, size, picture)) Check(picture);
+    if (decode::ReadTiff(data, size, picture)) Check(picture);
     return 0;
 }

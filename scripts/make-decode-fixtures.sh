@@ -1,6 +1,6 @@
 #!/bin/bash
-# Regenerates tests/data/decode: small real JPEG, BMP and TGA files for the decoder tests and
-# the seeds of their fuzzers. The synthetic pictures are drawn here (tests/decode/Fixtures.h
+# Regenerates tests/data/decode: small real JPEG, BMP, TGA, PNG and TIFF files for the decoder
+# tests and the seeds of their fuzzers. The synthetic pictures are drawn here (tests/decode/Fixtures.h
 # computes the same content); the photographs are cut from Debian's mate-backgrounds.
 # Needs ImageMagick, python3 and mate-backgrounds (scripts/setup-deps.sh installs them).
 set -eu
@@ -10,7 +10,7 @@ photos=/usr/share/backgrounds/mate/nature
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$out"
-rm -f "$out"/*.jpg "$out"/*.bmp "$out"/*.tga "$out"/*.ppm
+rm -f "$out"/*.jpg "$out"/*.bmp "$out"/*.tga "$out"/*.ppm "$out"/*.png "$out"/*.tif
 
 # blocks: 16x16 tiles of eight colours, tile (i, j) coloured kTiles[(i + 3j) % 8], so that every
 # 8x8 block of every sampling lies inside one tile. gradient: grey (x + 2y) * 255 / (w + 2h - 3).
@@ -88,5 +88,54 @@ convert "$s" -flip -compress none "$out/blocks-24.tga"
 convert "$s" -alpha set -channel A -fx '(i + j) % 2 ? 1 : 0.5' +channel -orient TopLeft \
     -compress none "$out/blocks-32.tga"
 convert "$work/gradient.pgm" -flip -compress none "$out/gradient-grey.tga"
+
+# PNG of every colour type at 8 bits, with and without tRNS, and kinds left to WIC. Alpha, where
+# drawn here: RGBA (7x + 13y) % 256; grey with alpha (5x + 3y) % 256; the palette's tiles 36 times
+# their colour's number in kTiles. The grey tRNS makes level 128 transparent, the RGB one the
+# tile colour (30, 30, 30).
+g=$work/gradient.pgm
+# png SOURCE NAME FORMAT OPTIONS...: FORMAT is ImageMagick's (PNG24, PNG32, PNG48, or PNG to
+# let the options decide).
+png() { convert "$1" -strip "${@:4}" "$3:$out/$2"; }
+png "$s" blocks-rgb.png PNG24
+png "$s" blocks-rgb-trns.png PNG24 -transparent 'rgb(30,30,30)'
+png "$s" blocks-rgba.png PNG32 -alpha set -channel A -fx '((i * 7 + j * 13) % 256) / 255' +channel
+png "$s" blocks-palette.png PNG -define png:color-type=3 -define png:bit-depth=8
+png "$s" blocks-palette-trns.png PNG -alpha set -channel A \
+    -fx '((floor(i / 16) + 3 * floor(j / 16)) % 8) * 36 / 255' +channel -type PaletteAlpha \
+    -define png:bit-depth=8
+png "$g" gradient-grey.png PNG -define png:color-type=0
+png "$g" gradient-grey-trns.png PNG -transparent 'gray(128)' -define png:color-type=0
+png "$g" gradient-grey-alpha.png PNG -alpha set -channel A -fx '((i * 5 + j * 3) % 256) / 255' \
+    +channel -define png:color-type=4
+# A photograph, whose rows take every filter, and its pixels as ImageMagick reads them.
+convert "$work/dune.ppm" -crop 80x60+120+90 +repage "$work/dune-crop.ppm"
+png "$work/dune-crop.ppm" photo-rgb.png PNG24
+cp "$work/dune-crop.ppm" "$out/photo-rgb.ppm"
+# Left to WIC.
+png "$s" blocks-rgb-16.png PNG48
+png "$s" blocks-rgb-interlaced.png PNG24 -interlace PNG
+png "$s" blocks-palette-4.png PNG -define png:color-type=3 -define png:bit-depth=4
+
+# Uncompressed TIFF of each kind read directly, in both byte orders and in one or many strips;
+# then, cut to 32x24, kinds left to WIC. Alpha as for the PNG files.
+tif() { convert "$1" -strip -compress none "${@:3}" "$out/$2"; }
+alpha=(-alpha set -channel A -fx '((i * 7 + j * 13) % 256) / 255' +channel)
+tif "$s" blocks-rgb.tif
+tif "$s" blocks-rgb-msb-strips.tif -crop 32x24+0+0 +repage -define tiff:endian=msb \
+    -define tiff:rows-per-strip=5
+tif "$s" blocks-rgba.tif "${alpha[@]}"
+tif "$s" blocks-rgba-associated.tif -crop 32x24+0+0 +repage "${alpha[@]}" \
+    -define tiff:alpha=associated
+tif "$g" gradient-grey.tif
+cut=(-crop 32x24+0+0 +repage)
+tif "$s" blocks-lzw.tif "${cut[@]}" -compress lzw
+tif "$s" blocks-planar.tif "${cut[@]}" -interlace plane
+tif "$s" blocks-tiled.tif "${cut[@]}" -define tiff:tile-geometry=16x16
+tif "$s" blocks-rgb-16.tif "${cut[@]}" -depth 16
+tif "$s" blocks-palette.tif "${cut[@]}" -type palette
+tif "$s" blocks-cmyk.tif "${cut[@]}" -colorspace CMYK
+tif "$g" gradient-min-is-white.tif "${cut[@]}" -define quantum:polarity=min-is-white
+tif "$g" gradient-grey-alpha.tif "${cut[@]}" -alpha set -channel A -fx 'i * 2 / 255' +channel
 
 du -ch "$out"/* | tail -n 1

@@ -2,23 +2,12 @@
 
 #include "base/ByteCursor.h"
 #include "decode/Limits.h"
+#include "decode/PixelRows.h"
 
 #include <cstring>
 
 namespace decode {
 namespace {
-
-constexpr uint32_t kOpaque = 0xFF000000u;
-
-inline uint32_t LoadU32(const uint8_t* p) {
-    uint32_t value;
-    std::memcpy(&value, p, 4);
-    return value;  // little-endian: B, G, R, X in the low to high bytes
-}
-
-inline void StoreU32(uint8_t* p, uint32_t value) {
-    std::memcpy(p, &value, 4);
-}
 
 // Three bytes B, G, R a pixel into B, G, R, 255. All pixels but the last are read as four
 // bytes, the fourth belonging to the next pixel.
@@ -41,13 +30,6 @@ void ConvertBgrxRow(const uint8_t* s, uint32_t width, uint8_t* d, bool keepAlpha
 
 void ConvertIndexedRow(const uint8_t* s, uint32_t width, uint8_t* d, const uint32_t* palette) {
     for (uint32_t x = 0; x < width; ++x, d += 4) StoreU32(d, palette[s[x]]);
-}
-
-void ConvertGreyRow(const uint8_t* s, uint32_t width, uint8_t* d) {
-    for (uint32_t x = 0; x < width; ++x, d += 4) {
-        const uint32_t g = s[x];
-        StoreU32(d, g | g << 8 | g << 16 | kOpaque);
-    }
 }
 
 void MirrorRow(uint8_t* row, uint32_t width) {
@@ -108,6 +90,7 @@ bool ReadBmp(const uint8_t* data, size_t size, RawPicture& out) {
     out.width = w;
     out.height = h;
     out.bitsPerPixel = bits;
+    out.hasAlpha = false;
     out.bgra.resize(outBytes);
     const uint8_t* pixels = data + pixelOffset;
     for (uint32_t row = 0; row < h; ++row) {
@@ -167,6 +150,7 @@ bool ReadTga(const uint8_t* data, size_t size, RawPicture& out) {
     out.width = width;
     out.height = height;
     out.bitsPerPixel = depth;
+    out.hasAlpha = alphaBits == 8;
     out.bgra.resize(outBytes);
     const uint8_t* pixels = data + c.Position();
     for (uint32_t row = 0; row < height; ++row) {

@@ -20,6 +20,9 @@ struct RawPicture {
     uint32_t width = 0;
     uint32_t height = 0;
     uint16_t bitsPerPixel = 0;  // of the file
+    // Whether the file can carry transparency. The bits per pixel do not tell: a PNG may have
+    // 8 bits of palette indices with alpha in the palette, or 16 bits of grey and alpha.
+    bool hasAlpha = false;
     // Top-down rows of width x 4 bytes: B, G, R, A (straight alpha; 255 where the file has
     // none).
     std::vector<uint8_t> bgra;

@@ -2,7 +2,9 @@
 
 #include "base/Handles.h"
 #include "decode/JpegDc.h"
+#include "decode/Png.h"
 #include "decode/RawPictures.h"
+#include "decode/Tiff.h"
 #include "imagelib/RowCollector.h"
 
 #include <algorithm>
@@ -15,6 +17,8 @@ namespace {
 
 constexpr uint32_t kTypeBmp = 1;
 constexpr uint32_t kTypeJpeg = 3;
+constexpr uint32_t kTypePng = 4;
+constexpr uint32_t kTypeTiff = 6;
 constexpr uint32_t kTypeTga = 7;
 
 // Buffers of the decoding thread, kept between pictures: a folder's pictures come one after
@@ -55,6 +59,11 @@ bool ReadWholeFile(const wchar_t* path, std::vector<uint8_t>& bytes) {
 uint32_t Sniff(const uint8_t* head, size_t size, uint32_t typeHint, const wchar_t* path) {
     if (size >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) return kTypeJpeg;
     if (size >= 2 && head[0] == 'B' && head[1] == 'M') return kTypeBmp;
+    if (size >= 4 && head[0] == 0x89 && head[1] == 'P' && head[2] == 'N' && head[3] == 'G')
+        return kTypePng;
+    if (size >= 4 && ((head[0] == 'I' && head[1] == 'I' && head[2] == 42 && head[3] == 0) ||
+                      (head[0] == 'M' && head[1] == 'M' && head[2] == 0 && head[3] == 42)))
+        return kTypeTiff;
     const wchar_t* dot = std::wcsrchr(path, L'.');
     if (typeHint == kTypeTga || (dot && _wcsicmp(dot, L".tga") == 0)) return kTypeTga;
     return 0;
@@ -114,7 +123,7 @@ bool FromRawReduced(const decode::RawPicture& raw, uint32_t factor, uint32_t typ
                     DecodedImage& out) {
     const uint32_t width = (raw.width + factor - 1) / factor;
     const uint32_t height = (raw.height + factor - 1) / factor;
-    const bool alpha = raw.bitsPerPixel == 32;
+    const bool alpha = raw.hasAlpha;
     Pixels pixels;
     if (!pixels.Allocate(width, height, alpha ? 4 : 3)) return false;
     std::vector<uint32_t> sums(size_t{width} * 4);
@@ -206,6 +215,12 @@ bool DecodeDirect(const wchar_t* path, uint32_t typeHint, bool reduced, DecodedI
         case kTypeTga:
             return decode::ReadTga(data, size, buffers.raw) &&
                    FromRawFor(buffers.raw, kTypeTga, reduced, out);
+        case kTypePng:
+            return decode::ReadPng(data, size, buffers.raw) &&
+                   FromRawFor(buffers.raw, kTypePng, reduced, out);
+        case kTypeTiff:
+            return decode::ReadTiff(data, size, buffers.raw) &&
+                   FromRawFor(buffers.raw, kTypeTiff, reduced, out);
         default:
             return false;
     }

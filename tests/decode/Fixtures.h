@@ -1,10 +1,13 @@
 #pragma once
-// The decoder tests' files (tests/data/decode, made by scripts/make-decode-fixtures.sh) and the
-// content of the synthetic pictures among them, computed the way the script draws them.
+// The decoder tests' files (tests/data/decode, made by scripts/make-decode-fixtures.sh), the
+// content of the synthetic pictures among them, computed the way the script draws them, and
+// checks on the pictures the direct readers give.
 
 #ifdef _WIN32
 #include "base/Win.h"
 #endif
+
+#include "decode/RawPictures.h"
 
 #include <algorithm>
 #include <array>
@@ -13,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -53,6 +57,18 @@ constexpr std::array<Rgb, 8> kTiles = {{{200, 40, 40},
 
 inline Rgb TileAt(uint32_t x, uint32_t y) {
     return kTiles[(x / 16 + 3 * (y / 16)) % 8];
+}
+
+// Alpha drawn into the PNG and TIFF files: RGBA (7x + 13y) % 256; grey with alpha
+// (5x + 3y) % 256; the palette's tiles 36 times their colour's number in kTiles.
+inline uint8_t RgbaAlphaAt(uint32_t x, uint32_t y) {
+    return static_cast<uint8_t>((7 * x + 13 * y) % 256);
+}
+inline uint8_t GreyAlphaAt(uint32_t x, uint32_t y) {
+    return static_cast<uint8_t>((5 * x + 3 * y) % 256);
+}
+inline uint8_t PaletteAlphaAt(uint32_t x, uint32_t y) {
+    return static_cast<uint8_t>(36 * ((x / 16 + 3 * (y / 16)) % 8));
 }
 
 // gradient-*: grey (x + 2y) * 255 / (w + 2h - 3), rounded.
@@ -160,5 +176,64 @@ inline double WorstGroupDifference(const BlockMeans& a, const BlockMeans& b, uin
 inline int Difference(const uint8_t* bgr, Rgb c) {
     return std::max({std::abs(bgr[0] - c.b), std::abs(bgr[1] - c.g), std::abs(bgr[2] - c.r)});
 }
+
+struct Bgra {
+    uint8_t b, g, r, a;
+};
+
+inline Bgra PixelAt(const decode::RawPicture& p, uint32_t x, uint32_t y) {
+    const uint8_t* q = &p.bgra[(size_t{y} * p.width + x) * 4];
+    return {q[0], q[1], q[2], q[3]};
+}
+
+// The number of pixels that differ from `expected(x, y)`.
+inline int Mismatches(const decode::RawPicture& p,
+                      const std::function<Bgra(uint32_t, uint32_t)>& expected) {
+    int bad = 0;
+    for (uint32_t y = 0; y < p.height; ++y) {
+        for (uint32_t x = 0; x < p.width; ++x) {
+            const Bgra a = PixelAt(p, x, y);
+            const Bgra e = expected(x, y);
+            bad += a.b != e.b || a.g != e.g || a.r != e.r || a.a != e.a;
+        }
+    }
+    return bad;
+}
+
+inline Bgra Tile(uint32_t x, uint32_t y, uint8_t alpha = 255) {
+    const Rgb c = TileAt(x, y);
+    return {static_cast<uint8_t>(c.b), static_cast<uint8_t>(c.g), static_cast<uint8_t>(c.r), alpha};
+}
+
+inline Bgra Grey(int level, uint8_t alpha = 255) {
+    const auto g = static_cast<uint8_t>(level);
+    return {g, g, g, alpha};
+}
+
+// Bytes as a file stores them: little-endian, or big-endian where asked.
+class Writer {
+public:
+    explicit Writer(bool bigEndian = false) : bigEndian_(bigEndian) {}
+    Bytes bytes;
+    void U8(uint32_t v) { bytes.push_back(static_cast<uint8_t>(v)); }
+    void U16(uint32_t v) {
+        if (bigEndian_) {
+            U8(v >> 8 & 0xFF), U8(v & 0xFF);
+        } else {
+            U8(v & 0xFF), U8(v >> 8 & 0xFF);
+        }
+    }
+    void U32(uint32_t v) {
+        if (bigEndian_) {
+            U16(v >> 16), U16(v & 0xFFFF);
+        } else {
+            U16(v & 0xFFFF), U16(v >> 16);
+        }
+    }
+    void Append(const Bytes& more) { bytes.insert(bytes.end(), more.begin(), more.end()); }
+
+private:
+    bool bigEndian_;
+};
 
 }  // namespace decode_tests

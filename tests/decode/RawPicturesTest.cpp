@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <functional>
 
 using namespace decode_tests;
 using decode::RawPicture;
@@ -14,41 +13,6 @@ using decode::ReadBmp;
 using decode::ReadTga;
 
 namespace {
-
-struct Bgra {
-    uint8_t b, g, r, a;
-};
-
-Bgra PixelAt(const RawPicture& p, uint32_t x, uint32_t y) {
-    const uint8_t* q = &p.bgra[(size_t{y} * p.width + x) * 4];
-    return {q[0], q[1], q[2], q[3]};
-}
-
-// The number of pixels that differ from `expected(x, y)`.
-int Mismatches(const RawPicture& p, const std::function<Bgra(uint32_t, uint32_t)>& expected) {
-    int bad = 0;
-    for (uint32_t y = 0; y < p.height; ++y) {
-        for (uint32_t x = 0; x < p.width; ++x) {
-            const Bgra a = PixelAt(p, x, y);
-            const Bgra e = expected(x, y);
-            bad += a.b != e.b || a.g != e.g || a.r != e.r || a.a != e.a;
-        }
-    }
-    return bad;
-}
-
-Bgra Tile(uint32_t x, uint32_t y, uint8_t alpha = 255) {
-    const Rgb c = TileAt(x, y);
-    return {static_cast<uint8_t>(c.b), static_cast<uint8_t>(c.g), static_cast<uint8_t>(c.r), alpha};
-}
-
-class Writer {
-public:
-    Bytes bytes;
-    void U8(uint32_t v) { bytes.push_back(static_cast<uint8_t>(v)); }
-    void U16(uint32_t v) { U8(v & 0xFF), U8(v >> 8 & 0xFF); }
-    void U32(uint32_t v) { U16(v & 0xFFFF), U16(v >> 16); }
-};
 
 struct BmpLayout {
     int32_t width = 5;
@@ -148,6 +112,7 @@ TEST(RawPicturesFiles, ImageMagickBmpAndTgaGiveTheirPixels) {
     EXPECT_EQ(p.width, 64u);
     EXPECT_EQ(p.height, 48u);
     EXPECT_EQ(p.bitsPerPixel, 24);
+    EXPECT_FALSE(p.hasAlpha);
     EXPECT_EQ(Mismatches(p, [](uint32_t x, uint32_t y) { return Tile(x, y); }), 0);
 
     const auto gradient = [](uint32_t x, uint32_t y) {
@@ -167,6 +132,7 @@ TEST(RawPicturesFiles, ImageMagickBmpAndTgaGiveTheirPixels) {
 
     ASSERT_TRUE(Tga(ReadFixture("blocks-32.tga"), p));  // top-down, alpha half on odd squares
     EXPECT_EQ(p.bitsPerPixel, 32);
+    EXPECT_TRUE(p.hasAlpha);
     EXPECT_EQ(
         Mismatches(p, [](uint32_t x, uint32_t y) { return Tile(x, y, (x + y) % 2 ? 255 : 127); }),
         0);
@@ -192,6 +158,7 @@ TEST(RawPicturesFiles, BmpVariants) {
             EXPECT_EQ(p.height, 3u);
             EXPECT_EQ(p.bitsPerPixel, bits);
             EXPECT_EQ(Mismatches(p, tiles), 0);  // a 32-bit BI_RGB picture is opaque
+            EXPECT_FALSE(p.hasAlpha);
         }
     }
     // Later headers (V5: 124 bytes), and the last row's padding left out.
@@ -247,6 +214,7 @@ TEST(RawPicturesFiles, TgaVariants) {
     extras.mapType = 1;
     extras.mapLength = 4;
     ASSERT_TRUE(Tga(MakeTga(extras), p));
+    EXPECT_FALSE(p.hasAlpha);
     EXPECT_EQ(Mismatches(p, [](uint32_t x, uint32_t y) { return Tile(x * 16, y * 16); }), 0);
 
     TgaLayout grey;

@@ -37,6 +37,7 @@ struct ReducedCase {
     const char* name;
     Format format;
     int tolerance;
+    bool alpha = false;
 };
 
 class ReducedDecode : public ::testing::TestWithParam<ReducedCase> {
@@ -48,7 +49,7 @@ protected:
 TEST_P(ReducedDecode, MakesTheSameThumbnailWithTheFilesOwnFacts) {
     const ReducedCase& c = GetParam();
     const auto path = dir_ / (std::string(c.name) + ".img");
-    ASSERT_TRUE(sample::Write(c.format, SmoothPicture(1600, 1200, false), path));
+    ASSERT_TRUE(sample::Write(c.format, SmoothPicture(1600, 1200, c.alpha), path));
 
     CxImage whole(path.c_str(), 0, false, false);
     CxImage reduced(path.c_str(), c.format == Format::Tga ? 7 : 0, true, false);
@@ -76,11 +77,15 @@ TEST_P(ReducedDecode, MakesTheSameThumbnailWithTheFilesOwnFacts) {
     EXPECT_LE(worst, c.tolerance);
 }
 
-// BMP and TGA: box averages then area averaging against area averaging alone, the last boxes
-// of a row smaller; JPEG: the block averages of the DC coefficients against the full decode.
+// BMP, TGA, PNG and TIFF: box averages then area averaging against area averaging alone, the
+// last boxes of a row smaller; JPEG: the block averages of the DC coefficients against the
+// full decode.
 INSTANTIATE_TEST_SUITE_P(Formats, ReducedDecode,
                          ::testing::Values(ReducedCase{"bmp", Format::Bmp, 2},
                                            ReducedCase{"tga", Format::Tga, 2},
+                                           ReducedCase{"png", Format::Png, 2},
+                                           ReducedCase{"png_alpha", Format::PngWithAlpha, 2, true},
+                                           ReducedCase{"tiff", Format::Tiff, 2},
                                            ReducedCase{"jpeg", Format::Jpeg, 6}),
                          [](const auto& info) { return std::string(info.param.name); });
 
