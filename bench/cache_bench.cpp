@@ -89,19 +89,27 @@ void MeasureHitPath(const std::wstring& folder, const std::vector<std::wstring>&
     ImageList_SetImageCount(list, static_cast<UINT>(items.size()));
     const int size[2] = {100, 100};
     int hits = 0;
+    // Each step timed apart as well, so that a slow hit path says where its time goes.
+    double lookup = 0, masking = 0, replacing = 0;
     const auto start = Clock::now();
     while (hits < 5000) {
         for (size_t i = 0; i < items.size(); ++i) {
+            auto step = Clock::now();
             win::UniqueBitmap bitmap(cache.GetThumbnail(items[i], size, true));
+            lookup += SecondsSince(step);
             if (!bitmap) continue;
+            step = Clock::now();
             win::UniqueBitmap mask(CreateMaskBitmap(bitmap.Get(), 0xFF00FF));
+            masking += SecondsSince(step);
+            step = Clock::now();
             ImageList_Replace(list, static_cast<int>(i), bitmap.Get(), mask.Get());
+            replacing += SecondsSince(step);
             ++hits;
         }
         if (hits == 0) break;
     }
     const double seconds = SecondsSince(start);
-    std::printf("hit\t%d\t%.4f\n", hits, seconds);
+    std::printf("hit\t%d\t%.4f\t%.4f\t%.4f\t%.4f\n", hits, seconds, lookup, masking, replacing);
     ImageList_Destroy(list);
 }
 
