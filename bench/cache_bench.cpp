@@ -8,6 +8,7 @@
 #include "base/Handles.h"
 #include "cache/ItemRecords.h"
 #include "cache/ThumbCache.h"
+#include "imagelib/WicDecoder.h"
 #include "thumblist/ThumbListCtrl.h"
 
 #include <chrono>
@@ -121,6 +122,7 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     win::ComScope com;
+    imagelib::ThreadImaging imaging;  // as the control's display thread keeps one
     std::wstring hitFolder;
     std::vector<std::wstring> hitPictures;
     for (int a = 1; a < argc; ++a) {

@@ -181,24 +181,44 @@ const char* FrameFailure(HRESULT hr) {
     }
 }
 
+// The factory of the innermost ThreadImaging alive on this thread; null when there is none.
+thread_local IWICImagingFactory* tThreadFactory = nullptr;
+
 }  // namespace
 
 const char* DecodeImageFile(const wchar_t* path, DecodedImage& out) {
     out = DecodedImage();
     if (path == nullptr || *path == L'\0') return "File not found";
 
-    ComPtr<IWICImagingFactory> factory;
-    HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                  IID_PPV_ARGS(&factory));
-    if (FAILED(hr)) return "Imaging component not available";
+    ComPtr<IWICImagingFactory> own;
+    IWICImagingFactory* factory = tThreadFactory;
+    if (!factory) {
+        if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                    IID_PPV_ARGS(&own)))) {
+            return "Imaging component not available";
+        }
+        factory = own.Get();
+    }
 
     ComPtr<IWICBitmapDecoder> decoder;
-    hr = factory->CreateDecoderFromFilename(path, nullptr, GENERIC_READ,
-                                            WICDecodeMetadataCacheOnDemand, &decoder);
+    HRESULT hr = factory->CreateDecoderFromFilename(path, nullptr, GENERIC_READ,
+                                                    WICDecodeMetadataCacheOnDemand, &decoder);
     if (FAILED(hr)) return OpenFailure(hr);
-    hr = DecodeFrame(factory.Get(), decoder.Get(), out);
+    hr = DecodeFrame(factory, decoder.Get(), out);
     if (FAILED(hr)) return FrameFailure(hr);
     return nullptr;
+}
+
+ThreadImaging::ThreadImaging() : previous_(tThreadFactory) {
+    if (SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_PPV_ARGS(&factory_)))) {
+        tThreadFactory = factory_;
+    }
+}
+
+ThreadImaging::~ThreadImaging() {
+    tThreadFactory = previous_;
+    if (factory_) factory_->Release();
 }
 
 }  // namespace imagelib

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+struct IWICImagingFactory;
+
 namespace imagelib {
 
 struct DecodedImage {
@@ -21,5 +23,22 @@ struct DecodedImage {
 // so a misleading extension does no harm. Returns nullptr on success, otherwise a short reason
 // and `out` stays empty.
 const char* DecodeImageFile(const wchar_t* path, DecodedImage& out);
+
+// One WIC factory for every decode of the creating thread while this lives; without it, each
+// decode makes its own, which under Wine costs more than decoding a small picture (the class
+// is looked up in the registry every time). Threads that decode picture after picture keep
+// one. Create it after the thread's COM initialisation and let it end before the
+// uninitialisation: a factory released after that corrupts Wine's heap.
+class ThreadImaging {
+public:
+    ThreadImaging();
+    ~ThreadImaging();
+    ThreadImaging(const ThreadImaging&) = delete;
+    ThreadImaging& operator=(const ThreadImaging&) = delete;
+
+private:
+    IWICImagingFactory* previous_;
+    IWICImagingFactory* factory_ = nullptr;
+};
 
 }  // namespace imagelib

@@ -4,6 +4,7 @@
 
 #include "base/Trace.h"
 #include "cache/ItemRecords.h"
+#include "imagelib/WicDecoder.h"
 
 #include <shlwapi.h>
 
@@ -126,6 +127,7 @@ void ThumbListCtrl::RepaintCell(int index) {
 
 void ThumbListCtrl::DisplayFunction() {
     win::ComScope com;
+    imagelib::ThreadImaging imaging;  // one WIC factory for all of this thread's pictures
     Trace(L" Display Function Started....%x..Thrd = %x\n", ctrlId, workerThread.load());
     for (;;) {
         ThumbItem* record = nullptr;

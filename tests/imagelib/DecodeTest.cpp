@@ -1,4 +1,5 @@
 #include "imagelib/CxImage.h"
+#include "imagelib/WicDecoder.h"
 
 #include "support/SampleImages.h"
 #include "base/Handles.h"
@@ -119,6 +120,27 @@ TEST_F(Decode, FilesThatCannotBeDecodedGiveNoPixelsAndAReason) {
     const CxImage cut((dir_ / "cut.png").c_str(), 4);
     EXPECT_FALSE(cut.IsValid());
     EXPECT_STRNE(cut.GetLastError(), "");
+}
+
+// A thread that keeps a factory decodes with it, nested scopes included; once the scopes end,
+// decoding goes on with factories of its own rather than a released one.
+TEST_F(Decode, ThreadFactoryScopesNestAndEnd) {
+    const auto path = dir_ / "picture.gif";  // GIF: always decoded through WIC
+    ASSERT_TRUE(sample::Write(Format::Gif, sample::QuadrantPicture(20, 10), path));
+    const auto decodes = [&] {
+        imagelib::DecodedImage out;
+        return imagelib::DecodeImageFile(path.c_str(), out) == nullptr && out.width == 20;
+    };
+    {
+        imagelib::ThreadImaging outer;
+        EXPECT_TRUE(decodes());
+        {
+            imagelib::ThreadImaging inner;
+            EXPECT_TRUE(decodes());
+        }
+        EXPECT_TRUE(decodes());
+    }
+    EXPECT_TRUE(decodes());
 }
 
 }  // namespace

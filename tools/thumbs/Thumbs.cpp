@@ -6,6 +6,7 @@
 #include "cache/CacheFile.h"
 #include "cache/ItemRecords.h"
 #include "cache/ThumbCache.h"
+#include "imagelib/WicDecoder.h"
 
 #include <shlwapi.h>
 
@@ -59,6 +60,7 @@ int Make(const std::wstring& folder, FILE* out, FILE* err) {
         return kExitFailed;
     }
     win::ComScope com;
+    imagelib::ThreadImaging imaging;
     ThumbCache cache;
     cache.Open(folder.c_str(), kCacheName, Folder, L"");
     do {
