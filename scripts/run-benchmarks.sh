@@ -70,9 +70,9 @@ printf '%-24s %6d %12s %12s %10s %10s %6sx\n' overall "$total_files" \
 echo "(second visit: the items as the display loop takes them from the cache; opening and closing the cache"
 echo " costs a folder once: $(echo "$glimmerly" | awk -F'\t' '$1 == "result" { t += $7; n++ } END { printf "%.1f ms on average", 1000 * t / n }'))"
 echo "$glimmerly" | awk -F'\t' '$1 == "hit" {
-    printf "cache hit path (lookup, bitmap, image list): %.0f per second", $2 / $3
-    printf " (per item: lookup %.0f us, mask %.0f us, image list %.0f us)\n",
-        $4 * 1e6 / $2, $5 * 1e6 / $2, $6 * 1e6 / $2 }'
+    printf "cache hit path (lookup, bitmap, image list): %d per second, median of 9 rounds", $2
+    printf " (%d to %d; per item: lookup %.0f us, mask %.0f us, image list %.0f us)\n",
+        $3, $4, $5, $6, $7 }'
 
 # SetFolder on 10,000 files beside a bare listing of the same folder.
 many=$bench/ten-thousand
