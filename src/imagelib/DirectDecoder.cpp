@@ -182,6 +182,24 @@ bool FromRawFor(const decode::RawPicture& raw, uint32_t type, bool reduced, Deco
     return FromRaw(raw, type, out);
 }
 
+using RawReader = bool (*)(const uint8_t*, size_t, decode::RawPicture&);
+
+// The reader of a format whose pixels are read whole (then reduced here); null for others.
+RawReader RawReaderFor(uint32_t type) {
+    switch (type) {
+        case kTypeBmp:
+            return decode::ReadBmp;
+        case kTypeTga:
+            return decode::ReadTga;
+        case kTypePng:
+            return decode::ReadPng;
+        case kTypeTiff:
+            return decode::ReadTiff;
+        default:
+            return nullptr;
+    }
+}
+
 }  // namespace
 
 bool DecodeDirect(const wchar_t* path, uint32_t typeHint, bool reduced, DecodedImage& out) {
@@ -201,29 +219,16 @@ bool DecodeDirect(const wchar_t* path, uint32_t typeHint, bool reduced, DecodedI
     const uint8_t* data = buffers.file.data();
     const size_t size = buffers.file.size();
 
-    switch (Sniff(data, size, typeHint, path)) {
-        case kTypeJpeg: {
-            if (!decode::DecodeJpegDc(data, size, buffers.dc) || !buffers.dc.complete) return false;
-            uint64_t fitWidth = 0, fitHeight = 0;
-            FittedSize(buffers.dc.width, buffers.dc.height, fitWidth, fitHeight);
-            if (buffers.dc.blocksWide < fitWidth || buffers.dc.blocksHigh < fitHeight) return false;
-            return FromDc(buffers.dc, out);
-        }
-        case kTypeBmp:
-            return decode::ReadBmp(data, size, buffers.raw) &&
-                   FromRawFor(buffers.raw, kTypeBmp, reduced, out);
-        case kTypeTga:
-            return decode::ReadTga(data, size, buffers.raw) &&
-                   FromRawFor(buffers.raw, kTypeTga, reduced, out);
-        case kTypePng:
-            return decode::ReadPng(data, size, buffers.raw) &&
-                   FromRawFor(buffers.raw, kTypePng, reduced, out);
-        case kTypeTiff:
-            return decode::ReadTiff(data, size, buffers.raw) &&
-                   FromRawFor(buffers.raw, kTypeTiff, reduced, out);
-        default:
-            return false;
+    const uint32_t type = Sniff(data, size, typeHint, path);
+    if (type == kTypeJpeg) {
+        if (!decode::DecodeJpegDc(data, size, buffers.dc) || !buffers.dc.complete) return false;
+        uint64_t fitWidth = 0, fitHeight = 0;
+        FittedSize(buffers.dc.width, buffers.dc.height, fitWidth, fitHeight);
+        if (buffers.dc.blocksWide < fitWidth || buffers.dc.blocksHigh < fitHeight) return false;
+        return FromDc(buffers.dc, out);
     }
+    const RawReader read = RawReaderFor(type);
+    return read && read(data, size, buffers.raw) && FromRawFor(buffers.raw, type, reduced, out);
 }
 
 }  // namespace imagelib
