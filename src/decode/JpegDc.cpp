@@ -324,14 +324,18 @@ struct ScanPart {
     int32_t predictor;
 };
 
+// The block's DC difference added to the component's predictor; false where the code is
+// broken or the sum leaves the range of a coefficient.
+inline bool AdvancePredictor(BitReader& reader, ScanPart& part) {
+    int difference;
+    if (!DecodeDcDifference(reader, *part.dc, difference)) return false;
+    part.predictor += difference;
+    return part.predictor <= kCoefficientLimit && part.predictor >= -kCoefficientLimit;
+}
+
 struct SequentialBlock {
     bool operator()(BitReader& reader, ScanPart& part, int16_t* coefficient) const {
-        int difference;
-        if (!DecodeDcDifference(reader, *part.dc, difference)) return false;
-        part.predictor += difference;
-        if (part.predictor > kCoefficientLimit || part.predictor < -kCoefficientLimit) {
-            return false;
-        }
+        if (!AdvancePredictor(reader, part)) return false;
         *coefficient = static_cast<int16_t>(part.predictor);
         return SkipAcCodes(reader, *part.ac);
     }
@@ -340,12 +344,7 @@ struct SequentialBlock {
 struct DcFirstBlock {
     int low;  // the scan's successive-approximation shift, 0..13
     bool operator()(BitReader& reader, ScanPart& part, int16_t* coefficient) const {
-        int difference;
-        if (!DecodeDcDifference(reader, *part.dc, difference)) return false;
-        part.predictor += difference;
-        if (part.predictor > kCoefficientLimit || part.predictor < -kCoefficientLimit) {
-            return false;
-        }
+        if (!AdvancePredictor(reader, part)) return false;
         const int32_t value = part.predictor * (int32_t{1} << low);
         *coefficient = static_cast<int16_t>(std::clamp(value, -32768, 32767));
         return true;

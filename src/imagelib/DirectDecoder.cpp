@@ -34,21 +34,21 @@ ThreadBuffers& Buffers() {
     return buffers;
 }
 
-bool ReadWholeFile(const wchar_t* path, std::vector<uint8_t>& bytes) {
-    win::UniqueHandle file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                         nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
-                                         nullptr));
+// The whole file into `bytes`: the `head` already read from it, then the rest.
+bool ReadWholeFile(HANDLE file, const uint8_t* head, DWORD headBytes,
+                   std::vector<uint8_t>& bytes) {
     LARGE_INTEGER size;
-    if (!file || !::GetFileSizeEx(file.Get(), &size) || size.QuadPart <= 0 ||
+    if (!::GetFileSizeEx(file, &size) || size.QuadPart < headBytes ||
         static_cast<uint64_t>(size.QuadPart) > kMaxPixelBytes) {
         return false;
     }
     bytes.resize(static_cast<size_t>(size.QuadPart));
-    size_t done = 0;
+    std::memcpy(bytes.data(), head, headBytes);
+    size_t done = headBytes;
     while (done < bytes.size()) {
         DWORD read = 0;
         const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 30));
-        if (!::ReadFile(file.Get(), bytes.data() + done, chunk, &read, nullptr) || read == 0)
+        if (!::ReadFile(file, bytes.data() + done, chunk, &read, nullptr) || read == 0)
             return false;
         done += read;
     }
@@ -205,21 +205,21 @@ RawReader RawReaderFor(uint32_t type) {
 bool DecodeDirect(const wchar_t* path, uint32_t typeHint, bool reduced, DecodedImage& out) {
     if (!path || !*path) return false;
     // A cheap look at the name and signature first: files of other formats are not read here.
+    win::UniqueHandle file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                                         nullptr));
     uint8_t head[4] = {};
-    {
-        win::UniqueHandle file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                             nullptr, OPEN_EXISTING, 0, nullptr));
-        DWORD read = 0;
-        if (!file || !::ReadFile(file.Get(), head, sizeof head, &read, nullptr)) return false;
-        const uint32_t kind = Sniff(head, read, typeHint, path);
-        if (kind == 0 || (kind == kTypeJpeg && !reduced)) return false;
-    }
+    DWORD headBytes = 0;
+    if (!file || !::ReadFile(file.Get(), head, sizeof head, &headBytes, nullptr)) return false;
+    const uint32_t type = Sniff(head, headBytes, typeHint, path);
+    if (type == 0 || (type == kTypeJpeg && !reduced)) return false;
+
     ThreadBuffers& buffers = Buffers();
-    if (!ReadWholeFile(path, buffers.file)) return false;
+    if (!ReadWholeFile(file.Get(), head, headBytes, buffers.file)) return false;
+    file.Reset();  // not held while decoding: the user may delete or replace the file meanwhile
     const uint8_t* data = buffers.file.data();
     const size_t size = buffers.file.size();
 
-    const uint32_t type = Sniff(data, size, typeHint, path);
     if (type == kTypeJpeg) {
         if (!decode::DecodeJpegDc(data, size, buffers.dc) || !buffers.dc.complete) return false;
         uint64_t fitWidth = 0, fitHeight = 0;

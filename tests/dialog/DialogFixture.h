@@ -9,6 +9,7 @@
 #include "ImagingClasses.h"
 #include "framework/Application.h"
 #include "support/BmpFile.h"
+#include "support/MessagePump.h"
 #include "support/RegistrySandbox.h"
 #include "support/TempDir.h"
 #include "thumblist/Canvas.h"
@@ -82,21 +83,7 @@ inline Box BoxOf(const RECT& rect) {
     return {rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
 }
 
-// Dispatches messages until `done` holds or `timeout` passes; true when it held.
-inline bool PumpUntil(const std::function<bool()>& done,
-                      std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&msg);
-            ::DispatchMessageW(&msg);
-        }
-        if (done()) return true;
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-}
+using testing_support::PumpUntil;
 
 // Dispatches whatever is queued now.
 inline void PumpPending() {

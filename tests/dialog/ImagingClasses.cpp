@@ -40,6 +40,22 @@ std::vector<Key>& Captured() {
     return keys;
 }
 
+std::vector<std::wstring> SubKeys(HKEY root, const std::wstring& path) {
+    std::vector<std::wstring> names;
+    win::UniqueKey key;
+    if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.Put()) != ERROR_SUCCESS) return names;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD nameLength = 256;
+        if (::RegEnumKeyExW(key.Get(), i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        names.emplace_back(name, nameLength);
+    }
+    return names;
+}
+
 void CaptureTree(HKEY root, const std::wstring& path, std::vector<Key>& out) {
     win::UniqueKey key;
     if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.Put()) != ERROR_SUCCESS) return;
@@ -62,34 +78,12 @@ void CaptureTree(HKEY root, const std::wstring& path, std::vector<Key>& out) {
         }
     }
     out.push_back(std::move(record));
-    std::vector<std::wstring> children;
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[256];
-        DWORD nameLength = 256;
-        if (::RegEnumKeyExW(key.Get(), i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS) {
-            break;
-        }
-        children.emplace_back(name, nameLength);
+    key.Reset();
+    for (const std::wstring& child : SubKeys(root, path)) {
+        CaptureTree(root, path + L"\\" + child, out);
     }
-    for (const std::wstring& child : children) CaptureTree(root, path + L"\\" + child, out);
 }
 
-std::vector<std::wstring> SubKeys(HKEY root, const std::wstring& path) {
-    std::vector<std::wstring> names;
-    win::UniqueKey key;
-    if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.Put()) != ERROR_SUCCESS) return names;
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[256];
-        DWORD nameLength = 256;
-        if (::RegEnumKeyExW(key.Get(), i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS) {
-            break;
-        }
-        names.emplace_back(name, nameLength);
-    }
-    return names;
-}
 
 // Captures the registrations before the first test runs, and keeps COM and the imaging
 // component loaded for the whole run: the component keeps what it has looked up about each

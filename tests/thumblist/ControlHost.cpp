@@ -1,6 +1,7 @@
 #include "ControlHost.h"
 
-#include <thread>
+#include "support/MessagePump.h"
+
 
 namespace testing_support {
 namespace {
@@ -62,17 +63,7 @@ ThumbListParams ControlHost::DialogParams() {
 }
 
 bool ControlHost::PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&msg);
-            ::DispatchMessageW(&msg);
-        }
-        if (done()) return true;
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    return testing_support::PumpUntil(done, timeout);
 }
 
 void ControlHost::Pump(std::chrono::milliseconds duration) {
