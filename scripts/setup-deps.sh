@@ -3,12 +3,15 @@
 # Idempotent and silent when everything is already there.
 set -e
 
+# Wine measures dialog units with the fonts it finds: fonts-wine (its Tahoma, MS Sans Serif and
+# Marlett) and fonts-liberation are recommends of wine, which --no-install-recommends leaves out.
 packages="
   build-essential cmake ninja-build pkg-config
   gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   libz-mingw-w64-dev zlib1g-dev googletest
   clang libclang-rt-14-dev
   wine wine64 xvfb xauth xdotool x11-utils imagemagick
+  fonts-wine fonts-liberation
   mate-backgrounds
   fp-utils python3
 "

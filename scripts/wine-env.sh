@@ -6,7 +6,19 @@ export WINEPREFIX="${WINEPREFIX:-$top/build/wine-test}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=;mshtml="
 export WINEARCH=win64
-if [ ! -f "$WINEPREFIX/.glimmerly-ready" ]; then
+
+# A prefix keeps what Wine found when it was made (fonts above all, which fix every dialog's
+# metrics), so it is made anew whenever the set-up or the Wine packages it was made with changed.
+glimmerly_prefix_stamp() {
+    cat "$top/scripts/setup-deps.sh" "$top/scripts/wine-env.sh"
+    dpkg-query -W wine wine64 fonts-wine fonts-liberation 2>/dev/null
+}
+stamp=$(glimmerly_prefix_stamp | cksum)
+if [ "$(cat "$WINEPREFIX/.glimmerly-ready" 2>/dev/null)" != "$stamp" ]; then
+    if [ -d "$WINEPREFIX" ]; then
+        wineserver -k 2>/dev/null || true
+        rm -rf "$WINEPREFIX"
+    fi
     mkdir -p "$WINEPREFIX"
     wineboot --init >/dev/null 2>&1 || true
     if [ "$WINEPREFIX" = "$top/build/wine-test" ]; then
@@ -15,5 +27,5 @@ if [ ! -f "$WINEPREFIX/.glimmerly-ready" ]; then
         wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
     fi
     wineserver --wait || true
-    : > "$WINEPREFIX/.glimmerly-ready"
+    echo "$stamp" > "$WINEPREFIX/.glimmerly-ready"
 fi

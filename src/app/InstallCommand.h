@@ -44,6 +44,9 @@ public:
 
     // Starts the install program unless the one started last is still running.
     void StartInstallProgram(const wchar_t* programPath);
+    // The process of the install program started last (null before any); the command keeps
+    // ownership.
+    HANDLE LastProgram() const { return process_.Get(); }
 
 private:
     InstallPrompt& prompt_;

@@ -13,6 +13,7 @@
 #include "base/Handles.h"
 #include "cache/ThumbCache.h"
 #include "cache/ThumbItem.h"
+#include "thumblist/ProductionGate.h"
 
 #include <commctrl.h>
 
@@ -140,6 +141,12 @@ public:
     bool Dragging() const { return dragging; }
     int DropTargetIndex() const { return dropTargetIndex; }
     size_t PendingCount() const;
+    // Lets the display loop make `items` more thumbnails, then hold until called again;
+    // negative lets it run freely (the default). A new scan, Reset or destruction still stops
+    // a held loop.
+    void HoldProduction(int items) { gate_.Allow(items); }
+    // True while the display loop holds at the gate.
+    bool ProductionHeld() const { return gate_.Held(); }
     // A copy of record `index` taken under the lock; false when there is none.
     bool ItemSnapshot(int index, ThumbItem& out) const;
 
@@ -165,6 +172,8 @@ private:
     unsigned MonitorThread(const wchar_t* unused);
     unsigned WorkerThread(const wchar_t* folder);
     unsigned CategoryWorkerThread(const wchar_t* category);
+    // Asks the running worker to stop after its current step.
+    void StopWork();
     void ClearRecordsLocked();
     void AppendRecordLocked(ThumbItem* record);
     int FirstVisibleItem() const;
@@ -267,6 +276,7 @@ private:
     HANDLE stopEvent = nullptr;
     HANDLE listReadyEvent = nullptr;
     std::atomic<bool> abortWork{true};
+    ProductionGate gate_;
     int reserved = 0;
 
     // Guards records, pending, displayIndex, the jump request and thumbImages. Recursive

@@ -136,15 +136,30 @@ void ThumbListCtrl::DisplayFunction() {
         {
             std::lock_guard<std::recursive_mutex> guard(lock_);
             if (pending.empty() || abortWork) break;
-            cur = displayIndex;
-            const bool valid = pending.count(cur) && cur >= 0 &&
-                               static_cast<size_t>(cur) < items.size() && items[cur] != nullptr;
-            if (!valid) {
-                displayIndex = cur < static_cast<int>(items.size()) - 1 ? cur + 1 : 0;
-                continue;
+        }
+        if (!gate_.Pass(abortWork)) break;
+        {
+            std::lock_guard<std::recursive_mutex> guard(lock_);
+            // A scroll since the last item moves the display position to the first visible
+            // item. From there, the first pending item, wrapping around; an index without a
+            // record (none is expected) is dropped rather than looked at again.
+            if (jumpPending) {
+                jumpPending = false;
+                displayIndex = jumpIndex;
             }
-            record = items[cur];
-            copy = *record;
+            for (;;) {
+                if (pending.empty() || abortWork) break;
+                auto next = pending.lower_bound(displayIndex);
+                if (next == pending.end()) next = pending.begin();
+                cur = next->first;
+                if (cur >= 0 && static_cast<size_t>(cur) < items.size() && items[cur]) {
+                    record = items[cur];
+                    copy = *record;
+                    break;
+                }
+                pending.erase(next);
+            }
+            if (!record) break;
         }
 
         // Decoding and file work happen without the lock, on a copy of the record.
@@ -167,12 +182,7 @@ void ThumbListCtrl::DisplayFunction() {
                 }
                 pending.erase(placed);
             }
-            if (jumpPending) {
-                jumpPending = false;
-                displayIndex = jumpIndex;
-            } else {
-                displayIndex = cur < static_cast<int>(items.size()) - 1 ? cur + 1 : 0;
-            }
+            displayIndex = cur < static_cast<int>(items.size()) - 1 ? cur + 1 : 0;
         }
         if (placed >= 0) RepaintCell(placed);
     }

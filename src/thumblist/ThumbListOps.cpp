@@ -74,7 +74,7 @@ COLORREF ThumbListCtrl::GetItemBorderColor(int index) const {
 void ThumbListCtrl::Reset() {
     if (HANDLE worker = workerThread.load()) {
         // The monitor keeps the handle open until it has waited for this worker itself.
-        abortWork = true;
+        StopWork();
         ::WaitForSingleObject(worker, INFINITE);
     }
     ::SendMessageW(hwndList, LVM_DELETEALLITEMS, 0, 0);

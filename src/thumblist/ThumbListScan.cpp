@@ -153,7 +153,7 @@ int ThumbListCtrl::RequestScan() {
         jumpIndex = 0;
     }
     itemCount = 0;
-    abortWork = true;
+    StopWork();
 
     if (!monitorThread) {
         monitorThread = StartThread(&ThumbListCtrl::MonitorThread, nullptr);
@@ -200,7 +200,7 @@ unsigned ThumbListCtrl::MonitorThread(const wchar_t*) {
             Trace(L"Monitor Thread terminated properly....1...%x\n", ctrlId);
             return 0;
         }
-        abortWork = true;
+        StopWork();
         if (::WaitForSingleObject(stopEvent, 0) != WAIT_TIMEOUT) {
             if (lastWorker_ &&
                 ::WaitForSingleObject(lastWorker_.Get(), INFINITE) == WAIT_OBJECT_0) {
@@ -232,6 +232,11 @@ unsigned ThumbListCtrl::MonitorThread(const wchar_t*) {
         workerThread = worker;
         ::ResumeThread(worker);
     }
+}
+
+void ThumbListCtrl::StopWork() {
+    abortWork = true;
+    gate_.Wake();
 }
 
 void ThumbListCtrl::ClearRecordsLocked() {

@@ -424,7 +424,7 @@ void ThumbListCtrl::OnSize(int width, int height) {
 void ThumbListCtrl::OnDestroy() {
     // The monitor is waited for as well: it ends at once once it sees the stop request, and
     // the control must not be destroyed while it still runs.
-    abortWork = true;
+    StopWork();
     ::SetEvent(stopEvent);
     ::SetEvent(scanRequestEvent);
     if (monitorThread) {

@@ -179,9 +179,10 @@ protected:
         return static_cast<int>(std::count(log.begin(), log.end(), '\n'));
     }
 
-    // Waits until the program has written its start line, at most a second.
+    // Waits until the program has written its `count`th start line, failing after 20 s.
     void AwaitStarts(int count) const {
-        for (int i = 0; i < 40 && Starts() < count; ++i) ::Sleep(25);
+        for (int i = 0; i < 800 && Starts() < count; ++i) ::Sleep(25);
+        ASSERT_GE(Starts(), count) << "the install program did not record its start";
     }
 
     stdfs::path program_;
@@ -193,24 +194,25 @@ TEST_F(InstallProgramTest, ProgramModeStartsTheProgramOnceWhileItRunsAndClosesTh
     InstallCommand command(prompt_);
     const std::wstring program = TempDir::WideOf(program_);
     EXPECT_TRUE(command.Run(program.c_str(), L"ignored.qrt"));
+    const HANDLE first = command.LastProgram();
+    ASSERT_NE(first, nullptr);
+    const DWORD firstId = ::GetProcessId(first);
     AwaitStarts(1);
-    EXPECT_EQ(Starts(), 1);
 
-    // Still running: a second Install starts nothing.
+    // Still running (it waits for the release event): a second Install starts nothing.
     EXPECT_TRUE(command.Run(program.c_str(), L"ignored.qrt"));
-    ::Sleep(300);
-    EXPECT_EQ(Starts(), 1);
+    EXPECT_EQ(::GetProcessId(command.LastProgram()), firstId);
+    EXPECT_EQ(::WaitForSingleObject(command.LastProgram(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
 
-    // Once it has ended, the next Install starts it again (retried until the old one is gone).
+    // Once it has ended, the next Install starts it again.
     ::SetEvent(release_.Get());
-    ::Sleep(100);
+    ASSERT_EQ(::WaitForSingleObject(command.LastProgram(), 20000), WAIT_OBJECT_0);
     ::ResetEvent(release_.Get());
-    for (int i = 0; i < 100 && Starts() < 2; ++i) {
-        EXPECT_TRUE(command.Run(program.c_str(), nullptr));
-        AwaitStarts(2);
-    }
+    EXPECT_TRUE(command.Run(program.c_str(), nullptr));
+    AwaitStarts(2);
     EXPECT_EQ(Starts(), 2);
     ::SetEvent(release_.Get());
+    EXPECT_EQ(::WaitForSingleObject(command.LastProgram(), 20000), WAIT_OBJECT_0);
 
     EXPECT_TRUE(prompt_.shown.empty());
     EXPECT_EQ(Flag(), -1);  // program mode touches no registry value

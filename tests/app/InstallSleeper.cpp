@@ -1,6 +1,6 @@
 // A stand-in install program for the tests. It is started without a command line, so it
 // records each start in "starts.txt" beside itself and then runs until the test sets the
-// named event (or ten seconds pass).
+// named event (or a minute passes).
 #include "base/Win.h"
 
 #include <string>
@@ -17,7 +17,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     ::CloseHandle(file);
 
     HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, L"GlimmerlyTestSleeperRelease");
-    ::WaitForSingleObject(release, 10000);
+    ::WaitForSingleObject(release, 60000);
     ::CloseHandle(release);
     return 0;
 }

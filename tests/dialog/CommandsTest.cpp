@@ -20,7 +20,7 @@ const wchar_t* const kMaterialFolders[] = {L"Templates", L"Backgrounds", L"Borde
 class CommandsTest : public DialogTest {
 protected:
     bool WaitUntilClosed() {
-        return PumpUntil([this] { return !::IsWindow(window_); }, std::chrono::seconds(10));
+        return PumpUntil([this] { return !::IsWindow(window_); });
     }
 
     void StartRemembered() {
@@ -139,8 +139,7 @@ TEST_F(CommandsTest, InstallProgramIsStartedAndTheDialogCloses) {
 
     Notify(CInstallerDlg::kInstallId, BN_CLICKED);
     EXPECT_TRUE(WaitUntilClosed());
-    EXPECT_TRUE(PumpUntil([&] { return !ReadFile(program.parent_path() / "starts.txt").empty(); },
-                          std::chrono::seconds(10)));
+    EXPECT_TRUE(PumpUntil([&] { return !ReadFile(program.parent_path() / "starts.txt").empty(); }));
     EXPECT_EQ(ReadFile(program.parent_path() / "starts.txt"), "start\n");
     ::SetEvent(release.Get());
     EXPECT_TRUE(modal_.boxes.empty());

@@ -245,8 +245,8 @@ TEST(ThumbListOps, ResetStopsAScanThatIsStillMakingThumbnails) {
     SteeredControl steered;
     ASSERT_TRUE(steered.ready);
 
+    steered.Control().HoldProduction(0);
     ASSERT_EQ(steered.Control().SetFolder(many.Wide().c_str(), false), 60);
-    // The worker waits a moment after handing the list over before it makes any thumbnail.
     ASSERT_TRUE(steered.Control().WorkerRunning());
     steered.Control().Reset();
     EXPECT_FALSE(steered.Control().WorkerRunning());
@@ -260,6 +260,7 @@ TEST(ThumbListOps, ResetStopsAScanThatIsStillMakingThumbnails) {
     ThumbItem record;
     EXPECT_FALSE(steered.Control().ItemSnapshot(0, record));
 
+    steered.Control().HoldProduction(-1);
     EXPECT_EQ(steered.Control().SetFolder(steered.temp.Wide().c_str(), false), 12);
     ASSERT_TRUE(testing_support::WaitForThumbnails(steered.Control()));
     for (int i = 0; i < 12; ++i) {

@@ -238,8 +238,7 @@ TEST_F(MouseTest, ResistingPointerShowsAPreviewBesideTheItem) {
     EXPECT_FALSE(::IsWindowVisible(preview));
 
     Mouse(CentreOf(2));
-    ASSERT_TRUE(ControlHost::PumpUntil([&] { return Control().HoverIndex() == 2; },
-                                       std::chrono::seconds(5)));
+    ASSERT_TRUE(ControlHost::PumpUntil([&] { return Control().HoverIndex() == 2; }));
     EXPECT_TRUE(::IsWindowVisible(preview));
     RECT frame;
     ::GetWindowRect(preview, &frame);
@@ -328,22 +327,21 @@ TEST_F(SortTest, EqualKeysFollowTheQuicksortSteps) {
 TEST_F(SortTest, ClicksWhileThumbnailsAreMadeSortNothing) {
     std::vector<std::wstring> errors;
     SetErrorSink([&](const std::wstring& text) { errors.push_back(text); });
-    // Enough pictures that their thumbnails take a while.
-    for (int i = 0; i < 600; ++i) {
+    for (int i = 0; i < 20; ++i) {
         WriteBmp(temp_ / ("x" + std::to_string(1000 + i) + ".bmp"), 16, 16,
                  [i](uint32_t, uint32_t) { return ColourOf(i % 5); });
     }
     ThumbListParams params = ControlHost::DialogParams();
     params.styleFlags = TLF_HORIZONTAL | TLF_BKCOLOR | TLF_HEADER;
     hosted_ = std::make_unique<HostedControl>(params, 700, 160, true);
-    ASSERT_EQ(Control().SetFolder(temp_.Wide().c_str(), false), 600);
+    Control().HoldProduction(0);  // the worker stays running until released below
+    ASSERT_EQ(Control().SetFolder(temp_.Wide().c_str(), false), 20);
     const auto order = [this] {
         std::vector<std::wstring> paths;
         for (int i = 0; i < Control().GetItemCount(); ++i) paths.push_back(PathOf(Control(), i));
         return paths;
     };
     const auto before = order();
-    // The worker waits a moment after handing the list over: it is surely running now.
     EXPECT_EQ(Control().SortItems(3, false), 1);
     ClickColumn(3, false);
     ASSERT_TRUE(Control().WorkerRunning());  // the click, too, came while it ran
@@ -351,6 +349,7 @@ TEST_F(SortTest, ClicksWhileThumbnailsAreMadeSortNothing) {
     EXPECT_EQ(order(), before);
     ASSERT_EQ(errors.size(), 2u);
     EXPECT_EQ(errors[0], L"Can't sort before displaying all Images.");
+    Control().HoldProduction(-1);
     ASSERT_TRUE(WaitForThumbnails(Control()));
 }
 

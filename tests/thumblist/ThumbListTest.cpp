@@ -153,6 +153,8 @@ TEST_F(ThumbListTest, EmptyOrMissingFoldersListNothingAndRefusalsChangeNothing) 
     EXPECT_EQ(control_->SetFolder(temp_.Wide().c_str(), false), 0);
     EXPECT_EQ(control_->GetItemCount(), 0);
     EXPECT_EQ(control_->SetFolder(TempDir::WideOf(temp_ / "missing").c_str(), false), 0);
+    // The worker of an empty list ends by itself, and a refused request starts no other.
+    ASSERT_TRUE(ControlHost::PumpUntil([&] { return !control_->WorkerRunning(); }));
     EXPECT_EQ(control_->SetFolder(L"", false), -1);
     EXPECT_FALSE(control_->WorkerRunning());
     EXPECT_FALSE(stdfs::exists(temp_ / "_thumbs.ctl"));  // no cache is opened for an empty list
@@ -160,22 +162,22 @@ TEST_F(ThumbListTest, EmptyOrMissingFoldersListNothingAndRefusalsChangeNothing) 
 
 TEST_F(ThumbListTest, ProductionStartsAtTheFirstVisibleItemAndFollowsALineScroll) {
     ProductionLog log;
-    WritePictures(temp_.Path(), 40, 700);  // large enough that each one takes a while
+    WritePictures(temp_.Path(), 40);
+    control_->HoldProduction(1);
     ASSERT_EQ(control_->SetFolder(temp_.Wide().c_str(), false), 40);
-    ASSERT_TRUE(ControlHost::PumpUntil([&] { return !log.Made().empty(); }));
-    EXPECT_EQ(log.Made().front(), L"P000.BMP");
+    ASSERT_TRUE(ControlHost::PumpUntil([&] { return control_->ProductionHeld(); }));
+    ASSERT_EQ(log.Made(), std::vector<std::wstring>{L"P000.BMP"});
 
-    // Scroll about twenty cells on; the next thumbnails come from there.
+    // Scroll twenty cells on while the worker is between items; it goes on from there.
     ::SendMessageW(control_->ListWindow(), LVM_SCROLL, 20 * (control_->CellSize() + 4), 0);
-    const size_t before = log.Made().size();
     ::SendMessageW(control_->ListWindow(), WM_HSCROLL, SB_ENDSCROLL, 0);
+    control_->HoldProduction(-1);
     ASSERT_TRUE(AwaitThumbnails());
     const auto made = log.Made();
     ASSERT_EQ(made.size(), 40u);
-    // At most one item already under way finishes first.
-    const auto jump = std::find(made.begin() + before, made.end(), L"P020.BMP");
-    ASSERT_NE(jump, made.end());
-    EXPECT_LE(jump - (made.begin() + before), 1);
+    EXPECT_EQ(made[1], L"P020.BMP");
+    EXPECT_EQ(made[20], L"P039.BMP");
+    EXPECT_EQ(made[21], L"P001.BMP");  // then round to the items before the jump
     EXPECT_EQ(std::set<std::wstring>(made.begin(), made.end()).size(), 40u);  // each once
 }
 
@@ -187,15 +189,19 @@ TEST_F(ThumbListTest, ANewFolderStopsTheOldWorkerAndShowsOnlyItsOwnThumbnails) {
         b.push_back(temp_ / "b" / ("b" + std::to_string(i) + ".bmp"));
         WritePicture(b.back(), 500 + i);
     }
+    control_->HoldProduction(2);
     ASSERT_EQ(control_->SetFolder(TempDir::WideOf(temp_ / "a").c_str(), false), 30);
-    ASSERT_TRUE(ControlHost::PumpUntil([&] { return log.Made().size() >= 2; }));
+    ASSERT_TRUE(ControlHost::PumpUntil([&] { return control_->ProductionHeld(); }));
+    // The new folder stops the held worker; the new one is let go once the list is there.
     ASSERT_EQ(control_->SetFolder(TempDir::WideOf(temp_ / "b").c_str(), false), 8);
+    control_->HoldProduction(-1);
     ASSERT_TRUE(AwaitThumbnails());
 
     const auto made = log.Made();
-    const size_t fromA =
-        std::count_if(made.begin(), made.end(), [](const std::wstring& n) { return n[0] == L'P'; });
-    EXPECT_LT(fromA, 30u);
+    ASSERT_EQ(made.size(), 10u);
+    EXPECT_EQ(
+        std::count_if(made.begin(), made.end(), [](const std::wstring& n) { return n[0] == L'P'; }),
+        2);
     for (int i = 0; i < 8; ++i) {
         const int n = std::stoi(stdfs::path(PathOf(i)).stem().string().substr(1));
         EXPECT_EQ(ShownColour(i), Expected(500 + n)) << i;
@@ -203,8 +209,10 @@ TEST_F(ThumbListTest, ANewFolderStopsTheOldWorkerAndShowsOnlyItsOwnThumbnails) {
 }
 
 TEST_F(ThumbListTest, ResetEmptiesTheControlWhileAScanRuns) {
-    WritePictures(temp_.Path(), 30, 800);
+    WritePictures(temp_.Path(), 30);
+    control_->HoldProduction(3);
     ASSERT_EQ(control_->SetFolder(temp_.Wide().c_str(), false), 30);
+    ASSERT_TRUE(ControlHost::PumpUntil([&] { return control_->ProductionHeld(); }));
     control_->Reset();
     EXPECT_EQ(control_->GetItemCount(), 0);
     EXPECT_EQ(ImageList_GetImageCount(control_->ThumbImages()), 0);
@@ -212,21 +220,22 @@ TEST_F(ThumbListTest, ResetEmptiesTheControlWhileAScanRuns) {
     ThumbItem item;
     EXPECT_FALSE(control_->ItemSnapshot(0, item));
     // The control works on afterwards.
+    control_->HoldProduction(-1);
     EXPECT_EQ(control_->SetFolder(temp_.Wide().c_str(), false), 30);
     EXPECT_TRUE(AwaitThumbnails());
 }
 
 TEST_F(ThumbListTest, DestroyingTheHostMidProductionEndsCleanlyAndWritesTheCache) {
     ProductionLog log;
-    WritePictures(temp_.Path(), 30, 800);
+    WritePictures(temp_.Path(), 30);
+    control_->HoldProduction(2);
     ASSERT_EQ(control_->SetFolder(temp_.Wide().c_str(), false), 30);
-    ASSERT_TRUE(ControlHost::PumpUntil([&] { return log.Made().size() >= 2; }));
+    ASSERT_TRUE(ControlHost::PumpUntil([&] { return control_->ProductionHeld(); }));
     ::DestroyWindow(host_.Window());
-    const size_t made = log.Made().size();
-    control_.reset();                    // closes the cache: the index is written
-    EXPECT_EQ(log.Made().size(), made);  // nothing is made after the windows are gone
+    control_.reset();                  // closes the cache: the index is written
+    EXPECT_EQ(log.Made().size(), 2u);  // nothing is made once the windows are gone
     ASSERT_TRUE(stdfs::exists(temp_ / "_thumbs.idx"));
-    EXPECT_EQ(stdfs::file_size(temp_ / "_thumbs.ctl"), made * ThumbCache::kRecordBytes);
+    EXPECT_EQ(stdfs::file_size(temp_ / "_thumbs.ctl"), 2 * ThumbCache::kRecordBytes);
 }
 
 TEST_F(ThumbListTest, InsertFileAppendsReplacesAndInserts) {
