@@ -15,20 +15,22 @@ constexpr wchar_t kDefaultCaption[] = L"Glimmerly";
 constexpr wchar_t kDialogFileTypes[] = L"bmp bmi jpg tif tiff paj mat tga ogf qrt";
 constexpr wchar_t kHelpFile[] = L"Glimmerly.chm";
 
-template <size_t N>
-void CopyText(wchar_t (&to)[N], const wchar_t* text) {
-    std::wcsncpy(to, text ? text : L"", N - 1);
-    to[N - 1] = L'\0';
-}
-
 // The first line of an ini section, read whole (a "key=value" line stays as it is); empty
-// when the section is missing or empty.
+// when the section is missing or empty. The buffer grows until the section fits, so a long
+// line is never cut into another program's or caption's text.
 std::wstring FirstLineOfSection(const wchar_t* section, const std::wstring& file,
                                 DWORD* read = nullptr) {
-    wchar_t buffer[260] = {};
-    const DWORD length = ::GetPrivateProfileSectionW(section, buffer, 260, file.c_str());
+    std::wstring buffer(260, L'\0');
+    DWORD length = 0;
+    for (;;) {
+        length = ::GetPrivateProfileSectionW(section, buffer.data(),
+                                             static_cast<DWORD>(buffer.size()), file.c_str());
+        // A section that did not fit comes back as the buffer's size less two.
+        if (length + 2 < buffer.size() || buffer.size() >= 65536) break;
+        buffer.assign(buffer.size() * 4, L'\0');
+    }
     if (read) *read = length;
-    return length ? std::wstring(buffer) : std::wstring();
+    return length ? std::wstring(buffer.c_str()) : std::wstring();
 }
 
 void Frame(HDC dc, const RECT& rect) {
@@ -91,9 +93,7 @@ CInstallerDlg::~CInstallerDlg() {
 }
 
 std::wstring CInstallerDlg::ModulePath() const {
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return path;
+    return fw::ExecutablePath();
 }
 
 const fw::MessageMap& CInstallerDlg::GetMessageMap() const {
@@ -113,6 +113,7 @@ const fw::MessageMap& CInstallerDlg::GetMessageMap() const {
             fw::OnGetMinMaxInfo(&CInstallerDlg::OnGetMinMaxInfo),
             fw::OnCommand(kCategoryId, CBN_SELCHANGE, &CInstallerDlg::OnSelchangeCategory),
             fw::OnMessage(TLM_SELCHANGED, &CInstallerDlg::OnItemSelected),
+            fw::OnMessage(WM_CLOSE, &CInstallerDlg::OnClose),
         });
     return map;
 }
@@ -135,7 +136,8 @@ void CInstallerDlg::RegisterShellType() {
                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     };
     setDefault(L"QRTInstaller", L"QRV Template Installer");
-    setDefault(L"QRTInstaller\\shell\\open\\command", exe);
+    // Quoted: unquoted, a path with a space lets the shell try its first word as a program.
+    setDefault(L"QRTInstaller\\shell\\open\\command", L"\"" + exe + L"\"");
     setDefault(L".qrt", L"QRTInstaller");
 }
 
@@ -148,7 +150,7 @@ BOOL CInstallerDlg::OnInitDialog() {
     templateList.SetBitmaps(kNormalBarId, kSelectedBarId);
 
     const std::wstring exe = ModulePath();
-    CopyText(moduleFolder, exe.substr(0, exe.rfind(L'\\') + 1).c_str());
+    moduleFolder = exe.substr(0, exe.rfind(L'\\') + 1);
     RegisterShellType();
 
     ThumbListParams params = {};
@@ -170,11 +172,11 @@ BOOL CInstallerDlg::OnInitDialog() {
     exitButton.Create(kExitId, GetSafeHwnd(), kExitStripId, 110, 20, L"Exit", 5, false);
 
     logoBitmap.Reset(::LoadBitmapW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kLogoBitmapId)));
-    CopyText(logoPath, (std::wstring(moduleFolder) + L"Logo.bmp").c_str());
-    logoImage = std::make_unique<CxImage>(logoPath, 1, false, false);
+    logoPath = moduleFolder + L"Logo.bmp";
+    logoImage = std::make_unique<CxImage>(logoPath.c_str(), 1, false, false);
 
-    const std::wstring config = std::wstring(moduleFolder) + kConfigFile;
-    CopyText(installProgram, FirstLineOfSection(L"INSTALL", config).c_str());
+    const std::wstring config = moduleFolder + kConfigFile;
+    installProgram = FirstLineOfSection(L"INSTALL", config);
     DWORD read = 0;
     const std::wstring categoryLine = FirstLineOfSection(L"CATEGORY", config, &read);
     if (read) categoryMode = categoryLine == L"1" ? 1 : 0;
@@ -187,9 +189,9 @@ BOOL CInstallerDlg::OnInitDialog() {
         OnSelchangeCategory();
         if (templateList.GetCount() > 0) templateList.SetCurSel(0);
     } else {
-        CopyText(currentFolder, moduleFolder);
+        currentFolder = moduleFolder;
         ::ShowWindow(categoryCombo.GetSafeHwnd(), SW_HIDE);
-        templateList.FillFolders(moduleFolder);
+        templateList.FillFolders(moduleFolder.c_str());
         if (templateList.GetCount() > 0) templateList.SetCurSel(0);
         OnSelchangeTemplateList();
     }
@@ -366,22 +368,22 @@ void CInstallerDlg::PaintCaption() {
         dc.Get(), reinterpret_cast<HGDIOBJ>(::SendMessageW(dialog, WM_GETFONT, 0, 0)));
     Frame(dc.Get(), captionRect);
     if (categoryMode) {
-        const std::wstring info =
-            FirstLineOfSection(L"INFO", std::wstring(currentFolder) + kConfigFile);
-        CopyText(caption, info.empty() ? kDefaultCaption : info.c_str());
+        const std::wstring info = FirstLineOfSection(L"INFO", currentFolder + kConfigFile);
+        caption = info.empty() ? kDefaultCaption : info;
     } else if (templateList.GetCount() > 0) {
         const int selected = templateList.GetCurSel();
-        if (selected != LB_ERR) CopyText(caption, templateList.GetText(selected).c_str());
+        if (selected != LB_ERR) caption = templateList.GetText(selected);
     } else {
-        CopyText(caption, kDefaultCaption);
+        caption = kDefaultCaption;
     }
     ::SetTextColor(dc.Get(), kTextColor);
     ::SetBkMode(dc.Get(), TRANSPARENT);
     RECT box = captionRect;
-    ::DrawTextW(dc.Get(), caption, -1, &box, DT_CENTER);
+    // Names are drawn as they are: an ampersand is no mnemonic here.
+    ::DrawTextW(dc.Get(), caption.c_str(), -1, &box, DT_CENTER | DT_NOPREFIX);
     box = captionRect;
     box.top += 15;
-    ::DrawTextW(dc.Get(), previewTitle, -1, &box, DT_CENTER);
+    ::DrawTextW(dc.Get(), previewTitle.c_str(), -1, &box, DT_CENTER | DT_NOPREFIX);
 
     RECT counter = {96, client.bottom - 182, 148, client.bottom - 157};
     Frame(dc.Get(), counter);
@@ -396,19 +398,16 @@ std::wstring CInstallerDlg::CounterText() {
     return position;
 }
 
-void CInstallerDlg::FillCategories(const wchar_t* folder) {
+void CInstallerDlg::FillCategories(const std::wstring& folder) {
     categoryCombo.ResetContent();
-    for (const std::wstring& name : fw::SubfolderNames(folder))
+    // A category's folder is used with a backslash after it.
+    for (const std::wstring& name : fw::SubfolderNames(folder.c_str(), 1))
         categoryCombo.AddString(name.c_str());
 }
 
 void CInstallerDlg::OnSelchangeCategory() {
-    if (categoryMode) {
-        wchar_t folder[260];
-        ::wsprintfW(folder, L"%s%s%s", moduleFolder, categoryCombo.GetWindowText().c_str(), L"\\");
-        CopyText(currentFolder, folder);
-    }
-    templateList.FillFolders(currentFolder);
+    if (categoryMode) currentFolder = moduleFolder + categoryCombo.GetWindowText() + L"\\";
+    templateList.FillFolders(currentFolder.c_str());
     templateList.SetCurSel(0);
     OnSelchangeTemplateList();
 }
@@ -417,20 +416,26 @@ void CInstallerDlg::OnSelchangeTemplateList() {
     const int selected = templateList.GetCurSel();
     if (selected == LB_ERR) {
         thumbs.Reset();
-        previewImage.reset();
+        ClearSelection();
         PaintPreview();
         return;
     }
-    const std::wstring folder = std::wstring(currentFolder) + templateList.GetText(selected);
-    thumbs.SetFolder(folder.c_str(), false);
+    const std::wstring folder = currentFolder + templateList.GetText(selected);
+    // A folder the strip refuses shows nothing rather than the previous template's files.
+    if (thumbs.SetFolder(folder.c_str(), false) < 0) thumbs.Reset();
     if (thumbs.GetItemCount() > 0) {
         thumbs.SelectItems(0, -1);
     } else {
-        previewImage.reset();
-        selectedIndex = -1;
-        previewTitle[0] = L'\0';
+        ClearSelection();
         Invalidate();
     }
+}
+
+// Nothing selected: no picture, the counter at 0 and no title left from another file.
+void CInstallerDlg::ClearSelection() {
+    previewImage.reset();
+    selectedIndex = -1;
+    previewTitle.clear();
 }
 
 void CInstallerDlg::OnPrev() {
@@ -474,20 +479,23 @@ LRESULT CInstallerDlg::OnItemSelected(WPARAM, LPARAM lParam) {
     const size_t slash = path.find_last_of(L"\\/");
     const std::wstring fileName = slash == std::wstring::npos ? path : path.substr(slash + 1);
     const size_t dot = fileName.rfind(L'.');
-    CopyText(previewTitle, fileName.substr(0, dot).c_str());
+    previewTitle = fileName.substr(0, dot);
     std::wstring extension = dot == std::wstring::npos ? L"" : fileName.substr(dot);
     for (wchar_t& c : extension) c = static_cast<wchar_t>(std::towlower(c));
 
-    CopyText(selectedPath, path.c_str());
+    selectedPath = path;
     std::wstring previewPath = path;
     if (extension.compare(0, 4, L".qrt") == 0) {
         TemplatePackage package;
         if (package.Open(path.c_str(), nullptr) == 1) {
             wchar_t temp[MAX_PATH] = {};
             ::GetTempPathW(MAX_PATH, temp);
+            previewPath = std::wstring(temp) + L"sample.jpg";
+            // An earlier package's sample must not stand in for a package without one.
+            ::SetFileAttributesW(previewPath.c_str(), FILE_ATTRIBUTE_NORMAL);
+            ::DeleteFileW(previewPath.c_str());
             package.ExtractKind(22, temp);
             package.Close();
-            previewPath = std::wstring(temp) + L"sample.jpg";
             extension = L".jpg";
         }
     }
@@ -508,6 +516,11 @@ void CInstallerDlg::OnExit() {
     ::SendMessageW(GetSafeHwnd(), WM_CLOSE, 0, 0);
 }
 
+LRESULT CInstallerDlg::OnClose(WPARAM, LPARAM) {
+    EndDialog(IDCANCEL);
+    return 0;
+}
+
 void CInstallerDlg::OnInstall() {
-    if (installer.Run(installProgram, selectedPath)) OnExit();
+    if (installer.Run(installProgram.c_str(), selectedPath.c_str())) OnExit();
 }

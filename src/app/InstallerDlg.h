@@ -77,14 +77,22 @@ public:
     HBRUSH OnCtlColor(HDC dc, HWND control, UINT kind);
     void OnExit();
     void OnInstall();
+    // Only Exit and the close box end the program: Enter and Escape (IDOK and IDCANCEL from
+    // the dialog manager) do nothing.
+    void OnOK() override {}
+    void OnCancel() override {}
+    LRESULT OnClose(WPARAM, LPARAM);
     void OnGetMinMaxInfo(MINMAXINFO* info);
     void OnSelchangeCategory();
     LRESULT OnItemSelected(WPARAM id, LPARAM item);
 
     void Layout();
     void PaintPreview();
-    void FillCategories(const wchar_t* folder);
-    void StartInstallProgram(const wchar_t* programPath) { installer.StartInstallProgram(programPath); }
+    void ClearSelection();
+    void FillCategories(const std::wstring& folder);
+    void StartInstallProgram(const wchar_t* programPath) {
+        installer.StartInstallProgram(programPath);
+    }
     static int ImageTypeFromExtension(const wchar_t* extension);
     void OnHelp();
 
@@ -102,18 +110,20 @@ public:
     HICON icon = nullptr;
     ThumbListCtrl thumbs;
     std::unique_ptr<CxImage> previewImage;
-    wchar_t moduleFolder[260] = {};
-    wchar_t previewTitle[260] = {};
-    wchar_t currentFolder[260] = {};
-    wchar_t selectedPath[260] = {};
+    // Texts built from folder and file names are held whole; what the program cannot hand to
+    // Windows whole is not listed in the first place.
+    std::wstring moduleFolder;
+    std::wstring previewTitle;
+    std::wstring currentFolder;
+    std::wstring selectedPath;
     int selectedIndex = -1;
     RECT captionRect = {};
     win::UniqueBitmap logoBitmap;
     std::unique_ptr<CxImage> logoImage;
     win::UniqueBrush backgroundBrush;
-    wchar_t caption[260] = {};
-    wchar_t installProgram[260] = {};
-    wchar_t logoPath[260] = {};
+    std::wstring caption;
+    std::wstring installProgram;
+    std::wstring logoPath;
     uBitmapButton prevButton;
     uBitmapButton nextButton;
     uBitmapButton installButton;

@@ -61,17 +61,26 @@ int RegistryPath::QueryValue(const wchar_t* keyPath, const wchar_t* valueName, D
     const HKEY root = RootKey(keyPath);
     if (!root) return 0;
     const std::wstring subKey = SubKeyOf(keyPath);
-    win::UniqueKey opened;
-    if (!subKey.empty()) {
-        // Query rights only: asking for full access to a key under HKEY_LOCAL_MACHINE fails
-        // for every user who is not an administrator.
-        if (::RegOpenKeyExW(root, subKey.c_str(), 0, KEY_QUERY_VALUE, opened.Put()) !=
-            ERROR_SUCCESS) {
-            return 0;
-        }
+    if (subKey.empty()) {
+        return ::RegQueryValueExW(root, valueName, nullptr, type, data, size) == ERROR_SUCCESS ? 1
+                                                                                               : 0;
     }
-    const HKEY key = opened ? opened.Get() : root;
-    return ::RegQueryValueExW(key, valueName, nullptr, type, data, size) == ERROR_SUCCESS ? 1 : 0;
+    // The 64-bit view first, then the 32-bit one: a 32-bit host application keeps its values
+    // there on 64-bit Windows. Query rights only: asking for full access to a key under
+    // HKEY_LOCAL_MACHINE fails for every user who is not an administrator.
+    const DWORD capacity = size ? *size : 0;
+    for (const REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+        win::UniqueKey opened;
+        if (::RegOpenKeyExW(root, subKey.c_str(), 0, KEY_QUERY_VALUE | view, opened.Put()) !=
+            ERROR_SUCCESS) {
+            continue;
+        }
+        if (size) *size = capacity;
+        const LONG status = ::RegQueryValueExW(opened.Get(), valueName, nullptr, type, data, size);
+        if (status == ERROR_SUCCESS) return 1;
+        if (status != ERROR_FILE_NOT_FOUND) return 0;  // there, but unreadable or too long
+    }
+    return 0;
 }
 
 int RegistryPath::SetValue(const wchar_t* keyPath, const wchar_t* valueName, DWORD type,

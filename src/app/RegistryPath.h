@@ -17,6 +17,8 @@ public:
     // Writes a REG_DWORD, creating every missing key above it.
     static int WriteDword(const wchar_t* path, DWORD number);
 
+    // Reads from the 64-bit registry view, or from the 32-bit view when the value is not in
+    // the 64-bit one.
     static int QueryValue(const wchar_t* keyPath, const wchar_t* valueName, DWORD* type, BYTE* data,
                           DWORD* size);
     static int SetValue(const wchar_t* keyPath, const wchar_t* valueName, DWORD type,

@@ -4,12 +4,22 @@
 
 #include <cwchar>
 
-void MakeItemRecord(ThumbItem& item, const wchar_t* path) {
+namespace {
+
+bool StartRecord(ThumbItem& item, const wchar_t* path) {
     item = ThumbItem{};
     item.borderColor = 0;
     item.borderWidth = -1;
-    std::wcsncpy(item.path, path, std::size(item.path) - 1);
-    item.path[std::size(item.path) - 1] = L'\0';
+    const size_t length = path ? std::wcslen(path) : 0;
+    if (length == 0 || length > kMaxItemPath) return false;
+    std::wmemcpy(item.path, path, length + 1);
+    return true;
+}
+
+}  // namespace
+
+bool MakeItemRecord(ThumbItem& item, const wchar_t* path) {
+    if (!StartRecord(item, path)) return false;
 
     WIN32_FIND_DATAW found;
     win::UniqueFindHandle search(::FindFirstFileW(path, &found));
@@ -22,19 +32,17 @@ void MakeItemRecord(ThumbItem& item, const wchar_t* path) {
                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file) item.size = ::GetFileSize(file.Get(), nullptr) & 0xFFFFFFFFu;
     item.hasThumbnail = 0;
+    return true;
 }
 
-void MakeItemRecord(ThumbItem& item, const wchar_t* path, const WIN32_FIND_DATAW& found) {
-    item = ThumbItem{};
-    item.borderColor = 0;
-    item.borderWidth = -1;
-    std::wcsncpy(item.path, path, std::size(item.path) - 1);
-    item.path[std::size(item.path) - 1] = L'\0';
+bool MakeItemRecord(ThumbItem& item, const wchar_t* path, const WIN32_FIND_DATAW& found) {
+    if (!StartRecord(item, path)) return false;
     const uint64_t time = (static_cast<uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32) |
                           found.ftLastWriteTime.dwLowDateTime;
     item.modified = time / 10000000u;
     item.size = found.nFileSizeLow;
     item.hasThumbnail = 0;
+    return true;
 }
 
 bool ExtensionAccepted(const wchar_t* fileTypes, const wchar_t* fileName) {

@@ -10,13 +10,18 @@ class ThumbCache;
 inline constexpr const wchar_t* kDefaultImageTypes = L"bmp ogf tga jpg jpeg png gif wbmp tif tiff";
 inline constexpr const wchar_t* kDefaultVideoTypes = L"avi mpg mpeg asf wmv mp2 mpv dat vob";
 
-// A record for the file at `path`: zeroed, the path (cut after 256 characters), the
-// last-write time in whole seconds since 1601, the low 32 bits of the size, border width -1.
-void MakeItemRecord(ThumbItem& item, const wchar_t* path);
+// The longest full path a record holds. A longer one would be cut into another file's name,
+// so such a file is not listed.
+inline constexpr size_t kMaxItemPath = 255;
+
+// A record for the file at `path`: zeroed, the path, the last-write time in whole seconds
+// since 1601, the low 32 bits of the size, border width -1. False, with an empty record,
+// when the path is longer than kMaxItemPath.
+bool MakeItemRecord(ThumbItem& item, const wchar_t* path);
 
 // The same record from what a folder search already found for the file: its time and size
 // come with the search, so listing a folder costs no further look-up per file.
-void MakeItemRecord(ThumbItem& item, const wchar_t* path, const WIN32_FIND_DATAW& found);
+bool MakeItemRecord(ThumbItem& item, const wchar_t* path, const WIN32_FIND_DATAW& found);
 
 // Whether the extension of `fileName` (after its last dot) is one of the blank-separated
 // `fileTypes`, without regard to case. Entries longer than 9 characters never match.

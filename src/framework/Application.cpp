@@ -14,9 +14,7 @@ Application* g_application = nullptr;
 std::atomic<ModalHost*> g_modalHost{nullptr};
 
 std::wstring ExecutableName() {
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring name(path);
+    std::wstring name = ExecutablePath();
     const size_t slash = name.find_last_of(L"\\/");
     if (slash != std::wstring::npos) name.erase(0, slash + 1);
     const size_t dot = name.rfind(L'.');
@@ -45,6 +43,22 @@ public:
 };
 
 }  // namespace
+
+std::wstring ExecutablePath() {
+    // The function cuts a path that does not fit and says so only through the length.
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) return {};
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        if (path.size() >= 32768) return {};
+        path.resize(path.size() * 2);
+    }
+}
 
 Application::Application() : name_(ExecutableName()) {
     g_application = this;

@@ -41,6 +41,9 @@ private:
 // wWinMain's body: InitInstance, then a message loop when it asked for one.
 int RunApplication(Application& application);
 
+// The executable's full path, whole however long it is.
+std::wstring ExecutablePath();
+
 class ModalHost {
 public:
     virtual ~ModalHost() = default;

@@ -14,9 +14,9 @@ TemplatePackage::~TemplatePackage() {
 int TemplatePackage::Open(const wchar_t* path, wchar_t* description) {
     Close();
     startPosition_ = 0;
-    if (!path) return 0;
-    std::wcsncpy(path_, path, std::size(path_) - 1);
-    path_[std::size(path_) - 1] = L'\0';
+    // A path that does not fit is refused: cut, it would name another file.
+    if (!path || std::wcslen(path) >= std::size(path_)) return 0;
+    std::wcscpy(path_, path);
 
     stream_ = fs::OpenForReading(path_);
     if (!stream_) return 0;

@@ -175,6 +175,7 @@ private:
     // Asks the running worker to stop after its current step.
     void StopWork();
     void ClearRecordsLocked();
+    // Gives the record its serial and adds it at the end, pending.
     void AppendRecordLocked(ThumbItem* record);
     int FirstVisibleItem() const;
 
@@ -183,7 +184,9 @@ private:
     LRESULT OnScroll(WPARAM code);
     bool SetItemBitmap(int imageIndex, HBITMAP bitmap);
     void RepaintCell(int index);
-    int IndexOfLocked(const ThumbItem* record, int hint) const;
+    // Where the record taken as `serial` stands now; -1 when it has gone (an address alone
+    // could name a new record allocated where a freed one was).
+    int IndexOfLocked(const ThumbItem* record, uint64_t serial, int hint) const;
 
     // The image index a list item shows, and setting it.
     int ListImage(int index) const;
@@ -266,7 +269,8 @@ private:
     int cellHeight = 0;
     int thumbWidth = 0;
     int thumbHeight = 0;
-    bool rebuildThumbnails = false;
+    bool rebuildThumbnails = false;  // the running worker's; set by the monitor between workers
+    std::atomic<bool> requestedRebuild_{false};  // the last SetFolder's or SetCategory's
     int displayIndex = 0;
     int jumpIndex = 0;
     bool jumpPending = false;
@@ -285,6 +289,6 @@ private:
     // The image of each record. Records keep their images when they move, so the worker
     // places a thumbnail by record, never by a position that may have changed.
     std::unordered_map<const ThumbItem*, int> imageOf_;
+    uint64_t lastSerial_ = 0;       // guarded by lock_
     win::UniqueHandle lastWorker_;  // the monitor's own handle of the worker it started last
-    bool comInitialised_ = false;
 };

@@ -9,6 +9,7 @@
 #include <shlwapi.h>
 
 #include <cwchar>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -90,10 +91,11 @@ bool ThumbListCtrl::SetItemBitmap(int imageIndex, HBITMAP bitmap) {
     return ImageList_Replace(thumbImages, imageIndex, bitmap, mask.Get()) != FALSE;
 }
 
-int ThumbListCtrl::IndexOfLocked(const ThumbItem* record, int hint) const {
-    if (hint >= 0 && static_cast<size_t>(hint) < items.size() && items[hint] == record) return hint;
+int ThumbListCtrl::IndexOfLocked(const ThumbItem* record, uint64_t serial, int hint) const {
+    const auto same = [&](size_t i) { return items[i] == record && items[i]->serial == serial; };
+    if (hint >= 0 && static_cast<size_t>(hint) < items.size() && same(hint)) return hint;
     for (size_t i = 0; i < items.size(); ++i) {
-        if (items[i] == record) return static_cast<int>(i);
+        if (same(i)) return static_cast<int>(i);
     }
     return -1;
 }
@@ -170,9 +172,9 @@ void ThumbListCtrl::DisplayFunction() {
         int placed = -1;
         {
             std::lock_guard<std::recursive_mutex> guard(lock_);
-            // The record may have moved meanwhile (an insertion or a drag); it is found again
-            // by identity, so its thumbnail lands on its own cell.
-            placed = IndexOfLocked(record, cur);
+            // The record may have moved meanwhile (an insertion or a drag), or gone; it is
+            // found again by identity, so its thumbnail lands on its own cell or nowhere.
+            placed = IndexOfLocked(record, copy.serial, cur);
             if (placed >= 0) {
                 CopyFacts(copy, *record);
                 const auto image = imageOf_.find(record);
@@ -239,14 +241,16 @@ int ThumbListCtrl::InsertFile(const wchar_t* path, int index, bool insert, bool 
     }
     wchar_t full[MAX_PATH];
     if (!::PathCombineW(full, dir.c_str(), found.cFileName)) return -1;
-    auto* record = new ThumbItem;
-    MakeItemRecord(*record, full, found);
+    auto made = std::make_unique<ThumbItem>();
+    if (!MakeItemRecord(*made, full, found)) return -1;
+    ThumbItem* record = made.release();
     search.Reset();
 
     {
         // Place the record; pending indices and the display position follow the records they
         // stand for, so the running display loop neither skips nor repeats an item.
         std::lock_guard<std::recursive_mutex> guard(lock_);
+        record->serial = ++lastSerial_;
         if (index >= 0 && static_cast<size_t>(index) < items.size()) {
             if (insert) {
                 items.insert(items.begin() + index, record);
@@ -277,34 +281,40 @@ int ThumbListCtrl::InsertFile(const wchar_t* path, int index, bool insert, bool 
         std::lock_guard<std::recursive_mutex> guard(lock_);
         CopyFacts(copy, *record);
     }
-    if (got.bitmap) {
-        if (insert || index >= count) {
-            int image = -1;
-            {
-                std::lock_guard<std::recursive_mutex> guard(lock_);
+    // Records and list items stay one to one: a file that yields no thumbnail still gets its
+    // item, drawn with the placeholder icon over a blank image.
+    if (insert || index >= count) {
+        int image = -1;
+        {
+            std::lock_guard<std::recursive_mutex> guard(lock_);
+            if (got.bitmap) {
                 win::UniqueBitmap mask(CreateMaskBitmap(got.bitmap.Get(), kKeyColor));
                 image = ImageList_Add(thumbImages, got.bitmap.Get(), mask.Get());
-                imageOf_[record] = image;
                 record->hasThumbnail = 1;
             }
-            ::SendMessageW(hwndList, LVM_SETITEMCOUNT, count + 1, 0);
-            LVITEMW item = {};
-            item.mask = LVIF_IMAGE;
-            item.iItem = count;
-            item.iImage = image;
-            ::SendMessageW(hwndList, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
-            if (insert) {
-                for (int i = count; i > index; --i) SetListImage(i, ListImage(i - 1));
-                item.iItem = index;
-                ::SendMessageW(hwndList, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+            if (image < 0) {
+                image = ImageList_GetImageCount(thumbImages);
+                ImageList_SetImageCount(thumbImages, image + 1);
             }
-        } else {
-            const int image = ListImage(index);
-            std::lock_guard<std::recursive_mutex> guard(lock_);
-            SetItemBitmap(image, got.bitmap.Get());
             imageOf_[record] = image;
-            record->hasThumbnail = 1;
         }
+        ::SendMessageW(hwndList, LVM_SETITEMCOUNT, count + 1, 0);
+        LVITEMW item = {};
+        item.mask = LVIF_IMAGE;
+        item.iItem = count;
+        item.iImage = image;
+        ::SendMessageW(hwndList, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+        if (insert) {
+            for (int i = count; i > index; --i) SetListImage(i, ListImage(i - 1));
+            item.iItem = index;
+            ::SendMessageW(hwndList, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+        }
+    } else {
+        // The replaced record's image is reused; without a thumbnail the placeholder shows.
+        const int image = ListImage(index);
+        std::lock_guard<std::recursive_mutex> guard(lock_);
+        if (got.bitmap && SetItemBitmap(image, got.bitmap.Get())) record->hasThumbnail = 1;
+        imageOf_[record] = image;
     }
     const int total = static_cast<int>(::SendMessageW(hwndList, LVM_GETITEMCOUNT, 0, 0));
     ::SendMessageW(hwndList, LVM_REDRAWITEMS, 0, total);

@@ -372,20 +372,21 @@ bool ThumbListCtrl::MoveItem(int from, int to, bool swap) {
     if (from == to || from < 0 || to < 0) return false;
     {
         std::lock_guard<std::recursive_mutex> guard(lock_);
-        if (static_cast<size_t>(from) < items.size() && static_cast<size_t>(to) < items.size()) {
-            const std::vector<ThumbItem*> before = items;
-            ThumbItem* moving = items[from];
-            items.erase(items.begin() + from);
-            items.insert(items.begin() + to, moving);
-            if (swap) {
-                const int displaced = from < to ? to - 1 : to + 1;
-                ThumbItem* other = items[displaced];
-                items.erase(items.begin() + displaced);
-                items.insert(items.begin() + from, other);
-            }
-            // A running display loop goes on with the same records wherever they now stand.
-            FollowRecordsLocked(before);
+        // A position past the records refuses the whole move: the images stay put as well.
+        if (static_cast<size_t>(from) >= items.size() || static_cast<size_t>(to) >= items.size())
+            return false;
+        const std::vector<ThumbItem*> before = items;
+        ThumbItem* moving = items[from];
+        items.erase(items.begin() + from);
+        items.insert(items.begin() + to, moving);
+        if (swap) {
+            const int displaced = from < to ? to - 1 : to + 1;
+            ThumbItem* other = items[displaced];
+            items.erase(items.begin() + displaced);
+            items.insert(items.begin() + from, other);
         }
+        // A running display loop goes on with the same records wherever they now stand.
+        FollowRecordsLocked(before);
     }
 
     // Each thumbnail stays with its record: the list items' image indices move along.
@@ -409,6 +410,7 @@ bool ThumbListCtrl::MoveItem(int from, int to, bool swap) {
 }
 
 LRESULT ThumbListCtrl::OnDropFile(WPARAM pointer, LPARAM path) {
+    if (!pointer || !path) return 0;
     const POINT at = *reinterpret_cast<const POINT*>(pointer);
     InsertFile(reinterpret_cast<const wchar_t*>(path), ItemAt(at), true, false);
     const int count = GetItemCount();
@@ -417,6 +419,7 @@ LRESULT ThumbListCtrl::OnDropFile(WPARAM pointer, LPARAM path) {
 }
 
 LRESULT ThumbListCtrl::OnDragOver(LPARAM pointer) {
+    if (!pointer) return 0;
     const int index = ItemAt(*reinterpret_cast<const POINT*>(pointer));
     if (index >= 0) {
         const int count = GetItemCount();

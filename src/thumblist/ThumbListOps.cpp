@@ -84,6 +84,7 @@ void ThumbListCtrl::Reset() {
         for (ThumbItem* record : items) delete record;
         items.clear();
         imageOf_.clear();
+        pending.clear();
         ImageList_Remove(thumbImages, -1);
     }
     ::InvalidateRect(hwndList, nullptr, TRUE);

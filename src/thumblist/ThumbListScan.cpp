@@ -16,8 +16,9 @@
 namespace {
 
 // Live controls; the first one initialises COM on the user-interface thread, the last one
-// ends it. Constructors and destructors run on that thread only.
+// ends it, whichever control that is. Constructors and destructors run on that thread only.
 int g_comInitCount = 0;
+bool g_comInitialised = false;
 
 }  // namespace
 
@@ -53,7 +54,7 @@ HANDLE ThumbListCtrl::StartThread(unsigned (ThumbListCtrl::*operation)(const wch
 }
 
 ThumbListCtrl::ThumbListCtrl() {
-    if (g_comInitCount == 0) comInitialised_ = SUCCEEDED(::CoInitialize(nullptr));
+    if (g_comInitCount == 0) g_comInitialised = SUCCEEDED(::CoInitialize(nullptr));
     ++g_comInitCount;
 }
 
@@ -62,7 +63,10 @@ ThumbListCtrl::~ThumbListCtrl() {
     // dead object: the container's teardown stops them.
     if (hwndContainer && ::IsWindow(hwndContainer)) ::DestroyWindow(hwndContainer);
     ClearItems();
-    if (--g_comInitCount == 0 && comInitialised_) ::CoUninitialize();
+    if (--g_comInitCount == 0 && g_comInitialised) {
+        ::CoUninitialize();
+        g_comInitialised = false;
+    }
     pending.clear();
     items.clear();
 }
@@ -129,18 +133,21 @@ bool ThumbListCtrl::ItemSnapshot(int index, ThumbItem& out) const {
 
 int ThumbListCtrl::SetFolder(const wchar_t* path, bool rebuild) {
     if (cacheMode != Folder || !path || !*path || !hwndList) return -1;
-    rebuildThumbnails = rebuild;
-    std::wcsncpy(folder, path, std::size(folder) - 1);
-    folder[std::size(folder) - 1] = L'\0';
+    // A path the control cannot hold whole is refused rather than cut into another folder's.
+    const size_t length = std::wcslen(path);
+    if (length >= std::size(folder)) return -1;
+    requestedRebuild_ = rebuild;
+    std::wmemcpy(folder, path, length + 1);
     Trace(L"~~~~~~ Set Folder ==>> %s....%x\n", folder, ctrlId);
     return RequestScan();
 }
 
 int ThumbListCtrl::SetCategory(const wchar_t* name, bool rebuild) {
     if (cacheMode != Database || !name || !*name || !hwndList) return -1;
-    rebuildThumbnails = rebuild;
-    std::wcsncpy(category, name, std::size(category) - 1);
-    category[std::size(category) - 1] = L'\0';
+    const size_t length = std::wcslen(name);
+    if (length >= std::size(category)) return -1;
+    requestedRebuild_ = rebuild;
+    std::wmemcpy(category, name, length + 1);
     return RequestScan();
 }
 
@@ -220,6 +227,8 @@ unsigned ThumbListCtrl::MonitorThread(const wchar_t*) {
             lastWorker_.Reset();  // a finished worker's handle is closed
         }
         abortWork = false;
+        // The old worker has ended: the request's choice is taken over for the new one.
+        rebuildThumbnails = requestedRebuild_.load();
         HANDLE worker = cacheMode == Folder
                             ? StartThread(&ThumbListCtrl::WorkerThread, folder)
                             : StartThread(&ThumbListCtrl::CategoryWorkerThread, category);
@@ -249,6 +258,7 @@ void ThumbListCtrl::ClearRecordsLocked() {
 
 void ThumbListCtrl::AppendRecordLocked(ThumbItem* record) {
     const int index = static_cast<int>(items.size());
+    record->serial = ++lastSerial_;
     items.push_back(record);
     imageOf_[record] = index;  // list item i shows image i after the hand-over
     pending[index] = index;
@@ -289,10 +299,10 @@ unsigned ThumbListCtrl::WorkerThread(const wchar_t* folderArgument) {
             if (!IsSupportedFile(found.cFileName)) continue;
             wchar_t full[MAX_PATH];
             if (!::PathCombineW(full, scanFolder, found.cFileName)) continue;
-            auto* record = new ThumbItem;
-            MakeItemRecord(*record, full, found);
+            auto record = std::make_unique<ThumbItem>();
+            if (!MakeItemRecord(*record, full, found)) continue;  // its path does not fit
             std::lock_guard<std::recursive_mutex> guard(lock_);
-            AppendRecordLocked(record);
+            AppendRecordLocked(record.release());
             ++count;
         } while (!abortWork && ::FindNextFileW(search.Get(), &found));
     }
@@ -360,10 +370,10 @@ unsigned ThumbListCtrl::CategoryWorkerThread(const wchar_t* categoryArgument) {
             !IsSupportedFile(found.cFileName)) {
             continue;
         }
-        auto* item = new ThumbItem;
-        MakeItemRecord(*item, record.name.c_str(), found);
+        auto item = std::make_unique<ThumbItem>();
+        if (!MakeItemRecord(*item, record.name.c_str(), found)) continue;
         std::lock_guard<std::recursive_mutex> guard(lock_);
-        AppendRecordLocked(item);
+        AppendRecordLocked(item.release());
         ++count;
     }
     itemCount = count;

@@ -52,6 +52,13 @@ LRESULT CALLBACK ListWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         switch (message) {
             case WM_KILLFOCUS:
                 return 1;  // the selection keeps its focused look
+            case WM_LBUTTONDOWN:
+            case WM_RBUTTONDOWN:
+            case WM_LBUTTONDBLCLK:
+                // Having missed its WM_KILLFOCUS, the list view believes it still has the
+                // focus and would not take it on a click: it is given the keyboard here.
+                if (::GetFocus() != window) ::SetFocus(window);
+                break;
             case WM_HSCROLL:
             case WM_VSCROLL:
             case WM_MOUSEMOVE:
@@ -163,6 +170,11 @@ HWND ThumbListCtrl::Create(HWND parent, HWND placeholder, const ThumbListParams&
 
     const std::wstring path = cachePath ? cachePath : L"";
     const size_t slash = path.rfind(L'\\');
+    const std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+    if (name.size() >= std::size(cacheName)) {
+        ReportError(L"Cache name too long.");
+        return nullptr;
+    }
     if (cacheMode == Database) {
         const std::wstring databaseFolder =
             slash == std::wstring::npos ? L"" : path.substr(0, slash);
@@ -170,7 +182,11 @@ HWND ThumbListCtrl::Create(HWND parent, HWND placeholder, const ThumbListParams&
             ReportError(L"Set Global Database Path.");
             return nullptr;
         }
-        std::wcsncpy(folder, databaseFolder.c_str(), std::size(folder) - 1);
+        if (databaseFolder.size() >= std::size(folder)) {
+            ReportError(L"Database path too long.");
+            return nullptr;
+        }
+        std::wcscpy(folder, databaseFolder.c_str());
     }
 
     styleFlags = params.styleFlags;
@@ -205,8 +221,7 @@ HWND ThumbListCtrl::Create(HWND parent, HWND placeholder, const ThumbListParams&
         ReportError(L"Window Creation failed");
         return nullptr;
     }
-    const std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
-    std::wcsncpy(cacheName, name.c_str(), std::size(cacheName) - 1);
+    std::wcscpy(cacheName, name.c_str());
     ::DestroyWindow(placeholder);
     reserved = params.reserved;
     return hwndContainer;
@@ -447,6 +462,7 @@ void ThumbListCtrl::OnDestroy() {
         *event = nullptr;
     }
     hwndList = hwndHeader = hwndToolTip = nullptr;
+    hwndContainer = nullptr;  // the handle value may soon name another window
 }
 
 void ThumbListCtrl::SetBkColor(COLORREF color) {
@@ -461,7 +477,7 @@ LRESULT ThumbListCtrl::SetBkBitmap(int resourceId, bool tile) {
     wchar_t temp[MAX_PATH] = {};
     ::GetTempPathW(MAX_PATH, temp);
     wchar_t path[MAX_PATH] = {};
-    ::PathCombineW(path, temp, L"_tBack.bmp");
+    if (!::PathCombineW(path, temp, L"_tBack.bmp")) return 0;
     if (HRSRC resource =
             ::FindResourceW(ModuleInstance(), MAKEINTRESOURCEW(resourceId), RT_BITMAP)) {
         if (HGLOBAL loaded = ::LoadResource(ModuleInstance(), resource)) {

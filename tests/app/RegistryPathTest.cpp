@@ -77,6 +77,36 @@ TEST_F(RegistryPathTest, ReadsStringValuesWhateverTheCaseOfTheRoot) {
     EXPECT_EQ(RegistryPath::ReadValue(L"AppPath", buffer_), 0);
 }
 
+// A 32-bit host application keeps its values in the 32-bit view on 64-bit Windows.
+TEST_F(RegistryPathTest, TheThirtyTwoBitViewIsReadWhenTheSixtyFourBitViewLacksTheValue) {
+    const wchar_t* appPath = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Brannic\\Lumora\\Orvane\\AppPath";
+    {
+        win::UniqueKey key;
+        // Where the 32-bit view keeps it; the sandbox's keys are not redirected by themselves.
+        ASSERT_EQ(::RegCreateKeyExW(
+                      HKEY_LOCAL_MACHINE, L"SOFTWARE\\Wow6432Node\\Brannic\\Lumora\\Orvane", 0,
+                      nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, key.Put(), nullptr),
+                  ERROR_SUCCESS);
+        const std::wstring value = L"C:\\Host32";
+        ASSERT_EQ(::RegSetValueExW(key.Get(), L"AppPath", 0, REG_SZ,
+                                   reinterpret_cast<const BYTE*>(value.c_str()),
+                                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
+                  ERROR_SUCCESS);
+    }
+    // The views are apart: the 64-bit one has no such value.
+    win::UniqueKey wide;
+    ASSERT_NE(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Brannic\\Lumora\\Orvane", 0,
+                              KEY_QUERY_VALUE | KEY_WOW64_64KEY, wide.Put()),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegistryPath::ReadValue(appPath, buffer_), 1);
+    EXPECT_STREQ(buffer_, L"C:\\Host32");
+
+    // Where both views hold it, the 64-bit view wins.
+    SetString(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Brannic\\Lumora\\Orvane", L"AppPath", L"C:\\Host64");
+    ASSERT_EQ(RegistryPath::ReadValue(appPath, buffer_), 1);
+    EXPECT_STREQ(buffer_, L"C:\\Host64");
+}
+
 TEST_F(RegistryPathTest, ValueDirectlyBelowTheRootCanBeReadButNotWritten) {
     SetString(HKEY_CURRENT_USER, nullptr, L"TopLevel", L"at the root");
     ASSERT_EQ(RegistryPath::ReadValue(L"HKEY_CURRENT_USER\\TopLevel", buffer_), 1);

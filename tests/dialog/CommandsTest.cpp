@@ -192,9 +192,34 @@ TEST_F(CommandsTest, PackageModeInstallsTheSelectedPackage) {
     EXPECT_TRUE(::IsWindow(window_));
 }
 
-TEST_F(CommandsTest, ExitClosesTheDialog) {
+TEST_F(CommandsTest, EnterAndEscapeLeaveItOpenExitClosesIt) {
     Picture(Library() / "Alpha" / "a.bmp");
+    Picture(Library() / "Beta" / "b.bmp");
     StartRemembered();
+    // Keys as the dialog manager sees them in the modal loop, with the focus in the template
+    // list and in the strip.
+    for (HWND focus : {Item(CInstallerDlg::kTemplateListId), Dialog().thumbs.ListWindow()}) {
+        ::SetFocus(focus);
+        for (WPARAM key : {VK_RETURN, VK_ESCAPE}) {
+            ::PostMessageW(focus, WM_KEYDOWN, key, 1);
+            ::PostMessageW(focus, WM_KEYUP, key, 0xC0000001);
+            MSG msg;
+            while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                if (!::IsDialogMessageW(window_, &msg)) {
+                    ::TranslateMessage(&msg);
+                    ::DispatchMessageW(&msg);
+                }
+            }
+            PumpPending();
+            ASSERT_TRUE(::IsWindow(window_)) << "key " << key;
+        }
+    }
+    // The commands those keys stand for, sent directly, do nothing either.
+    Notify(IDOK, BN_CLICKED);
+    Notify(IDCANCEL, BN_CLICKED);
+    PumpPending();
+    ASSERT_TRUE(::IsWindow(window_));
+
     Dialog().OnExit();
     EXPECT_TRUE(WaitUntilClosed());
 

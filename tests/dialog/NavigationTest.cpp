@@ -127,6 +127,45 @@ TEST_F(NavigationTest, ArrowKeysInTheStripChooseTheNeighbour) {
     EXPECT_TRUE(modal_.boxes.empty());
 }
 
+// Real input, as a user works: after a click on a thumbnail the arrow keys walk the strip, not
+// the template list that had the keyboard before.
+TEST_F(NavigationTest, AClickInTheStripGivesItTheKeyboard) {
+    ThreePictures(Library() / "Alpha");
+    Picture(Library() / "Beta" / "x.bmp");
+    Start();
+    ASSERT_TRUE(::SetForegroundWindow(Window()));
+    ::SetFocus(Item(CInstallerDlg::kTemplateListId));
+    PumpPending();
+    ASSERT_EQ(::GetFocus(), Item(CInstallerDlg::kTemplateListId));
+
+    HWND list = Dialog().thumbs.ListWindow();
+    RECT cell = {LVIR_BOUNDS, 0, 0, 0};
+    ASSERT_TRUE(::SendMessageW(list, LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&cell)));
+    POINT centre = {(cell.left + cell.right) / 2, (cell.top + cell.bottom) / 2};
+    ::ClientToScreen(list, &centre);
+    ::SetCursorPos(centre.x, centre.y);
+    INPUT click[2] = {};
+    click[0].type = click[1].type = INPUT_MOUSE;
+    click[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    click[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    ::SendInput(2, click, sizeof(INPUT));
+    ASSERT_TRUE(PumpUntil([&] { return ::GetFocus() == list; }))
+        << "the strip did not take the keyboard";
+    ExpectShowing(0);
+
+    for (int step = 1; step <= 2; ++step) {
+        INPUT key[2] = {};
+        key[0].type = key[1].type = INPUT_KEYBOARD;
+        key[0].ki.wVk = key[1].ki.wVk = VK_RIGHT;
+        key[1].ki.dwFlags = KEYEVENTF_KEYUP;
+        ::SendInput(2, key, sizeof(INPUT));
+        ASSERT_TRUE(PumpUntil([&] { return Dialog().selectedIndex == step; }));
+        ExpectShowing(step);
+    }
+    EXPECT_EQ(Dialog().templateList.GetCurSel(), 0);  // the template list did not move
+    EXPECT_TRUE(modal_.boxes.empty());
+}
+
 TEST_F(NavigationTest, WithItemsButNoneSelectedNextSelectsTheFirst) {
     ThreePictures(Library() / "Alpha");
     Start();
@@ -150,7 +189,7 @@ TEST_F(NavigationTest, TemplateWithoutSupportedFilesSelectsNothing) {
     SelectTemplate(L"Empty");
     EXPECT_EQ(Dialog().thumbs.GetItemCount(), 0);
     EXPECT_EQ(Dialog().selectedIndex, -1);
-    EXPECT_STREQ(Dialog().previewTitle, L"");
+    EXPECT_EQ(Dialog().previewTitle, L"");
     EXPECT_FALSE(Dialog().previewImage);
     EXPECT_EQ(Dialog().CounterText(), L"0/0");
     // The install command still knows the last file chosen.
@@ -223,9 +262,11 @@ TEST_F(NavigationTest, EmptyCategoryLeavesTheListAndTheStripEmpty) {
     EXPECT_EQ(Dialog().thumbs.GetItemCount(), 0);
     EXPECT_EQ(ListSelection(), -1);
     EXPECT_FALSE(Dialog().previewImage);
-    EXPECT_TRUE(Dialog().CounterText().ends_with(L"/0"));
+    // Nothing is selected, and nothing of the previous template's file is left on show.
+    EXPECT_EQ(Dialog().CounterText(), L"0/0");
+    EXPECT_EQ(Dialog().previewTitle, L"");
     Dialog().PaintPreview();
-    EXPECT_STREQ(Dialog().caption, L"Glimmerly");
+    EXPECT_EQ(Dialog().caption, L"Glimmerly");
     EXPECT_TRUE(modal_.boxes.empty());
 }
 
@@ -257,7 +298,7 @@ TEST_F(NavigationTest, PackagePreviewShowsItsSamplePicture) {
     SendSelected(5, spring);
     EXPECT_EQ(Dialog().selectedIndex, 5);
     EXPECT_EQ(std::wstring(Dialog().selectedPath), spring);
-    EXPECT_STREQ(Dialog().previewTitle, L"Spring");
+    EXPECT_EQ(Dialog().previewTitle, L"Spring");
     ASSERT_TRUE(Dialog().previewImage);
     EXPECT_EQ(Dialog().previewImage->GetWidth(), 20u);
     EXPECT_EQ(Dialog().previewImage->GetHeight(), 44u);
@@ -280,7 +321,7 @@ TEST_F(NavigationTest, PackageSelectedAgainExtractsItsSampleAgain) {
     EXPECT_TRUE(modal_.boxes.empty());
 }
 
-TEST_F(NavigationTest, PackageWithoutSampleShowsTheTemporarySampleOrTheLibrarysError) {
+TEST_F(NavigationTest, PackageWithoutSampleShowsNoPictureNotAnEarlierSample) {
     WriteFile(Library() / "Packs" / "Bare.qrt",
               PackageBytes(L"No picture").Add(16, L"frame.txt", "a frame").Bytes());
     const stdfs::path sample = TempFolder() / "sample.jpg";
@@ -292,16 +333,16 @@ TEST_F(NavigationTest, PackageWithoutSampleShowsTheTemporarySampleOrTheLibrarysE
     EXPECT_EQ(modal_.boxes[0].text, expectedText);
     EXPECT_EQ(modal_.boxes[0].title, application_.Name());
     EXPECT_FALSE(Dialog().previewImage);
-    EXPECT_STREQ(Dialog().previewTitle, L"Bare");
+    EXPECT_EQ(Dialog().previewTitle, L"Bare");
     EXPECT_FALSE(stdfs::exists(sample));
 
-    // One left behind by an earlier package is shown instead.
+    // One left behind by an earlier package is not shown in its place.
     WriteFile(sample, Jpeg(30, 20));
     SendSelected(0, ModuleFolder() + L"Packs\\Bare.qrt");
-    EXPECT_EQ(modal_.boxes.size(), 1u);
-    ASSERT_TRUE(Dialog().previewImage);
-    EXPECT_EQ(Dialog().previewImage->GetWidth(), 30u);
-    EXPECT_EQ(Dialog().previewImage->GetHeight(), 20u);
+    ASSERT_EQ(modal_.boxes.size(), 2u);
+    EXPECT_EQ(modal_.boxes[1].text, expectedText);
+    EXPECT_FALSE(Dialog().previewImage);
+    EXPECT_FALSE(stdfs::exists(sample));
 }
 
 TEST_F(NavigationTest, FileThatIsNotAPackageIsLoadedAsItIs) {
@@ -347,7 +388,7 @@ TEST_F(NavigationTest, UnloadableFileShowsOneBoxWithTheLibrarysText) {
     EXPECT_EQ(modal_.boxes[0].owner, Window());
     EXPECT_FALSE(Dialog().previewImage);
     EXPECT_EQ(Dialog().selectedIndex, brokenIndex);
-    EXPECT_STREQ(Dialog().previewTitle, L"broken");
+    EXPECT_EQ(Dialog().previewTitle, L"broken");
     EXPECT_EQ(std::wstring(Dialog().selectedPath), Wide(broken));
 
     // Painting with nothing to show draws the logo and asks nothing more.
@@ -365,7 +406,7 @@ TEST_F(NavigationTest, UpperCaseExtensionsAreLowerCasedBeforeTheLookUp) {
     ASSERT_TRUE(Dialog().previewImage);
     EXPECT_EQ(Dialog().previewImage->GetWidth(), 48u);
     EXPECT_EQ(Dialog().previewImage->GetType(), 3u);
-    EXPECT_STREQ(Dialog().previewTitle, L"Harbour");
+    EXPECT_EQ(Dialog().previewTitle, L"Harbour");
     EXPECT_TRUE(modal_.boxes.empty());
 }
 

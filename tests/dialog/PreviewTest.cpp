@@ -296,24 +296,24 @@ TEST_F(PreviewTest, FolderModeCaptionIsTheSelectedTemplate) {
     QuadrantPicture(Library() / "Beta" / "b.bmp", 16, 16);
     Start();
     Dialog().PaintPreview();
-    EXPECT_STREQ(Dialog().caption, L"Alpha");
+    EXPECT_EQ(Dialog().caption, L"Alpha");
 
     Dialog().templateList.SetCurSel(1);
     Notify(CInstallerDlg::kTemplateListId, LBN_SELCHANGE);
     Dialog().PaintPreview();
-    EXPECT_STREQ(Dialog().caption, L"Beta");
+    EXPECT_EQ(Dialog().caption, L"Beta");
 
     // With no template selected the caption keeps its text.
     Dialog().templateList.SetCurSel(-1);
     Dialog().PaintPreview();
-    EXPECT_STREQ(Dialog().caption, L"Beta");
+    EXPECT_EQ(Dialog().caption, L"Beta");
 }
 
 TEST_F(PreviewTest, FolderModeWithoutTemplatesIsCaptionedWithTheProgramsName) {
     Start();
     Dialog().PaintPreview();
-    EXPECT_STREQ(Dialog().caption, L"Glimmerly");
-    EXPECT_STREQ(Dialog().previewTitle, L"");
+    EXPECT_EQ(Dialog().caption, L"Glimmerly");
+    EXPECT_EQ(Dialog().previewTitle, L"");
     EXPECT_EQ(Dialog().CounterText(), L"0/0");
 }
 
@@ -341,7 +341,7 @@ TEST_F(PreviewTest, CategoryModeCaptionComesFromTheCategorysOwnConfiguration) {
         ::SendMessageW(Item(CInstallerDlg::kCategoryId), CB_SETCURSEL, index, 0);
         Notify(CInstallerDlg::kCategoryId, CBN_SELCHANGE);
         Dialog().PaintPreview();
-        EXPECT_STREQ(Dialog().caption, caption);
+        EXPECT_EQ(Dialog().caption, caption);
     }
 }
 

@@ -47,7 +47,7 @@ TEST_F(StartupTest, WithoutConfigurationFolderModeShowsTheSubFoldersSorted) {
 
     EXPECT_EQ(Dialog().categoryMode, 0);
     EXPECT_FALSE(::IsWindowVisible(Item(CInstallerDlg::kCategoryId)));
-    EXPECT_STREQ(Dialog().installProgram, L"");
+    EXPECT_EQ(Dialog().installProgram, L"");
     EXPECT_EQ(std::wstring(Dialog().moduleFolder), ModuleFolder());
     EXPECT_EQ(std::wstring(Dialog().currentFolder), ModuleFolder());
     EXPECT_EQ(std::wstring(Dialog().logoPath), ModuleFolder() + L"Logo.bmp");
@@ -96,17 +96,17 @@ TEST_F(StartupTest, CategorySectionFirstLineMustBeExactlyOne) {
 
 TEST_F(StartupTest, InstallSectionFirstLineIsTakenWhole) {
     Start(LibraryWithIni("keyvalue", "[INSTALL]\r\nProgram=C:\\Setup\\install.exe\r\nnext=2\r\n"));
-    EXPECT_STREQ(Dialog().installProgram, L"Program=C:\\Setup\\install.exe");
+    EXPECT_EQ(Dialog().installProgram, L"Program=C:\\Setup\\install.exe");
     EXPECT_EQ(Dialog().categoryMode, 0);
 
     Start(LibraryWithIni("plain", "[INSTALL]\r\nC:\\Setup\\install.exe\r\n"));
-    EXPECT_STREQ(Dialog().installProgram, L"C:\\Setup\\install.exe");
+    EXPECT_EQ(Dialog().installProgram, L"C:\\Setup\\install.exe");
 
     Start(LibraryWithIni("empty", "[INSTALL]\r\n[CATEGORY]\r\n0\r\n"));
-    EXPECT_STREQ(Dialog().installProgram, L"");
+    EXPECT_EQ(Dialog().installProgram, L"");
 
     Start(LibraryWithIni("none", "[CATEGORY]\r\n1\r\n"));
-    EXPECT_STREQ(Dialog().installProgram, L"");
+    EXPECT_EQ(Dialog().installProgram, L"");
 }
 
 TEST_F(StartupTest, ShellRegistrationIsRewrittenAtEveryStart) {
@@ -119,17 +119,17 @@ TEST_F(StartupTest, ShellRegistrationIsRewrittenAtEveryStart) {
     EXPECT_EQ(ClassesDefault(L"QRTInstaller", &type), L"QRV Template Installer");
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(ClassesDefault(L"QRTInstaller\\shell\\open\\command", &type),
-              ModuleFolder() + L"Glimmerly.exe");
+              L"\"" + ModuleFolder() + L"Glimmerly.exe\"");
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(ClassesDefault(L".qrt", &type), L"QRTInstaller");
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
 
-    // The next start, from another folder, writes its own path.
-    const stdfs::path other = root_ / "elsewhere";
+    // The next start, from another folder, writes its own path, quoted since it has a space.
+    const stdfs::path other = root_ / "Program Files" / "elsewhere";
     stdfs::create_directories(other);
     Start(other);
     EXPECT_EQ(ClassesDefault(L"QRTInstaller\\shell\\open\\command"),
-              Wide(other) + L"\\Glimmerly.exe");
+              L"\"" + Wide(other) + L"\\Glimmerly.exe\"");
     EXPECT_EQ(ClassesDefault(L"QRTInstaller"), L"QRV Template Installer");
     EXPECT_EQ(ClassesDefault(L".qrt"), L"QRTInstaller");
 }
@@ -165,6 +165,64 @@ TEST_F(StartupTest, CategoryModeListsCategoriesAndTheFirstOnesTemplates) {
     EXPECT_EQ(Dialog().selectedIndex, 0);
 }
 
+// Names as long as Windows allows: whatever the program cannot hand to Windows whole (a folder
+// path past 259 characters, a file path past the 255 of a record) is not listed; nothing is
+// cut into another name or written past a buffer.
+TEST_F(StartupTest, LongNamesListWhatFitsAndSkipWhatDoesNot) {
+    const std::wstring parent = Wide(root_.Path()) + L"\\";
+    ASSERT_LT(parent.size(), 150u);
+    // A program folder of 192 characters, ending with its backslash.
+    const stdfs::path library = root_.Path() / std::wstring(191 - parent.size(), L'P');
+    const std::wstring module = Wide(library) + L"\\";
+    ASSERT_EQ(module.size(), 192u);
+    WriteIni("[CATEGORY]\r\n1\r\n", library);
+    const std::wstring huge(250, L'H');
+    Picture(library / huge / "T" / "a.bmp");                   // category path past 259
+    const size_t fitting = 259 - module.size() - 1;            // category + backslash fills 259
+    Picture(library / std::wstring(fitting, L'C') / "x.bmp");  // a category with no templates
+    Picture(library / std::wstring(fitting + 1, L'D') / "T" / "y.bmp");
+    const stdfs::path shortCategory = library / "Short";
+    Picture(shortCategory / huge / "a.bmp");                      // template path past 259
+    const size_t room = 259 - (module.size() + 6);                // after "Short\"
+    Picture(shortCategory / std::wstring(room, L'M') / "m.bmp");  // listed; its file is not
+    Picture(shortCategory / std::wstring(room + 1, L'N') / "n.bmp");
+    const size_t fileRoom = 255 - (module.size() + 8);  // after "Short\T\"
+    const std::wstring fits = std::wstring(fileRoom - 4, L'f') + L".bmp";
+    const std::wstring tooLong = std::wstring(fileRoom - 3, L'g') + L".bmp";
+    Picture(shortCategory / "T" / "a.bmp");
+    Picture(shortCategory / "T" / fits);
+    Picture(shortCategory / "T" / tooLong);
+
+    Start(library);
+    ASSERT_EQ(Dialog().moduleFolder, module);
+    std::vector<std::wstring> categories;
+    for (int i = 0; i < Dialog().categoryCombo.GetCount(); ++i)
+        categories.push_back(Dialog().categoryCombo.GetLBText(i));
+    std::sort(categories.begin(), categories.end());
+    EXPECT_EQ(categories, (std::vector<std::wstring>{std::wstring(fitting, L'C'), L"Short"}));
+
+    const int shortIndex = static_cast<int>(
+        ::SendMessageW(Item(CInstallerDlg::kCategoryId), CB_FINDSTRINGEXACT,
+                       static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(L"Short")));
+    ASSERT_GE(shortIndex, 0);
+    ::SendMessageW(Item(CInstallerDlg::kCategoryId), CB_SETCURSEL, shortIndex, 0);
+    Notify(CInstallerDlg::kCategoryId, CBN_SELCHANGE);
+    EXPECT_EQ(TemplateNames(), (std::vector<std::wstring>{std::wstring(room, L'M'), L"T"}));
+    // The first template's one file does not fit a record: nothing is listed or selected.
+    EXPECT_EQ(Dialog().thumbs.GetItemCount(), 0);
+    EXPECT_EQ(Dialog().CounterText(), L"0/0");
+
+    Dialog().templateList.SetCurSel(1);
+    Notify(CInstallerDlg::kTemplateListId, LBN_SELCHANGE);
+    ASSERT_EQ(Dialog().thumbs.GetItemCount(), 2);
+    std::vector<std::wstring> files = {PathOfItem(0), PathOfItem(1)};
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::wstring>{module + L"Short\\T\\a.bmp",
+                                                module + L"Short\\T\\" + fits}));
+    Dialog().PaintPreview();
+    EXPECT_TRUE(modal_.boxes.empty());
+}
+
 TEST_F(StartupTest, LogoImageComesFromTheLibraryFolder) {
     Picture(Library() / "Alpha" / "a.bmp");
     Start();
@@ -186,7 +244,7 @@ TEST_F(StartupTest, EmptyLibraryShowsNothingSelected) {
     EXPECT_EQ(Dialog().templateList.GetCount(), 0);
     EXPECT_EQ(Dialog().thumbs.GetItemCount(), 0);
     EXPECT_EQ(Dialog().selectedIndex, -1);
-    EXPECT_STREQ(Dialog().previewTitle, L"");
+    EXPECT_EQ(Dialog().previewTitle, L"");
     EXPECT_FALSE(Dialog().previewImage);
     EXPECT_TRUE(modal_.boxes.empty());
 }

@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -90,6 +92,20 @@ int ChildCount(HWND parent) {
     for (HWND child = ::GetWindow(parent, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
         ++count;
     return count;
+}
+
+// COM lives on the user-interface thread while any control does, whichever control goes last.
+TEST(ThumbListCreate, TheLastControlToGoEndsCom) {
+    HRESULT afterwards = E_FAIL;
+    std::thread([&] {
+        auto first = std::make_unique<ThumbListCtrl>();
+        auto second = std::make_unique<ThumbListCtrl>();
+        first.reset();
+        second.reset();
+        afterwards = ::CoInitialize(nullptr);  // S_FALSE: still initialised
+        if (SUCCEEDED(afterwards)) ::CoUninitialize();
+    }).join();
+    EXPECT_EQ(afterwards, S_OK);
 }
 
 TEST(ThumbListCreate, RefusesAParentOrPlaceholderThatIsNoWindow) {
@@ -603,6 +619,19 @@ TEST(ThumbListLayout, TheListNeverHearsThatItLostTheFocus) {
     EXPECT_EQ(canvas.At(cell.left + 2, cell.top + 2), ControlHost::DialogParams().selectedColor);
     const RECT second = testing_support::ItemRect(list, 1, LVIR_SELECTBOUNDS);
     EXPECT_EQ(canvas.At(second.left + 2, second.top + 2), ControlHost::DialogParams().cellColor);
+
+    // Believing it still has the focus, it takes the keyboard back on a click all the same.
+    const LPARAM at =
+        MAKELPARAM((second.left + second.right) / 2, (second.top + second.bottom) / 2);
+    ::PostMessageW(list, WM_LBUTTONUP, 0, at);  // ends the list's own click tracking
+    ::SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    EXPECT_EQ(::GetFocus(), list);
+    ControlHost::Pump(std::chrono::milliseconds(0));
+
+    // Once its windows are gone the control forgets their handles.
+    ::DestroyWindow(hosted.container);
+    EXPECT_EQ(hosted.control.ContainerWindow(), nullptr);
+    EXPECT_EQ(hosted.control.ListWindow(), nullptr);
 }
 
 }  // namespace

@@ -250,6 +250,7 @@ TEST(ThumbListOps, ResetStopsAScanThatIsStillMakingThumbnails) {
     ASSERT_TRUE(steered.Control().WorkerRunning());
     steered.Control().Reset();
     EXPECT_FALSE(steered.Control().WorkerRunning());
+    EXPECT_EQ(steered.Control().PendingCount(), 0u);
     EXPECT_EQ(steered.Control().GetItemCount(), 0);
     EXPECT_EQ(ImageList_GetImageCount(steered.Control().ThumbImages()), 0);
 

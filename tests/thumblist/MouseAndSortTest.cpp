@@ -147,6 +147,12 @@ TEST_F(MouseTest, DraggingAnItemMovesItOrSwapsItUnderControl) {
     Drag(1, 4);
     EXPECT_EQ(Letters(), L"aecdb");
     ExpectThumbnailsFollowRecords();
+
+    // A position past the items refuses the whole move, records and pictures alike.
+    EXPECT_FALSE(Control().MoveItem(1, 5, false));
+    EXPECT_FALSE(Control().MoveItem(7, 0, true));
+    EXPECT_EQ(Letters(), L"aecdb");
+    ExpectThumbnailsFollowRecords();
 }
 
 TEST_F(MouseTest, DragMarksTheItemUnderThePointer) {
@@ -190,6 +196,18 @@ TEST(DragBack, TheImageJumpsEveryFifteenStepsTowardsItsItem) {
 
 TEST_F(MouseTest, DropMessagesFromOutsideMarkAndInsert) {
     Show(TLF_DRAGDROP);
+    // Messages without their pointers are refused.
+    const std::wstring anyPath = TempDir::WideOf(temp_ / "a.bmp");
+    POINT nowhere = {0, 0};
+    EXPECT_EQ(::SendMessageW(Control().ContainerWindow(), TLM_DRAGOVER, 0, 0), 0);
+    EXPECT_EQ(::SendMessageW(Control().ContainerWindow(), TLM_DROP, 0,
+                             reinterpret_cast<LPARAM>(anyPath.c_str())),
+              0);
+    EXPECT_EQ(::SendMessageW(Control().ContainerWindow(), TLM_DROP,
+                             reinterpret_cast<WPARAM>(&nowhere), 0),
+              0);
+    ASSERT_EQ(Control().GetItemCount(), 5);
+
     POINT onTwo = CentreOf(2);
     ::ScreenToClient(List(), &onTwo);
     EXPECT_EQ(::SendMessageW(Control().ContainerWindow(), TLM_DRAGOVER, 0,

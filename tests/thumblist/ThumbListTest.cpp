@@ -156,6 +156,9 @@ TEST_F(ThumbListTest, EmptyOrMissingFoldersListNothingAndRefusalsChangeNothing) 
     // The worker of an empty list ends by itself, and a refused request starts no other.
     ASSERT_TRUE(ControlHost::PumpUntil([&] { return !control_->WorkerRunning(); }));
     EXPECT_EQ(control_->SetFolder(L"", false), -1);
+    // A path the control cannot hold whole is refused, not cut into another folder's path.
+    const std::wstring overlong = temp_.Wide() + L"\\" + std::wstring(300, L'x');
+    EXPECT_EQ(control_->SetFolder(overlong.c_str(), false), -1);
     EXPECT_FALSE(control_->WorkerRunning());
     EXPECT_FALSE(stdfs::exists(temp_ / "_thumbs.ctl"));  // no cache is opened for an empty list
 }
@@ -264,13 +267,29 @@ TEST_F(ThumbListTest, InsertFileAppendsReplacesAndInserts) {
     EXPECT_EQ(PathOf(2), TempDir::WideOf(extra));
     EXPECT_EQ(ShownColour(1), Expected(0));
 
+    // A file that yields no thumbnail still gets its own item, with the placeholder; the
+    // items after it keep their own records and pictures.
+    testing_support::WriteFile(temp_ / "other" / "broken.bmp", "BM not really a bitmap");
+    const std::wstring broken = TempDir::WideOf(temp_ / "other" / "broken.bmp");
+    EXPECT_EQ(control_->InsertFile(broken.c_str(), 1, true, false), 1);
+    ASSERT_EQ(control_->GetItemCount(), 6);
+    ASSERT_EQ(::SendMessageW(control_->ListWindow(), LVM_GETITEMCOUNT, 0, 0), 6);
+    EXPECT_EQ(PathOf(1), broken);
+    ThumbItem placeholder;
+    ASSERT_TRUE(control_->ItemSnapshot(1, placeholder));
+    EXPECT_EQ(placeholder.hasThumbnail, 0);
+    EXPECT_EQ(ShownColour(0), Expected(701));
+    EXPECT_EQ(ShownColour(2), Expected(0));
+    EXPECT_EQ(PathOf(3), TempDir::WideOf(extra));
+    EXPECT_EQ(ShownColour(3), Expected(700));
+
     EXPECT_EQ(control_->InsertFile(TempDir::WideOf(temp_ / "none.bmp").c_str(), -1, true, false),
               -1);
     testing_support::WriteFile(temp_ / "other" / "t.txt", "text");
     EXPECT_EQ(
         control_->InsertFile(TempDir::WideOf(temp_ / "other" / "t.txt").c_str(), -1, true, false),
         -1);
-    EXPECT_EQ(control_->GetItemCount(), 5);
+    EXPECT_EQ(control_->GetItemCount(), 6);
 }
 
 TEST_F(ThumbListTest, LineScrollsSnapToHalfALine) {

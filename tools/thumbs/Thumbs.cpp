@@ -67,7 +67,11 @@ int Make(const std::wstring& folder, FILE* out, FILE* err) {
         if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN)) continue;
         if (!ExtensionAccepted(kDefaultImageTypes, found.cFileName)) continue;
         ThumbItem item;
-        MakeItemRecord(item, Join(folder, found.cFileName).c_str(), found);
+        if (!MakeItemRecord(item, Join(folder, found.cFileName).c_str(), found)) {
+            // The program does not list it either: its path does not fit a record.
+            Print(out, "failed\t" + Utf8(found.cFileName));
+            continue;
+        }
         const ObtainedThumbnail got = ObtainThumbnail(cache, item, 100, 100, false);
         if (got.store) cache.AddThumbnail(item, false);
         const char* outcome = got.origin == ObtainedThumbnail::Made ? "made"
