@@ -26,6 +26,10 @@ if [ "$(cat "$WINEPREFIX/.glimmerly-ready" 2>/dev/null)" != "$stamp" ]; then
         # top-level window goes away. Test windows are left unmanaged.
         wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
     fi
+    # Wine finds the bitmap fonts of fonts-wine through the prefix's Fonts folder but not its
+    # TrueType Marlett, which draws the caption buttons (without it they read "0 2 r").
+    mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+    cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
     wineserver --wait || true
     echo "$stamp" > "$WINEPREFIX/.glimmerly-ready"
 fi
