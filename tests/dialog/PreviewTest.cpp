@@ -6,6 +6,8 @@
 #include "base/Utf.h"
 #include "support/SampleImages.h"
 
+#include <algorithm>
+
 namespace dialog_tests {
 namespace {
 
@@ -111,13 +113,29 @@ protected:
     }
 
     // Whether some pixel of the dialog inside `area` has the text colour.
-    bool HasTextIn(const RECT& area) const {
+    bool HasTextIn(const RECT& area) const { return TextWidthIn(area) > 0; }
+
+    // From the first to the last column inside `area` with a pixel of the text colour.
+    int TextWidthIn(const RECT& area) const {
+        int first = area.right, last = area.left - 1;
         for (int y = area.top; y < area.bottom; ++y) {
             for (int x = area.left; x < area.right; ++x) {
-                if (dialog_pixels_->At(x, y) == RGB(200, 200, 200)) return true;
+                if (dialog_pixels_->At(x, y) != RGB(200, 200, 200)) continue;
+                first = std::min(first, x);
+                last = std::max(last, x);
             }
         }
-        return false;
+        return last >= first ? last - first + 1 : 0;
+    }
+
+    // The width of `text` in the dialog's font.
+    int TextExtent(const std::wstring& text) const {
+        win::WindowDc dc(Window());
+        win::SelectObjectScope font(
+            dc.Get(), reinterpret_cast<HGDIOBJ>(::SendMessageW(Window(), WM_GETFONT, 0, 0)));
+        SIZE size = {};
+        ::GetTextExtentPoint32W(dc.Get(), text.c_str(), static_cast<int>(text.size()), &size);
+        return size.cx;
     }
 
     std::unique_ptr<Canvas> panel_;
@@ -270,6 +288,22 @@ TEST_F(PreviewTest, CaptionAreaAndCounterAreFramedWithTheirTexts) {
     EXPECT_TRUE(HasTextIn({181, h - 170, 789, h - 155}));
     EXPECT_TRUE(HasTextIn({97, h - 178, 147, h - 159}));
     EXPECT_FALSE(HasTextIn({97, h - 181, 147, h - 178}));  // the text starts 4 pixels down
+}
+
+// Names are drawn as they are: an ampersand is neither dropped nor turned into an underline.
+TEST_F(PreviewTest, CaptionAndTitleShowAmpersands) {
+    QuadrantPicture(Library() / "Salt & Pepper" / "Salt & Pepper.bmp", 64, 64);
+    Start();
+    ResizeClient(800, 600);
+    PaintAndCapture();
+    const int h = 600;
+    const int whole = TextExtent(L"Salt & Pepper");
+    ASSERT_GE(whole - TextExtent(L"Salt  Pepper"), 4);  // the ampersand is visibly wide
+    for (const RECT line : {RECT{181, h - 184, 789, h - 170}, RECT{181, h - 170, 789, h - 155}}) {
+        const int drawn = TextWidthIn(line);
+        EXPECT_GE(drawn, whole - 2) << line.top;
+        EXPECT_LE(drawn, whole) << line.top;
+    }
 }
 
 TEST_F(PreviewTest, CounterCountsFromOne) {
