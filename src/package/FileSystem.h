@@ -23,8 +23,14 @@ void CreateFolder(const std::wstring& path);
 
 // Writes `data` to a temporary file beside `path`, gives it `time` as its last-write
 // time and then moves it over `path` in one step. False when the file cannot be created,
-// written or moved into place; `path` is then as it was.
+// written or moved into place; `path` is then as it was. The temporary file is marked as
+// such (a leading dot on POSIX; hidden and temporary attributes on Windows) and stays
+// locked by its writer until it has been moved into place.
 bool WriteFileAtomically(const std::wstring& path, const uint8_t* data, size_t size, FileTime time);
+
+// Removes from `folder` the temporary files an interrupted WriteFileAtomically left there:
+// only files whose names match its own pattern, and none that a live writer still holds.
+void RemoveLeftoverTemporaries(const std::wstring& folder);
 
 // 64-bit positioning of a C stream.
 bool Seek(FILE* stream, uint64_t position);

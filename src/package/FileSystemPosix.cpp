@@ -4,8 +4,12 @@
 
 #include <cerrno>
 #include <climits>
+#include <memory>
 #include <cstdlib>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -33,6 +37,41 @@ bool WriteAll(int fd, const uint8_t* data, size_t size) {
         size -= static_cast<size_t>(written);
     }
     return true;
+}
+
+// mkstemp's pattern; the six letters it fills in are ASCII letters and digits.
+constexpr char kTempPrefix[] = ".~qrt-";
+constexpr size_t kTempPrefixLength = sizeof kTempPrefix - 1;
+
+bool IsTemporaryName(const char* name) {
+    if (std::strncmp(name, kTempPrefix, kTempPrefixLength) != 0) return false;
+    const char* rest = name + kTempPrefixLength;
+    size_t n = 0;
+    for (; rest[n]; ++n) {
+        const char c = rest[n];
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
+            return false;
+    }
+    return n == 6;
+}
+
+// A temporary file made and locked by this process. The lock is taken after creation, so
+// a sweeper may have removed the file in between: then the name no longer leads to the
+// file we hold, and a fresh one is made.
+int CreateLockedTemporary(const std::string& folder, std::string& temp) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp = folder + "/" + kTempPrefix + "XXXXXX";
+        const int fd = ::mkstemp(temp.data());
+        if (fd < 0) return -1;
+        struct stat held, named;
+        if (::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &held) == 0 &&
+            ::stat(temp.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+            held.st_ino == named.st_ino) {
+            return fd;
+        }
+        ::close(fd);
+    }
+    return -1;
 }
 
 mode_t CurrentUmask() {
@@ -72,25 +111,39 @@ bool WriteFileAtomically(const std::wstring& path, const uint8_t* data, size_t s
                          FileTime time) {
     const std::string target = NativePath(path);
     const size_t slash = target.find_last_of('/');
-    std::string temp =
-        (slash == std::string::npos ? std::string(".") : target.substr(0, slash)) + "/.~qrt-XXXXXX";
-    const int fd = ::mkstemp(temp.data());
+    std::string temp;
+    const int fd = CreateLockedTemporary(
+        slash == std::string::npos ? std::string(".") : target.substr(0, slash), temp);
     if (fd < 0) return false;
 
-    bool ok = ::fchmod(fd, 0666 & ~CurrentUmask()) == 0 && WriteAll(fd, data, size);
-    ok = (::close(fd) == 0) && ok;
-    if (ok) {
-        struct timespec times[2];
-        times[0].tv_sec = 0;
-        times[0].tv_nsec = UTIME_OMIT;
-        const int64_t hundreds = static_cast<int64_t>(time);
-        times[1].tv_sec = static_cast<time_t>(hundreds / 10000000 - kEpochDifference);
-        times[1].tv_nsec = static_cast<long>((hundreds % 10000000) * 100);
-        ok = ::utimensat(AT_FDCWD, temp.c_str(), times, 0) == 0 &&
-             ::rename(temp.c_str(), target.c_str()) == 0;
-    }
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    const int64_t hundreds = static_cast<int64_t>(time);
+    times[1].tv_sec = static_cast<time_t>(hundreds / 10000000 - kEpochDifference);
+    times[1].tv_nsec = static_cast<long>((hundreds % 10000000) * 100);
+    // Moved into place while still locked, so no sweeper can take it first.
+    const bool ok = ::fchmod(fd, 0666 & ~CurrentUmask()) == 0 && WriteAll(fd, data, size) &&
+                    ::futimens(fd, times) == 0 && ::rename(temp.c_str(), target.c_str()) == 0;
     if (!ok) ::unlink(temp.c_str());
-    return ok;
+    return (::close(fd) == 0) && ok;
+}
+
+void RemoveLeftoverTemporaries(const std::wstring& folder) {
+    const std::string native = NativePath(folder);
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(native.c_str()), ::closedir);
+    if (!dir) return;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        if (!IsTemporaryName(entry->d_name)) continue;
+        const std::string path = native + "/" + entry->d_name;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat st;
+        // A writer that is still at work holds the lock.
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlink(path.c_str());
+        ::close(fd);
+    }
 }
 
 bool Seek(FILE* stream, uint64_t position) {

@@ -2,6 +2,8 @@
 
 #include "base/Handles.h"
 
+#include <cwchar>
+
 namespace package::fs {
 namespace {
 
@@ -30,6 +32,19 @@ bool WriteAll(HANDLE file, const uint8_t* data, size_t size) {
         size -= written;
     }
     return true;
+}
+
+// "~qrt" PID "-" COUNTER ".tmp", both numbers in lower-case hexadecimal.
+bool IsTemporaryName(const wchar_t* name) {
+    const auto hexRun = [](const wchar_t*& p) {
+        const wchar_t* start = p;
+        while ((*p >= L'0' && *p <= L'9') || (*p >= L'a' && *p <= L'f')) ++p;
+        return p > start;
+    };
+    if (std::wcsncmp(name, L"~qrt", 4) != 0) return false;
+    const wchar_t* p = name + 4;
+    if (!hexRun(p) || *p++ != L'-' || !hexRun(p)) return false;
+    return std::wcscmp(p, L".tmp") == 0;
 }
 
 }  // namespace
@@ -67,21 +82,41 @@ bool WriteFileAtomically(const std::wstring& path, const uint8_t* data, size_t s
         swprintf(name, 40, L"\\~qrt%lx-%lx.tmp", ::GetCurrentProcessId(),
                  static_cast<unsigned long>(::InterlockedIncrement(&counter)));
         temp = folder + name;
-        file.Reset(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        // Hidden and temporary while it is written. Others may only rename or delete it, which
+        // the move below needs; a sweeper, which wants it alone, cannot open it meanwhile.
+        file.Reset(::CreateFileW(temp.c_str(), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES,
+                                 FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY, nullptr));
         if (!file && ::GetLastError() != ERROR_FILE_EXISTS) return false;
     }
     if (!file) return false;
 
     const FILETIME ft = ToFileTime(time);
-    const bool written =
-        WriteAll(file.Get(), data, size) && ::SetFileTime(file.Get(), nullptr, nullptr, &ft);
-    file.Reset();
-    if (!written || !::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        ::DeleteFileW(temp.c_str());
-        return false;
-    }
-    return true;
+    // The material must not arrive hidden: the attributes are cleared just before the move.
+    FILE_BASIC_INFO basic = {};
+    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    const bool ok = WriteAll(file.Get(), data, size) &&
+                    ::SetFileTime(file.Get(), nullptr, nullptr, &ft) &&
+                    ::SetFileInformationByHandle(file.Get(), FileBasicInfo, &basic, sizeof basic) &&
+                    ::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+    // Still open: the deletion takes effect when the handle closes.
+    if (!ok) ::DeleteFileW(temp.c_str());
+    return ok;
+}
+
+void RemoveLeftoverTemporaries(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    win::UniqueFindHandle find(::FindFirstFileW((folder + L"\\~qrt*.tmp").c_str(), &found));
+    if (!find) return;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            !IsTemporaryName(found.cFileName))
+            continue;
+        // Opening it alone fails while its writer still holds it; closing deletes it.
+        win::UniqueHandle stale(::CreateFileW(
+            (folder + L'\\' + found.cFileName).c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+            FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    } while (::FindNextFileW(find.Get(), &found));
 }
 
 bool Seek(FILE* stream, uint64_t position) {

@@ -4,7 +4,9 @@
 #include "package/FileSystem.h"
 
 #include <cstring>
+#include <map>
 #include <memory>
+#include <utility>
 
 namespace package {
 namespace {
@@ -127,9 +129,18 @@ bool VerifyPackage(const std::wstring& path, std::vector<std::string>& problems,
 
     Buffer compressed;
     Buffer content;
+    std::map<std::pair<uint8_t, std::wstring>, size_t> seen;  // (kind, name key) -> index
     for (size_t index = 0;; ++index) {
         MemberInfo member;
         if (!ReadMember(file.get(), size, member)) break;
+        if (member.problem == Problem::None) {
+            const auto [first, added] =
+                seen.try_emplace({member.header.kind, MemberNameKey(member.name)}, index);
+            if (!added) {
+                problems.push_back(Where(index, member) + "names the same file as record " +
+                                   std::to_string(first->second + 1));
+            }
+        }
         if (member.problem != Problem::None) {
             problems.push_back(Where(index, member) + Describe(member.problem));
             if (member.problem == Problem::Truncated) break;

@@ -4,6 +4,8 @@
 
 #include <zlib.h>
 
+#include <cwctype>
+
 namespace package {
 
 RecordHeader ParseRecordHeader(const uint8_t (&raw)[kRecordHeaderSize]) {
@@ -37,6 +39,10 @@ const char* Describe(Problem problem) {
             return "name contains a drive or ':'";
         case Problem::NameControl:
             return "name contains a control character";
+        case Problem::NameReservedChar:
+            return "name contains one of < > \" | ? *";
+        case Problem::NameDevice:
+            return "name has a level that is a device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9)";
         case Problem::NameBadComponent:
             return "name has an empty, '.', '..' or dot/space-ended level";
         case Problem::PathTooLong:
@@ -53,6 +59,8 @@ const char* Describe(Problem problem) {
             return "data inflates to a size other than the stated one";
         case Problem::OutOfMemory:
             return "member is too large to hold in memory";
+        case Problem::Unwritable:
+            return "destination file cannot be written";
     }
     return "unknown problem";
 }
@@ -71,6 +79,32 @@ Problem DecodeName(const uint8_t* field, size_t length, std::wstring& name) {
     return CheckMemberPath(name);
 }
 
+namespace {
+
+wchar_t FoldCase(wchar_t c) {
+    return static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
+}
+
+// Windows takes the part before the first dot, without trailing spaces, as the device:
+// "aux.png" and "nul .txt.bak" name devices, "auxiliary.png" does not.
+bool IsDeviceName(std::wstring_view component) {
+    std::wstring_view stem = component.substr(0, component.find(L'.'));
+    while (!stem.empty() && stem.back() == L' ') stem.remove_suffix(1);
+    std::wstring upper;
+    for (wchar_t c : stem) upper += FoldCase(c);
+    if (upper == L"CON" || upper == L"PRN" || upper == L"AUX" || upper == L"NUL") return true;
+    if (upper.size() == 4 &&
+        (upper.compare(0, 3, L"COM") == 0 || upper.compare(0, 3, L"LPT") == 0)) {
+        // Windows also counts the superscript digits as port numbers.
+        const wchar_t digit = upper[3];
+        return (digit >= L'1' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' ||
+               digit == L'\u00B3';
+    }
+    return false;
+}
+
+}  // namespace
+
 Problem CheckMemberPath(std::wstring_view name) {
     if (name.empty()) return Problem::NameEmpty;
     const auto isSeparator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
@@ -78,6 +112,8 @@ Problem CheckMemberPath(std::wstring_view name) {
     for (wchar_t c : name) {
         if (c == L':') return Problem::NameColon;
         if (c < 0x20 || c == 0x7F) return Problem::NameControl;
+        if (std::wstring_view(L"<>\"|?*").find(c) != std::wstring_view::npos)
+            return Problem::NameReservedChar;
     }
     size_t start = 0;
     while (start <= name.size()) {
@@ -88,9 +124,17 @@ Problem CheckMemberPath(std::wstring_view name) {
             component.back() == L'.' || component.back() == L' ') {
             return Problem::NameBadComponent;
         }
+        if (IsDeviceName(component)) return Problem::NameDevice;
         start = end + 1;
     }
     return Problem::None;
+}
+
+std::wstring MemberNameKey(std::wstring_view name) {
+    std::wstring key;
+    key.reserve(name.size());
+    for (wchar_t c : name) key += c == L'/' ? L'\\' : FoldCase(c);
+    return key;
 }
 
 Problem CheckDataLengths(uint32_t dataLength, uint32_t inflatedSize) {

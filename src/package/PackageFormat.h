@@ -48,6 +48,8 @@ enum class Problem {
     NameAbsolute,      // begins with a separator
     NameColon,         // a drive or stream name: ':' anywhere
     NameControl,       // NUL or another control character inside the name
+    NameReservedChar,  // one of < > " | ? * that Windows refuses in names
+    NameDevice,        // a level named after a device (CON, AUX, COM1, ...), any extension
     NameBadComponent,  // empty, ".", "..", or ending in a dot or space
     PathTooLong,       // folder + separator + name exceeds kMaxPathChars
     DataTooShort,      // D < 4: no room for U
@@ -56,6 +58,7 @@ enum class Problem {
     Corrupt,           // the data does not inflate completely
     SizeMismatch,      // the data inflates to a size other than U
     OutOfMemory,       // the member's buffers cannot be allocated
+    Unwritable,        // the destination file cannot be created or written
 };
 
 const char* Describe(Problem problem);
@@ -65,9 +68,15 @@ const char* Describe(Problem problem);
 Problem DecodeName(const uint8_t* field, size_t length, std::wstring& name);
 
 // Checks a member name as a path below the extraction folder. Backslash and slash both
-// separate levels. Components ending in a dot or a space are refused because Windows
-// strips those characters, which can turn ".. " into "..".
+// separate levels. The one check for reader, writer and verifier: a name passes only if
+// Windows can create it as given. Components ending in a dot or a space are refused because
+// Windows strips those characters, which can turn ".. " into ".."; device names open the
+// device instead of a file, whatever extension follows them.
 Problem CheckMemberPath(std::wstring_view name);
+
+// The form under which two member names denote the same file on Windows: separators
+// unified, letters in one case.
+std::wstring MemberNameKey(std::wstring_view name);
 
 // Bounds that hold before any allocation: D must have room for U, and U must be
 // reachable from D - 4 compressed bytes.

@@ -67,6 +67,12 @@ bool PackageWriter::AddMember(uint8_t kind, const std::wstring& name, const uint
         error = "member name \"" + text::ToUtf8(name) + "\": " + Describe(p);
         return false;
     }
+    const auto [known, added] = names_.try_emplace({kind, MemberNameKey(name)}, name);
+    if (!added) {
+        error = "member name \"" + text::ToUtf8(name) + "\" of kind " + std::to_string(kind) +
+                " is the same file as \"" + text::ToUtf8(known->second) + "\", already packed";
+        return false;
+    }
     if (size > UINT32_MAX) {
         error = "member \"" + text::ToUtf8(name) + "\" is larger than 4 GiB";
         return false;

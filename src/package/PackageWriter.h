@@ -4,7 +4,9 @@
 // error instead of writing a package that would be cut short.
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace package {
@@ -14,6 +16,7 @@ public:
     bool SetDescription(const std::wstring& description, std::string& error);
 
     // Compresses the content at once; members are written in the order they were added.
+    // A name that Windows would take for one already added to the kind is refused.
     bool AddMember(uint8_t kind, const std::wstring& name, const uint8_t* data, size_t size,
                    std::string& error);
 
@@ -26,6 +29,7 @@ public:
 private:
     std::wstring description_;
     std::vector<uint8_t> records_;
+    std::map<std::pair<uint8_t, std::wstring>, std::wstring> names_;  // (kind, key) -> name
 };
 
 }  // namespace package

@@ -55,6 +55,8 @@ int TemplatePackage::Open(const wchar_t* path, wchar_t* description) {
 }
 
 int TemplatePackage::ExtractKind(int kind, const wchar_t* folder) {
+    tally_ = Tally{};
+    swept_.clear();
     if (!stream_ || startPosition_ == 0) return -1;  // Open did not succeed
     uint64_t fileSize;
     if (!fs::Size(stream_, fileSize) || !fs::Seek(stream_, startPosition_)) return -1;
@@ -101,12 +103,14 @@ int TemplatePackage::ExtractKind(int kind, const wchar_t* folder) {
         if (header.kind != kKindSample) {
             fs::FileTime existing;
             if (fs::LastWriteTime(destination, existing) && !(packageTime > existing)) {
+                ++tally_.kept;
                 if (!fs::Seek(stream_, recordEnd)) return 1;
                 continue;  // in place and not older than the package
             }
         }
 
         CreateSubFolders(folder, name);
+        SweepOnce(destination);
 
         uint8_t sizeField[kSizeFieldSize] = {};
         if (header.dataLength >= kSizeFieldSize &&
@@ -137,8 +141,10 @@ int TemplatePackage::ExtractKind(int kind, const wchar_t* folder) {
             continue;
         }
         if (!fs::WriteFileAtomically(destination, content.Data(), content.Size(), packageTime)) {
+            Report(name, Problem::Unwritable);
             return -1;
         }
+        ++tally_.written;
     }
 }
 
@@ -149,11 +155,19 @@ int TemplatePackage::Close() {
     return rc == 0 ? 1 : 4;
 }
 
-void TemplatePackage::Report(const std::wstring& name, Problem problem) const {
+void TemplatePackage::Report(const std::wstring& name, Problem problem) {
+    ++tally_.refused;
     if (!diagnostics_) return;
     const std::string reason = Describe(problem);
     diagnostics_(L"skipped member \"" + name + L"\": " +
                  std::wstring(reason.begin(), reason.end()));
+}
+
+void TemplatePackage::SweepOnce(const std::wstring& destination) {
+    const size_t separator = destination.find_last_of(L"\\/");
+    if (separator == std::wstring::npos) return;
+    const std::wstring folder = destination.substr(0, separator);
+    if (swept_.insert(folder).second) fs::RemoveLeftoverTemporaries(folder);
 }
 
 // Creates each folder level the name contains below `folder`, outermost first. The scan

@@ -7,13 +7,22 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <set>
 #include <string>
 
 class TemplatePackage {
 public:
     // Receives one line for every member that is refused (unsafe name, impossible lengths,
-    // data that does not inflate). Extraction goes on after each.
+    // data that does not inflate; extraction goes on after each) and for the member whose
+    // destination cannot be written (extraction stops there).
     using DiagnosticSink = std::function<void(const std::wstring& message)>;
+
+    // What the last ExtractKind did with the members of its kind.
+    struct Tally {
+        int written = 0;
+        int kept = 0;     // the file in place is not older than the package
+        int refused = 0;  // reported to the sink: refused, corrupt or unwritable
+    };
 
     TemplatePackage() = default;
     ~TemplatePackage();
@@ -33,8 +42,12 @@ public:
 
     void SetDiagnosticSink(DiagnosticSink sink) { diagnostics_ = std::move(sink); }
 
+    const Tally& LastTally() const { return tally_; }
+
 private:
-    void Report(const std::wstring& name, package::Problem problem) const;
+    void Report(const std::wstring& name, package::Problem problem);
+    // Before the first write into a folder, the leftovers of an interrupted run go.
+    void SweepOnce(const std::wstring& destination);
     static void CreateSubFolders(const std::wstring& folder, const std::wstring& name);
 
     wchar_t path_[520] = {};
@@ -42,4 +55,6 @@ private:
     uint8_t header_[package::kRecordHeaderSize] = {};  // the record header last read, as stored
     uint64_t startPosition_ = 0;                       // after the description; 0 until opened
     DiagnosticSink diagnostics_;
+    Tally tally_;
+    std::set<std::wstring> swept_;  // folders swept during this ExtractKind
 };

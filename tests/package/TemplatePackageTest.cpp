@@ -5,6 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include "base/Handles.h"
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
+
 #include <chrono>
 #include <filesystem>
 #include <set>
@@ -40,6 +48,7 @@ protected:
         reader.SetDiagnosticSink([this](const std::wstring& m) { diagnostics_.push_back(m); });
         EXPECT_EQ(reader.Open(package.c_str(), nullptr), 1);
         const int result = reader.ExtractKind(kind, Out().c_str());
+        tally_ = reader.LastTally();
         EXPECT_EQ(reader.Close(), 1);
         return result;
     }
@@ -57,6 +66,7 @@ protected:
     stdfs::path packagePath_ = temp_ / "material.qrt";
     stdfs::path out_ = temp_ / "out";
     std::vector<std::wstring> diagnostics_;
+    TemplatePackage::Tally tally_;
 
     void SetUp() override { stdfs::create_directory(out_); }
 };
@@ -147,6 +157,10 @@ TEST_F(TemplatePackageTest, MaterialIsReplacedOnlyWhenOlderThanThePackage) {
     EXPECT_EQ(ReadFile(out_ / "older.tpl"), "new");
     EXPECT_EQ(ReadFile(out_ / "same.tpl"), "old");
     EXPECT_EQ(ReadFile(out_ / "newer.tpl"), "old");
+    EXPECT_EQ(tally_.written, 1);
+    EXPECT_EQ(tally_.kept, 2);
+    EXPECT_EQ(tally_.refused, 0);
+    EXPECT_TRUE(diagnostics_.empty());  // kept members are not refusals
 
     // A second run finds everything in place with the package's own time and writes nothing.
     WriteFile(out_ / "older.tpl", "touched");
@@ -199,6 +213,12 @@ TEST_F(TemplatePackageTest, UnwritableDestinationStopsTheScanAndKeepsEarlierMemb
     EXPECT_EQ(Extract(path, 16), -1);
     EXPECT_EQ(ReadFile(out_ / "first.tpl"), "1");
     EXPECT_FALSE(stdfs::exists(out_ / "third.tpl"));
+    // The member that stopped the scan is named.
+    ASSERT_EQ(diagnostics_.size(), 1u);
+    EXPECT_NE(diagnostics_[0].find(L"blocked\\x.tpl"), std::wstring::npos);
+    EXPECT_NE(diagnostics_[0].find(L"cannot be written"), std::wstring::npos);
+    EXPECT_EQ(tally_.written, 1);
+    EXPECT_EQ(tally_.refused, 1);
 
     // A destination folder that does not exist is not created.
     TemplatePackage reader;
@@ -225,15 +245,135 @@ TEST_F(TemplatePackageTest, UnsafeNamesAreRefusedAndNothingLandsOutsideTheFolder
         L"tab\there",
         L"",
         std::wstring(L"nul\0inside", 10),
+        // Names Windows refuses: reserved characters, device names as any level with or
+        // without an extension and in any case, levels ending in a dot or a space.
+        L"a<b.tpl",
+        L"a>b.tpl",
+        L"say\"hi\".tpl",
+        L"pipe|d.tpl",
+        L"what?.tpl",
+        L"star*.tpl",
+        L"aux.png",
+        L"AUX",
+        L"con\\x.tpl",
+        L"Sub\\Nul.tpl",
+        L"prn.tar.gz",
+        L"com1.tpl",
+        L"CoM9",
+        L"lpt1.txt",
+        L"LPT9\\x.tpl",
+        L"nul .tpl",
+        L"Com\u00B9.tpl",
+        L"dir.\\x.tpl",
+        L"space \\x.tpl",
+        L"trailing ",
     };
+    // Near misses that Windows accepts stay accepted.
+    const std::wstring fine[] = {L"auxiliary.png", L"con2.tpl", L"COM10.tpl", L"com0.tpl",
+                                 L"lpt.tpl",       L"xnul.tpl", L"a.con",     L"Sub\\prnt.tpl"};
     PackageBytes bytes;
     for (const std::wstring& name : unsafe) bytes.Add(16, name, "evil");
+    for (const std::wstring& name : fine) bytes.Add(16, name, "fine");
     bytes.Add(16, L"good.tpl", "kept");
     const std::wstring path = Package(bytes);
 
     EXPECT_EQ(Extract(path, 16), 1);
     EXPECT_EQ(diagnostics_.size(), std::size(unsafe));
-    EXPECT_EQ(FilesBelow(temp_.Path()), (std::set<std::string>{"material.qrt", "out/good.tpl"}));
+    EXPECT_EQ(tally_.refused, static_cast<int>(std::size(unsafe)));
+    EXPECT_EQ(FilesBelow(temp_.Path()),
+              (std::set<std::string>{"material.qrt", "out/good.tpl", "out/auxiliary.png",
+                                     "out/con2.tpl", "out/COM10.tpl", "out/com0.tpl", "out/lpt.tpl",
+                                     "out/xnul.tpl", "out/a.con", "out/Sub/prnt.tpl"}));
+}
+
+TEST(MemberNames, OneCheckAndOneNotionOfSameness) {
+    using package::CheckMemberPath;
+    using package::MemberNameKey;
+    using package::Problem;
+    EXPECT_EQ(CheckMemberPath(L"Set\\frame.tpl"), Problem::None);
+    EXPECT_EQ(CheckMemberPath(L"x|y"), Problem::NameReservedChar);
+    EXPECT_EQ(CheckMemberPath(L"Set\\lPt3.png"), Problem::NameDevice);
+    EXPECT_EQ(CheckMemberPath(L"Set.\\a"), Problem::NameBadComponent);
+    EXPECT_EQ(MemberNameKey(L"Set/Frame.TPL"), MemberNameKey(L"set\\frame.tpl"));
+    EXPECT_NE(MemberNameKey(L"frame1.tpl"), MemberNameKey(L"frame2.tpl"));
+}
+
+// Names of the temporary files an interrupted extraction leaves, and near misses of them.
+#ifdef _WIN32
+const char* const kLeftovers[] = {"~qrt1a2-3.tmp", "~qrtffff-10.tmp"};
+const char* const kNotOurs[] = {"~qrt12.tmp",    "~qrtxyz-1.tmp", "~qrt1-2.tmp.bak",
+                                "my~qrt1-2.tmp", "~qrt1-2.tmpx",  "notes.tmp"};
+const char kLive[] = "~qrtabc-1.tmp";
+#else
+const char* const kLeftovers[] = {".~qrt-a1B2c3", ".~qrt-ZZZZZZ"};
+const char* const kNotOurs[] = {".~qrt-abc",     ".~qrt-abcdefg", "~qrt-abcdef",
+                                "x.~qrt-abcdef", ".~qrt-abc.de",  ".~qrt-"};
+const char kLive[] = ".~qrt-LIVE00";
+#endif
+
+// A temporary file as a writer in another process holds it while it writes.
+class LiveTemporary {
+public:
+    explicit LiveTemporary(const stdfs::path& path) {
+#ifdef _WIN32
+        handle_.Reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                                    CREATE_NEW, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY,
+                                    nullptr));
+        ok_ = static_cast<bool>(handle_);
+#else
+        fd_ = ::open(path.c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
+        ok_ = fd_ >= 0 && ::flock(fd_, LOCK_EX) == 0;
+#endif
+    }
+    ~LiveTemporary() {
+#ifndef _WIN32
+        if (fd_ >= 0) ::close(fd_);
+#endif
+    }
+    bool Ok() const {
+        return ok_;
+    }
+
+private:
+    bool ok_ = false;
+#ifdef _WIN32
+    win::UniqueHandle handle_;
+#else
+    int fd_ = -1;
+#endif
+};
+
+TEST_F(TemplatePackageTest, LeftoversOfAnInterruptedExtractionGoWhenTheFolderIsWrittenAgain) {
+    const std::wstring path =
+        Package(PackageBytes().Add(16, L"top.tpl", "top").Add(16, L"Sub\\in.tpl", "in"));
+    for (const stdfs::path& folder : {out_, out_ / "Sub", out_ / "Untouched"}) {
+        stdfs::create_directories(folder);
+        for (const char* name : kLeftovers) WriteFile(folder / name, "half written");
+        for (const char* name : kNotOurs) WriteFile(folder / name, "someone else's");
+    }
+    LiveTemporary live(out_ / kLive);
+    ASSERT_TRUE(live.Ok());
+
+    EXPECT_EQ(Extract(path, 16), 1);
+    EXPECT_EQ(ReadFile(out_ / "top.tpl"), "top");
+    EXPECT_EQ(ReadFile(out_ / "Sub" / "in.tpl"), "in");
+    for (const stdfs::path& folder : {out_, out_ / "Sub"}) {
+        for (const char* name : kLeftovers) EXPECT_FALSE(stdfs::exists(folder / name)) << name;
+    }
+    // Nothing else goes: not other people's files, not a file a writer still holds, not the
+    // leftovers of a folder this extraction did not write into.
+    for (const stdfs::path& folder : {out_, out_ / "Sub", out_ / "Untouched"}) {
+        for (const char* name : kNotOurs) EXPECT_EQ(ReadFile(folder / name), "someone else's");
+    }
+    EXPECT_TRUE(stdfs::exists(out_ / kLive));
+    for (const char* name : kLeftovers) EXPECT_TRUE(stdfs::exists(out_ / "Untouched" / name));
+#ifdef _WIN32
+    // The material arrives without the marks its temporary file carried.
+    for (const stdfs::path& file : {out_ / "top.tpl", out_ / "Sub" / "in.tpl"}) {
+        const DWORD attributes = ::GetFileAttributesW(file.c_str());
+        EXPECT_EQ(attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY), 0u);
+    }
+#endif
 }
 
 TEST_F(TemplatePackageTest, ImpossibleLengthsAreRefusedBeforeAnythingIsAllocated) {
