@@ -8,6 +8,7 @@
 #include "package/TemplatePackage.h"
 
 #include <string>
+#include <vector>
 
 // Where the install command talks to the user: message boxes in the dialog, console
 // lines in `qrt`, a recorder in the tests.
@@ -16,6 +17,9 @@ public:
     virtual ~InstallPrompt() = default;
     // A box with an OK button. A null `title` means the application's name.
     virtual void Show(const wchar_t* text, const wchar_t* title, UINT style) = 0;
+    // What of a package could not be installed, one line per member and why: by default
+    // one warning box that lists them.
+    virtual void ShowProblems(const std::vector<std::wstring>& lines);
 };
 
 class InstallCommand {
@@ -26,8 +30,10 @@ public:
         L"HKEY_CURRENT_USER\\Software\\Velnor\\Tessaly\\Orvane\\ShouldUpdateCat";
 
     enum class Outcome {
-        Installed,          // extraction ran (members that could not be written are skipped)
-        HostFolderUnknown,  // "AppPath" unreadable or empty: nothing extracted, no flag
+        Installed,          // every member of the six kinds is in place
+        Incomplete,         // some members were refused or could not be written (the user was
+                            // told which); the flag is set if anything is in place
+        HostFolderUnknown,  // "AppPath" unreadable, empty or no folder: nothing extracted, no flag
         NotAPackage,        // the selection cannot be opened as a package: same
     };
 
@@ -39,8 +45,7 @@ public:
     // mode on `selectedPath`. True when the dialog must close afterwards (program mode).
     bool Run(const wchar_t* installProgram, const wchar_t* selectedPath);
 
-    Outcome InstallPackage(const wchar_t* packagePath,
-                           const TemplatePackage::DiagnosticSink& diagnostics = {});
+    Outcome InstallPackage(const wchar_t* packagePath);
 
     // Starts the install program unless the one started last is still running.
     void StartInstallProgram(const wchar_t* programPath);

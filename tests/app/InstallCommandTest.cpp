@@ -129,13 +129,70 @@ TEST_F(InstallCommandTest, TrailingBackslashMissingFoldersAndPartialPackages) {
     const std::wstring package = MakePackage(
         PackageBytes().Add(16, L"t.tpl", "t").Add(19, L"m.msk", "m").Add(21, L"b.abr", "b"));
 
+    // A missing material folder is part of the host's layout: it is made.
     InstallCommand command(prompt_);
     EXPECT_EQ(command.InstallPackage(package.c_str()), InstallCommand::Outcome::Installed);
     EXPECT_EQ(ReadFile(host_ / "Templates" / "t.tpl"), "t");
+    EXPECT_EQ(ReadFile(host_ / "Masks" / "m.msk"), "m");
     EXPECT_EQ(ReadFile(host_ / "Brushes" / "b.abr"), "b");
-    EXPECT_FALSE(stdfs::exists(host_ / "Masks"));
-    EXPECT_EQ(Snapshot().size(), 2u);
+    EXPECT_EQ(Snapshot().size(), 3u);
     EXPECT_EQ(Flag(), 1);
+    ASSERT_EQ(prompt_.shown.size(), 1u);  // the description only
+
+    // A host folder with none of them gets all six.
+    for (const wchar_t* folder : kFolders) stdfs::remove_all(host_ / folder);
+    EXPECT_EQ(command.InstallPackage(package.c_str()), InstallCommand::Outcome::Installed);
+    for (const wchar_t* folder : kFolders) EXPECT_TRUE(stdfs::is_directory(host_ / folder));
+    EXPECT_EQ(Snapshot().size(), 3u);
+}
+
+TEST_F(InstallCommandTest, MembersThatCannotBeInstalledAreListedInOneBox) {
+    SetAppPath(TempDir::WideOf(host_));
+    WriteFile(host_ / "Borders" / "blocked", "a file where a folder is needed");
+    const std::string corrupt = PackageBytes::Record(17, PackageBytes::NameField(L"broken.jpg"),
+                                                     PackageBytes::U32(100) + std::string(20, 'x'));
+    const std::wstring package = MakePackage(PackageBytes(L"Mixed")
+                                                 .Add(16, L"aux.png", "device")
+                                                 .Add(16, L"t.tpl", "t")
+                                                 .Append(corrupt)
+                                                 .Add(17, L"bg.jpg", "bg")
+                                                 .Add(18, L"blocked\\x.brd", "x")
+                                                 .Add(18, L"after.brd", "not reached")
+                                                 .Add(21, L"b.abr", "b"));
+    InstallCommand command(prompt_);
+    EXPECT_EQ(command.InstallPackage(package.c_str()), InstallCommand::Outcome::Incomplete);
+    EXPECT_EQ(ReadFile(host_ / "Templates" / "t.tpl"), "t");
+    EXPECT_EQ(ReadFile(host_ / "Backgrounds" / "bg.jpg"), "bg");
+    EXPECT_EQ(ReadFile(host_ / "Brushes" / "b.abr"), "b");
+    EXPECT_EQ(Flag(), 1);  // something was installed
+
+    ASSERT_EQ(prompt_.shown.size(), 2u);  // the description, then one box for the problems
+    const Shown& box = prompt_.shown[1];
+    EXPECT_TRUE(box.style & MB_ICONWARNING);
+    for (const wchar_t* expected : {L"Templates: skipped member \"aux.png\": name has a level "
+                                    L"that is a device name",
+                                    L"Backgrounds: skipped member \"broken.jpg\"",
+                                    L"Borders: skipped member \"blocked\\x.brd\": destination "
+                                    L"file cannot be written",
+                                    L"Borders: installation stopped there"}) {
+        EXPECT_NE(box.text.find(expected), std::wstring::npos) << expected;
+    }
+    EXPECT_EQ(box.text.find(L"t.tpl"), std::wstring::npos);  // installed members are not listed
+
+    // Kept members are not problems: again, only the same problems are listed.
+    prompt_.shown.clear();
+    EXPECT_EQ(command.InstallPackage(package.c_str()), InstallCommand::Outcome::Incomplete);
+    ASSERT_EQ(prompt_.shown.size(), 2u);
+    EXPECT_EQ(prompt_.shown[1].text, box.text);
+
+    // Nothing installable at all: told, and no flag.
+    ASSERT_EQ(::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Velnor"), ERROR_SUCCESS);
+    const std::wstring refused = MakePackage(PackageBytes().Add(16, L"con\\x.tpl", "x"));
+    prompt_.shown.clear();
+    EXPECT_EQ(command.InstallPackage(refused.c_str()), InstallCommand::Outcome::Incomplete);
+    ASSERT_EQ(prompt_.shown.size(), 2u);
+    EXPECT_NE(prompt_.shown[1].text.find(L"con\\x.tpl"), std::wstring::npos);
+    EXPECT_EQ(Flag(), -1);
 }
 
 TEST_F(InstallCommandTest, NothingHappensWithoutAHostFolderOrAPackage) {
@@ -149,14 +206,27 @@ TEST_F(InstallCommandTest, NothingHappensWithoutAHostFolderOrAPackage) {
     ASSERT_EQ(prompt_.shown.size(), 2u);
     EXPECT_NE(prompt_.shown[0].text.find(L"AppPath"), std::wstring::npos);
     EXPECT_TRUE(prompt_.shown[0].style & MB_ICONERROR);
+    // "AppPath" naming no folder (gone, or a file): the same, and nothing is made there.
+    const stdfs::path gone = temp_ / "Gone";
+    WriteFile(temp_ / "file", "not a folder");
+    for (const stdfs::path& notFolder : {gone, temp_ / "file"}) {
+        SetAppPath(TempDir::WideOf(notFolder));
+        const size_t before = prompt_.shown.size();
+        EXPECT_EQ(command.InstallPackage(package.c_str()),
+                  InstallCommand::Outcome::HostFolderUnknown);
+        ASSERT_EQ(prompt_.shown.size(), before + 1);
+        EXPECT_NE(prompt_.shown.back().text.find(TempDir::WideOf(notFolder)), std::wstring::npos);
+        EXPECT_TRUE(prompt_.shown.back().style & MB_ICONERROR);
+    }
+    EXPECT_FALSE(stdfs::exists(gone));
 
     SetAppPath(TempDir::WideOf(host_));
     const std::wstring notPackage = TempDir::WideOf(temp_ / "photo.jpg");
     WriteFile(temp_ / "photo.jpg", "\xFF\xD8 not a package");
     EXPECT_EQ(command.InstallPackage(notPackage.c_str()), InstallCommand::Outcome::NotAPackage);
     EXPECT_EQ(command.InstallPackage(L""), InstallCommand::Outcome::NotAPackage);
-    ASSERT_EQ(prompt_.shown.size(), 4u);
-    EXPECT_NE(prompt_.shown[2].text.find(notPackage), std::wstring::npos);
+    ASSERT_EQ(prompt_.shown.size(), 6u);
+    EXPECT_NE(prompt_.shown[4].text.find(notPackage), std::wstring::npos);
 
     EXPECT_TRUE(Snapshot().empty());
     EXPECT_EQ(Flag(), -1);

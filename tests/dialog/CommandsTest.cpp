@@ -165,6 +165,8 @@ TEST_F(CommandsTest, PackageModeInstallsTheSelectedPackage) {
                                                         .Add(16, L"frame.qtp", "the frame")
                                                         .Add(21, L"leaf.brs", "the brush")
                                                         .Add(18, L"edge.brd", "the border")
+                                                        .Add(19, L"aux.msk", "a device name")
+                                                        .Add(20, L"what?.tex", "reserved")
                                                         .Bytes());
     StartRemembered();
 
@@ -176,10 +178,16 @@ TEST_F(CommandsTest, PackageModeInstallsTheSelectedPackage) {
     modal_.boxes.clear();  // the package's preview has no sample: the library's error
 
     Notify(CInstallerDlg::kInstallId, BN_CLICKED);
-    ASSERT_EQ(modal_.boxes.size(), 1u);
+    // The description, then one box that lists the members that could not be installed.
+    ASSERT_EQ(modal_.boxes.size(), 2u);
     EXPECT_EQ(modal_.boxes[0].text, L"Autumn frames, 2 pieces");
     EXPECT_EQ(modal_.boxes[0].title, application_.Name());
     EXPECT_EQ(modal_.boxes[0].style & 0xF, static_cast<UINT>(MB_OK));
+    EXPECT_EQ(modal_.boxes[1].title, application_.Name());
+    EXPECT_TRUE(modal_.boxes[1].style & MB_ICONWARNING);
+    EXPECT_NE(modal_.boxes[1].text.find(L"Masks: skipped member \"aux.msk\""), std::wstring::npos);
+    EXPECT_NE(modal_.boxes[1].text.find(L"Textures: skipped member \"what?.tex\""),
+              std::wstring::npos);
     EXPECT_EQ(ReadFile(host / "Templates" / "frame.qtp"), "the frame");
     EXPECT_EQ(ReadFile(host / "Brushes" / "leaf.brs"), "the brush");
     EXPECT_EQ(ReadFile(host / "Borders" / "edge.brd"), "the border");

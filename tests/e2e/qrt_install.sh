@@ -2,9 +2,13 @@
 # End to end under Wine: qrt.exe packs an author's folder, then installs the package twice
 # into a sandboxed host folder registered as the host application's "AppPath" in the test
 # prefix. The six folders receive their members, the second install changes no file, and
-# the refresh flag is 1. Registry values the test wrote are removed again.
+# the refresh flag is 1. A host folder without material folders gets them; one that does not
+# exist gets nothing. A package with names Windows refuses installs everything else, says
+# what it skipped and exits 3; `qrt pack` refuses such names. Registry values the test wrote
+# are removed again.
 set -u
 qrt=$1
+make_refused=$2
 top=$(cd "$(dirname "$0")/../.." && pwd)
 . "$top/scripts/wine-env.sh"
 
@@ -71,6 +75,52 @@ check "second install changes no file" test "$before" = "$(snapshot)"
 check "flag set again" test "$(flag)" = "0x1"
 
 check "not a package" bash -c "! wine '$qrt' install '$(winpath "$src/sample.jpg")' >/dev/null 2>&1"
+
+set_app_path() { wine reg add 'HKLM\SOFTWARE\Brannic\Lumora\Orvane' /v AppPath /t REG_SZ /d "$(winpath "$1")" /f >/dev/null 2>&1; }
+
+# A host folder that does not exist: exit 1, nothing made, no flag.
+wine reg delete 'HKCU\Software\Velnor' /f >/dev/null 2>&1
+set_app_path "$work/gone"
+wine "$qrt" install "$pkg" >/dev/null 2>&1
+check "missing host folder exits 1" test $? -eq 1
+check "missing host folder not made" test ! -e "$work/gone"
+check "missing host folder sets no flag" test -z "$(flag)"
+
+# A host folder without material folders: they are made and everything is installed.
+mkdir -p "$work/bare"
+set_app_path "$work/bare"
+check "bare host installs" wine "$qrt" install "$pkg"
+for k in $kinds; do
+    check "$k made and installed" cmp -s "$src/$k/Set One/nested-$k.bin" "$work/bare/$k/Set One/nested-$k.bin"
+done
+check "bare host flag is 1" test "$(flag)" = "0x1"
+
+# Names Windows refuses: the rest is installed, each skipped member is named, exit 3.
+wine reg delete 'HKCU\Software\Velnor' /f >/dev/null 2>&1
+refused=$(winpath "$work/refused.qrt")
+check "hand-built package written" wine "$make_refused" "$refused"
+mkdir -p "$work/host2"
+set_app_path "$work/host2"
+wine "$qrt" install "$refused" >/dev/null 2>"$work/err2"
+check "refused names exit 3" test $? -eq 3
+for name in aux.png 'what?.jpg' 'con\\x.tpl' 'dot.\\x.tpl'; do
+    check "stderr names $name" grep -q "$name" "$work/err2"
+done
+check "four members reported" test "$(grep -c 'skipped member' "$work/err2")" -eq 4
+check "good template installed" test "$(cat "$work/host2/Templates/good.tpl")" = template
+check "good background installed" test "$(cat "$work/host2/Backgrounds/Set/fine.jpg")" = background
+check "good brush installed" test "$(cat "$work/host2/Brushes/round.abr")" = brush
+check "nothing else written" test "$(cd "$work/host2" && find . -type f | sort | tr '\n' ' ')" = "./Backgrounds/Set/fine.jpg ./Brushes/round.abr ./Templates/good.tpl "
+check "flag set though incomplete" test "$(flag)" = "0x1"
+wine "$qrt" verify "$refused" >"$work/verify" 2>&1
+check "verify reports refused names" test $? -eq 4 -a "$(wc -l <"$work/verify")" -eq 4
+
+# qrt pack refuses a folder holding a device name.
+printf 'device\n' >"$src/Templates/aux.png"
+wine "$qrt" pack "$(winpath "$src")" "$(winpath "$work/aux.qrt")" >/dev/null 2>"$work/err3"
+check "pack refuses aux.png" test $? -eq 1
+check "pack names aux.png" grep -q "aux.png" "$work/err3"
+check "no package written" test ! -e "$work/aux.qrt"
 
 echo "$failures failure(s)"
 [ "$failures" -eq 0 ]

@@ -19,7 +19,9 @@ using testing_support::WriteFile;
 
 using QrtRun = testing_support::ToolRun;
 
-QrtRun Qrt(const std::vector<std::wstring>& args) { return testing_support::RunTool(RunQrt, args); }
+QrtRun Qrt(const std::vector<std::wstring>& args) {
+    return testing_support::RunTool(RunQrt, args);
+}
 
 class QrtTest : public ::testing::Test {
 protected:
@@ -46,6 +48,17 @@ TEST_F(QrtTest, ListPrintsTheDescriptionThenEveryRecordInFileOrder) {
               "16\t5\tSub\\frame.tpl\n"
               "99\t0\todd kind\n");
     EXPECT_EQ(run.err, "");
+
+    // A last record cut short: what can be read is listed, the cut is said, exit 4.
+    const std::wstring cut = Write(
+        "cut.qrt",
+        PackageBytes(L"Cut").Add(16, L"whole.tpl", "whole").Add(17, L"half.jpg", "half").Bytes());
+    WriteFile(temp_ / "cut.qrt",
+              ReadFile(temp_ / "cut.qrt").substr(0, stdfs::file_size(temp_ / "cut.qrt") - 3));
+    const QrtRun cutRun = Qrt({L"list", cut});
+    EXPECT_EQ(cutRun.code, 4);
+    EXPECT_EQ(cutRun.out, "description: Cut\n16\t5\twhole.tpl\n17\t4\thalf.jpg\n");
+    EXPECT_NE(cutRun.err.find("cut short"), std::string::npos) << cutRun.err;
 
     EXPECT_EQ(Qrt({L"list", W("missing.qrt")}).code, 1);
     const QrtRun notPackage = Qrt({L"list", Write("text.qrt", "hello world")});
@@ -74,26 +87,61 @@ TEST_F(QrtTest, VerifyReportsEachProblemAndExitsFour) {
                                 .Add(16, L"..\\up.tpl", "x")
                                 .Append(mismatch)
                                 .Add(17, L"fine.jpg", "fine")
+                                .Add(17, L"aux.png", "device")
+                                .Add(17, L"what?.jpg", "reserved")
+                                .Add(17, L"Set\\Fine.JPG", "not the same")
+                                .Add(17, L"FINE.jpg", "same file as fine.jpg")
+                                .Add(16, L"fine.jpg", "another kind")
                                 .Append(PackageBytes::RecordWith(18, 4, 1000, "ab\0\0", "cut"))
                                 .Bytes());
     const QrtRun bad = Qrt({L"verify", broken});
     EXPECT_EQ(bad.code, 4);
     const std::string& out = bad.out;
-    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 3) << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 6) << out;
     EXPECT_NE(out.find("up.tpl"), std::string::npos);
     EXPECT_NE(out.find("inflates to 10 bytes, 50 stated"), std::string::npos);
+    EXPECT_NE(out.find("\"aux.png\" at offset"), std::string::npos) << out;
+    EXPECT_NE(out.find("device name"), std::string::npos);
+    EXPECT_NE(out.find("what?.jpg"), std::string::npos);
+    EXPECT_NE(out.find("record 7 (kind 17, \"FINE.jpg\" at offset"), std::string::npos) << out;
+    EXPECT_NE(out.find("same file as record 3"), std::string::npos);
     EXPECT_NE(out.find("past the end"), std::string::npos);
     EXPECT_EQ(Qrt({L"verify", W("missing.qrt")}).code, 1);
 }
 
 TEST_F(QrtTest, ExtractExitCodesFollowTheReader) {
-    const std::wstring pkg =
-        Write("a.qrt", PackageBytes().Add(16, L"a.tpl", "a").Add(16, L"..\\b.tpl", "b").Bytes());
+    const std::string corrupt = PackageBytes::Record(18, PackageBytes::NameField(L"bad.brd"),
+                                                     PackageBytes::U32(100) + std::string(20, 'x'));
+    const std::wstring pkg = Write("a.qrt", PackageBytes()
+                                                .Add(16, L"a.tpl", "a")
+                                                .Add(16, L"..\\b.tpl", "b")
+                                                .Add(17, L"aux.jpg", "device")
+                                                .Add(17, L"c.jpg", "c")
+                                                .Append(corrupt)
+                                                .Add(18, L"d.brd", "d")
+                                                .Add(19, L"e.msk", "e")
+                                                .Bytes());
     stdfs::create_directory(temp_ / "out");
-    const QrtRun ok = Qrt({L"extract", pkg, L"16", W("out")});
-    EXPECT_EQ(ok.code, 0);
-    EXPECT_EQ(ReadFile(temp_ / "out" / "a.tpl"), "a");
-    EXPECT_NE(ok.err.find("skipped member"), std::string::npos);  // refused, exit code unchanged
+    // A refused, a device-named or a corrupt member: the others are written, exit 3.
+    for (const auto& [kind, written] :
+         {std::pair{L"16", "a.tpl"}, {L"17", "c.jpg"}, {L"18", "d.brd"}}) {
+        const QrtRun run = Qrt({L"extract", pkg, kind, W("out")});
+        EXPECT_EQ(run.code, 3) << run.err;
+        EXPECT_NE(run.err.find("skipped member"), std::string::npos);
+        EXPECT_TRUE(stdfs::exists(temp_ / "out" / written));
+    }
+    EXPECT_EQ(ReadFile(temp_ / "out" / "c.jpg"), "c");
+    EXPECT_FALSE(stdfs::exists(temp_ / "out" / "bad.brd"));
+
+    // Everything written: exit 0 and a quiet stderr. Kept because the file in place is not
+    // older: still exit 0, said in one line.
+    const QrtRun first = Qrt({L"extract", pkg, L"19", W("out")});
+    EXPECT_EQ(first.code, 0);
+    EXPECT_EQ(first.err, "");
+    const QrtRun again = Qrt({L"extract", pkg, L"19", W("out")});
+    EXPECT_EQ(again.code, 0);
+    EXPECT_EQ(std::count(again.err.begin(), again.err.end(), '\n'), 1) << again.err;
+    EXPECT_NE(again.err.find("kept 1 member"), std::string::npos) << again.err;
 
     EXPECT_EQ(Qrt({L"extract", pkg, L"16", W("no-such-folder")}).code, 3);
     EXPECT_EQ(Qrt({L"extract", W("missing.qrt"), L"16", W("out")}).code, 1);
@@ -158,6 +206,57 @@ TEST_F(QrtPackTest, PackRefusesWhatTheFormatCannotHold) {
     EXPECT_FALSE(stdfs::exists(temp_ / "out.qrt"));
     EXPECT_EQ(Qrt({L"pack", W("nowhere"), W("out.qrt")}).code, 1);
 }
+
+#ifndef _WIN32
+// Names that only a POSIX folder can hold: Windows would refuse to create them.
+TEST_F(QrtPackTest, PackRefusesNamesWindowsCannotHoldOrWouldTakeForOneFile) {
+    for (const char* name : {"aux.png", "Other/CON.tpl", "what?.tpl", "pipe|.tpl", "dot./x.tpl",
+                             "space /x.tpl", "lpt3"}) {
+        WriteFile(temp_ / "src" / "Templates" / name, "refused");
+        const QrtRun run = Qrt({L"pack", W("src"), W("out.qrt")});
+        EXPECT_EQ(run.code, 1) << name;
+        const std::string base = stdfs::path(name).filename().string();
+        EXPECT_NE(run.err.find(base), std::string::npos) << run.err;
+        EXPECT_FALSE(stdfs::exists(temp_ / "out.qrt"));
+        stdfs::remove_all(temp_ / "src" / "Templates" / stdfs::path(name).begin()->string());
+    }
+    // Two names of one kind that are one file on Windows.
+    WriteFile(temp_ / "src" / "Templates" / "B.TPL", "case twin");
+    const QrtRun twins = Qrt({L"pack", W("src"), W("out.qrt")});
+    EXPECT_EQ(twins.code, 1);
+    EXPECT_NE(twins.err.find("B.TPL"), std::string::npos) << twins.err;
+    EXPECT_NE(twins.err.find("b.tpl"), std::string::npos) << twins.err;
+    EXPECT_FALSE(stdfs::exists(temp_ / "out.qrt"));
+    stdfs::remove(temp_ / "src" / "Templates" / "B.TPL");
+    // The same name in two kinds is two files.
+    WriteFile(temp_ / "src" / "Brushes" / "b.tpl", "a brush");
+    EXPECT_EQ(Qrt({L"pack", W("src"), W("out.qrt")}).code, 0);
+}
+
+TEST_F(QrtPackTest, PackStoresALinkUnderItsOwnNameAndRefusesOneLeavingTheFolder) {
+    stdfs::create_symlink("b.tpl", temp_ / "src" / "Templates" / "alias.tpl");
+    stdfs::create_directory_symlink("Sub", temp_ / "src" / "Templates" / "SubLink");
+    ASSERT_EQ(Qrt({L"pack", W("src"), W("one.qrt")}).code, 0);
+    EXPECT_EQ(Qrt({L"list", W("one.qrt")}).out,
+              "description: Spring wedding\n"
+              "22\t6\tsample.jpg\n"
+              "16\t10\tSub\\a.tpl\n"
+              "16\t10\talias.tpl\n"
+              "16\t10\tb.tpl\n"
+              "21\t3000\tround.abr\n");
+    stdfs::create_directory(temp_ / "out");
+    ASSERT_EQ(Qrt({L"extract", W("one.qrt"), L"16", W("out")}).code, 0);
+    EXPECT_EQ(ReadFile(temp_ / "out" / "alias.tpl"), "template b");
+
+    // A link out of the material folder: refused, and the message names the link.
+    WriteFile(temp_ / "secret.txt", "not material");
+    stdfs::create_symlink("../../secret.txt", temp_ / "src" / "Templates" / "leak.tpl");
+    const QrtRun run = Qrt({L"pack", W("src"), W("two.qrt")});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err.find("leak.tpl"), std::string::npos) << run.err;
+    EXPECT_FALSE(stdfs::exists(temp_ / "two.qrt"));
+}
+#endif
 
 TEST(PackageListing, RecordsCutByTheEndOfTheFileEndTheListing) {
     TempDir temp;

@@ -111,8 +111,18 @@ bool CollectMembers(const stdfs::path& root, std::vector<Member>& members, std::
             warnings.push_back("skipped " + Show(path) + " (not a regular file)");
             continue;
         }
+        // A link is stored under its own name with its target's content; a target outside
+        // the folder would carry in material that is not the author's.
+        if (it->is_symlink(ec)) {
+            const stdfs::path target = stdfs::weakly_canonical(path, ec);
+            const stdfs::path inside = target.lexically_relative(stdfs::weakly_canonical(root, ec));
+            if (ec || inside.empty() || *inside.begin() == "..") {
+                error = Show(path) + ": a link to " + Show(target) + ", outside " + Show(root);
+                return false;
+            }
+        }
         std::wstring name;
-        for (const stdfs::path& part : stdfs::relative(path, root, ec)) {
+        for (const stdfs::path& part : path.lexically_relative(root)) {
             if (!name.empty()) name += L'\\';
             name += ToWide(part);
         }
@@ -125,6 +135,11 @@ bool CollectMembers(const stdfs::path& root, std::vector<Member>& members, std::
 
 bool AddFile(package::PackageWriter& writer, uint8_t kind, const std::wstring& name,
              const stdfs::path& file, std::string& error) {
+    // Checked before reading: on Windows a device name would open the device.
+    if (const package::Problem p = package::CheckMemberPath(name); p != package::Problem::None) {
+        error = Show(file) + ": " + package::Describe(p);
+        return false;
+    }
     std::string bytes;
     if (!ReadWholeFile(file, bytes)) {
         error = Show(file) + ": cannot be read";

@@ -20,13 +20,16 @@ constexpr int kExitProblems = 4;
 
 const char kUsage[] =
     "usage: qrt COMMAND ...\n"
-    "  qrt list PKG                  description and one line per record: KIND<TAB>SIZE<TAB>NAME\n"
-    "  qrt extract PKG KIND FOLDER   extract the members of one kind (16-22) below FOLDER\n"
+    "  qrt list PKG                  description and one line per record: KIND<TAB>SIZE<TAB>NAME;\n"
+    "                                exit 4 when the package is cut short\n"
+    "  qrt extract PKG KIND FOLDER   extract the members of one kind (16-22) below FOLDER;\n"
+    "                                exit 3 when any of them is refused or cannot be written\n"
     "  qrt verify PKG                check every record; exit 4 and one line per problem\n"
     "  qrt pack SRCDIR OUT.qrt       pack description.txt, Templates/ Backgrounds/ Borders/\n"
     "                                Masks/ Textures/ Brushes/ and sample.jpg of SRCDIR\n"
 #ifdef _WIN32
-    "  qrt install PKG               install PKG into the host application's folders\n"
+    "  qrt install PKG               install PKG into the host application's folders; exit 3\n"
+    "                                and a line per member when some could not be installed\n"
 #endif
     "  qrt --help                    this text\n";
 
@@ -59,6 +62,7 @@ int List(const std::wstring& path, FILE* out, FILE* err) {
         return kExitFailed;
     }
     Print(out, "description: " + Printable(listing.description));
+    bool cut = false;
     for (const package::MemberInfo& member : listing.members) {
         const std::string size = member.sizeKnown ? std::to_string(member.inflatedSize) : "-";
         Print(out,
@@ -67,6 +71,11 @@ int List(const std::wstring& path, FILE* out, FILE* err) {
             Print(err, "qrt: record at offset " + std::to_string(member.offset) + ": " +
                            package::Describe(member.problem));
         }
+        cut = cut || member.problem == package::Problem::Truncated;
+    }
+    if (cut) {
+        Print(err, "qrt: the package is cut short; the records above are all that could be read");
+        return kExitProblems;
     }
     return kExitOk;
 }
@@ -94,13 +103,18 @@ int Extract(const std::wstring& path, const std::wstring& kindText, const std::w
         return kExitFailed;
     }
     const int result = package.ExtractKind(kind, folder.c_str());
+    const TemplatePackage::Tally tally = package.LastTally();
     package.Close();
+    if (tally.kept > 0) {
+        Print(err, "qrt: kept " + std::to_string(tally.kept) +
+                       " member(s): the files in place are not older than the package");
+    }
     if (result != 1) {
         Print(err, "qrt: a member of kind " + std::to_string(kind) +
                        " could not be written below " + text::ToUtf8(folder));
         return kExitUnwritable;
     }
-    return kExitOk;
+    return tally.refused > 0 ? kExitUnwritable : kExitOk;
 }
 
 int Verify(const std::wstring& path, FILE* out, FILE* err) {
@@ -151,6 +165,9 @@ public:
         }
         Print(err_, line);
     }
+    void ShowProblems(const std::vector<std::wstring>& lines) override {
+        for (const std::wstring& line : lines) Print(err_, "qrt: " + Printable(line));
+    }
 
 private:
     FILE* out_;
@@ -160,10 +177,14 @@ private:
 int Install(const std::wstring& path, FILE* out, FILE* err) {
     ConsolePrompt prompt(out, err);
     InstallCommand command(prompt);
-    const auto outcome = command.InstallPackage(path.c_str(), [err](const std::wstring& message) {
-        Print(err, "qrt: " + text::ToUtf8(message));
-    });
-    return outcome == InstallCommand::Outcome::Installed ? kExitOk : kExitFailed;
+    switch (command.InstallPackage(path.c_str())) {
+        case InstallCommand::Outcome::Installed:
+            return kExitOk;
+        case InstallCommand::Outcome::Incomplete:
+            return kExitUnwritable;
+        default:
+            return kExitFailed;
+    }
 }
 #endif
 

@@ -8,7 +8,8 @@
 
 // Runs one command (arguments without the program name) and returns its exit code:
 // 0 success, 1 the package cannot be opened or the command failed, 2 usage error,
-// 3 a member could not be written (extract), 4 problems found (verify).
+// 3 a member was refused or could not be written (extract, install), 4 problems found
+// (verify) or the package is cut short (list).
 int RunQrt(const std::vector<std::wstring>& args, FILE* out, FILE* err);
 
 // Packs an author's folder into a package: description.txt, the six material folders and
