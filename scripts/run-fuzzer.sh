@@ -2,8 +2,8 @@
 # Runs one of our fuzzers for SECONDS.
 # Usage: run-fuzzer.sh [SECONDS [BUILD [FUZZER [SEEDS]]]]
 #   FUZZER  a name in BUILD/bin; package_fuzzer by default
-#   SEEDS   a folder of seed inputs; by default (and only for the package fuzzer) seed packages
-#           made by our own package builder
+#   SEEDS   a folder of seed inputs; by default what BUILD/bin/make_NAME_seeds writes for the
+#           fuzzer NAME_fuzzer (make_fuzz_seeds, our own package builder, for the package fuzzer)
 # The corpus grows in BUILD/fuzz/corpus and findings land in BUILD/fuzz/findings (for other
 # fuzzers than the package one, in BUILD/fuzz/FUZZER/); findings fail the run.
 set -eu
@@ -23,7 +23,9 @@ if [ -n "${4:-}" ]; then
 else
     seeds=$work/seeds
     mkdir -p "$seeds"
-    "$build/bin/make_fuzz_seeds" "$seeds"
+    maker=$build/bin/make_${name%_fuzzer}_seeds
+    [ -x "$maker" ] || maker=$build/bin/make_fuzz_seeds
+    "$maker" "$seeds"
 fi
 
 # -rss_limit_mb: package members may legitimately inflate to about 1000 times their size.

@@ -1,6 +1,17 @@
 #include "cache/CacheFile.h"
 
 #include <algorithm>
+#include <atomic>
+
+namespace {
+
+std::atomic<bool> g_failWrites{false};
+
+}  // namespace
+
+void FailCacheWrites(bool fail) {
+    g_failWrites = fail;
+}
 
 HANDLE OpenCacheFile(const wchar_t* path, bool writable) {
     if (!path || !*path) return INVALID_HANDLE_VALUE;
@@ -20,6 +31,7 @@ DWORD ReadBytes(HANDLE file, void* buffer, DWORD count, DWORD* bytesRead) {
 }
 
 bool WriteBytes(HANDLE file, const void* buffer, DWORD count) {
+    if (g_failWrites) return false;
     DWORD written = 0;
     return ::WriteFile(file, buffer, count, &written, nullptr) && written == count;
 }

@@ -19,6 +19,9 @@ DWORD ReadBytes(HANDLE file, void* buffer, DWORD count, DWORD* bytesRead);
 // True when all `count` bytes were written at the current position.
 bool WriteBytes(HANDLE file, const void* buffer, DWORD count);
 
+// For tests: from now on every cache write fails, as on a full disk, until called with false.
+void FailCacheWrites(bool fail);
+
 // Discards a cache file in its two steps: normal attributes (it is hidden), then delete.
 void DiscardCacheFile(const wchar_t* path);
 

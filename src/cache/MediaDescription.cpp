@@ -124,10 +124,7 @@ std::wstring ThumbCache::ExtensionOf(const wchar_t* path) {
 }
 
 std::wstring ThumbCache::UpperAscii(std::wstring text) {
-    for (wchar_t& c : text) {
-        if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - 32);
-    }
-    return text;
+    return index_format::UpperAscii(std::move(text));
 }
 
 uint32_t ThumbCache::ImageTypeFromExtension(const wchar_t* extension) {

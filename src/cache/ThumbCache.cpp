@@ -6,18 +6,19 @@
 
 #include <shlwapi.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <cwchar>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 
 namespace {
 
-constexpr size_t kNameChars = 256;                // the readers' buffers, with the terminator
-constexpr uint32_t kMaxFieldBytes = 2 * 255 + 1;  // the longest length a 256-character buffer takes
-constexpr size_t kIndexReadLimit = 64u << 20;     // far beyond any real index
-constexpr DWORD kEndOfFile = 38;                  // ERROR_HANDLE_EOF
+constexpr size_t kIndexReadLimit = 64u << 20;  // far beyond any real index
+constexpr DWORD kEndOfFile = 38;               // ERROR_HANDLE_EOF
 
 std::mutex& FreeSlotsMutex() {
     static std::mutex mutex;
@@ -30,44 +31,22 @@ void CopyInto(wchar_t (&member)[N], const wchar_t* text) {
     member[N - 1] = L'\0';
 }
 
-// A text field as written: the UTF-16 units and the first byte of the terminator.
-std::vector<uint8_t> TextField(const std::wstring& text) {
-    std::vector<uint8_t> field;
-    const uint32_t length = static_cast<uint32_t>(2 * text.size() + 1);
-    for (int i = 0; i < 4; ++i) field.push_back(static_cast<uint8_t>(length >> (8 * i)));
-    for (wchar_t c : text) {
-        field.push_back(static_cast<uint8_t>(c & 0xFF));
-        field.push_back(static_cast<uint8_t>((c >> 8) & 0xFF));
-    }
-    field.push_back(0);
-    return field;
+// Index names of the ANSI variant are in the system's code page.
+std::wstring AnsiToWide(const uint8_t* bytes, size_t length) {
+    if (length == 0) return {};
+    wchar_t wide[index_format::kNameChars * 2] = {};
+    const int chars =
+        ::MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<const char*>(bytes),
+                              static_cast<int>(length), wide, index_format::kNameChars * 2 - 1);
+    return std::wstring(wide, chars > 0 ? static_cast<size_t>(chars) : 0);
 }
 
-// Reads one length-prefixed text field; false (reading ends) when the length does not fit
-// the buffers or runs past the end.
-bool ReadTextField(ByteCursor& cursor, bool ansi, std::wstring& text) {
-    uint32_t length = 0;
-    if (!cursor.ReadU32(length) || length > kMaxFieldBytes || length > cursor.Remaining())
-        return false;
-    uint8_t buffer[2 * kNameChars] = {};
-    cursor.ReadBytes(buffer, length);
-    if (ansi) {
-        wchar_t wide[kNameChars * 2] = {};
-        const int chars =
-            length ? ::MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<const char*>(buffer),
-                                           static_cast<int>(length), wide, kNameChars * 2 - 1)
-                   : 0;
-        text.assign(wide, static_cast<size_t>(chars));
-        text.resize(std::wcslen(text.c_str()));
-        return text.size() < kNameChars;
-    }
-    text.clear();
-    for (size_t i = 0; i + 1 < sizeof buffer; i += 2) {
-        const wchar_t c = static_cast<wchar_t>(buffer[i] | (buffer[i + 1] << 8));
-        if (c == L'\0') break;
-        text += c;
-    }
-    return true;
+// Whether a record at `offset` would share bytes with one at any of `taken`.
+bool Overlaps(const std::set<int32_t>& taken, int32_t offset) {
+    const int64_t record = ThumbCache::kRecordBytes;
+    const auto next = taken.lower_bound(
+        static_cast<int32_t>(std::max<int64_t>(INT32_MIN, int64_t{offset} - record + 1)));
+    return next != taken.end() && int64_t{*next} < int64_t{offset} + record;
 }
 
 uint32_t HeaderOf(const std::vector<uint8_t>& bytes, uint32_t missing) {
@@ -162,30 +141,16 @@ void ThumbCache::SplitKey(const std::wstring& key, std::wstring& keyCategory, st
 }
 
 bool ThumbCache::IsValidHeader(uint32_t header) {
-    return header == kMagic || IsAnsiHeader(header);
+    return index_format::IsValidHeader(header);
 }
 
 bool ThumbCache::IsAnsiHeader(uint32_t header) {
-    const uint8_t b1 = static_cast<uint8_t>(header >> 8);
-    return (header & 0xFFFF00FFu) == (kMagic & 0xFFFF00FFu) && (b1 & 0x58) == 0x58;
+    return index_format::IsAnsiHeader(header);
 }
 
 std::vector<IndexRecord> ThumbCache::ParseIndex(const std::vector<uint8_t>& bytes,
                                                 CacheMode parseMode) {
-    std::vector<IndexRecord> records;
-    ByteCursor cursor(bytes.data(), bytes.size());
-    uint32_t header = 0;
-    if (!cursor.ReadU32(header)) return records;
-    const bool ansi = IsAnsiHeader(header);
-    for (;;) {
-        IndexRecord record;
-        if (parseMode == Database && !ReadTextField(cursor, false, record.category)) break;
-        if (!ReadTextField(cursor, ansi, record.name) || !cursor.ReadI32(record.offset)) break;
-        record.category = UpperAscii(record.category);
-        record.name = UpperAscii(record.name);
-        records.push_back(std::move(record));
-    }
-    return records;
+    return index_format::Parse(bytes, parseMode, AnsiToWide);
 }
 
 std::wstring ThumbCache::KeyOf(const ThumbItem& item) const {
@@ -276,10 +241,31 @@ void ThumbCache::LoadIndex() {
         if (length == 0) DiscardCacheFile(indexPath);
         return;
     }
-    for (IndexRecord& record : ParseIndex(bytes, mode)) {
-        if (mode == Database && record.category != category) continue;
-        if (!OffsetUsable(record.offset)) continue;
+    // A record claimed by two names (or overlapping another name's) belongs to at most one of
+    // them, and nothing tells which: both are made anew. Offsets outside the data file are
+    // dropped as well, and neither comes back when Close merges the index on disk.
+    std::vector<IndexRecord> records = ParseIndex(bytes, mode);
+    std::map<int32_t, std::set<std::wstring>> keysAt;
+    for (const IndexRecord& record : records) {
+        if (record.offset != -1 && OffsetUsable(record.offset))
+            keysAt[record.offset].insert(record.category + L"|" + record.name);
+    }
+    std::set<int32_t> contested;
+    for (auto it = keysAt.begin(); it != keysAt.end(); ++it) {
+        if (it->second.size() > 1) contested.insert(it->first);
+        const auto next = std::next(it);
+        if (next != keysAt.end() && int64_t{next->first} - it->first < kRecordBytes) {
+            contested.insert(it->first);
+            contested.insert(next->first);
+        }
+    }
+    for (IndexRecord& record : records) {
         const std::wstring key = record.category + L"|" + record.name;
+        if (!OffsetUsable(record.offset) || contested.count(record.offset)) {
+            droppedAtOpen_.emplace(key, record.offset);
+            continue;
+        }
+        if (mode == Database && record.category != category) continue;
         if (FileExists(record.name)) {
             entries[key] = record.offset;  // a later record with the same key wins
         } else {
@@ -350,6 +336,9 @@ HBITMAP ThumbCache::GetThumbnail(ThumbItem& item, const int* thumbSize, bool che
 }
 
 HBITMAP ThumbCache::MakeThumbnail(ThumbItem& item, int width, int height) {
+    // Whatever fails below leaves no picture behind for a following AddThumbnail to store
+    // under this item's name.
+    thumbImage.reset();
     wchar_t full[MAX_PATH];
     if (!::PathCombineW(full, folder, item.path)) return nullptr;
     const uint32_t type = ImageTypeFromExtension(ExtensionOf(full).c_str());
@@ -382,7 +371,9 @@ void ThumbCache::AddThumbnail(ThumbItem& item, bool appendToIndex) {
         return;
     }
     const std::wstring key = KeyOf(item);
+    BuildDescription(item);
     FileLock lock(*this);
+    if (!dataFile || dataFile == INVALID_HANDLE_VALUE) return;  // nothing stored, nothing indexed
 
     int32_t offset = -1;
     if (const auto found = entries.find(key); found != entries.end()) {
@@ -391,50 +382,52 @@ void ThumbCache::AddThumbnail(ThumbItem& item, bool appendToIndex) {
         FreeSlotsLock slots;
         const auto table = FreeSlots().find(folder);
         if (table != FreeSlots().end()) {
-            for (auto& [slotKey, slotOffset] : table->second) {
-                if (slotOffset != -1) {
-                    offset = slotOffset;
-                    slotOffset = -1;  // handed out
-                    break;
+            // A file that went and came back within the visit takes its own slot again; in
+            // no case does its name stay in the table, where its slot could go to another.
+            if (const auto own = table->second.find(key); own != table->second.end()) {
+                offset = own->second;
+                table->second.erase(own);
+            }
+            for (auto it = table->second.begin(); offset == -1 && it != table->second.end(); ++it) {
+                if (it->second != -1) {
+                    offset = it->second;
+                    it->second = -1;  // handed out
                 }
             }
         }
     }
     if (offset == -1) {
-        const uint64_t end = dataFile ? CacheFileLength(dataFile) : 0;
+        const uint64_t end = CacheFileLength(dataFile);
         if (end > static_cast<uint64_t>(INT32_MAX) - kRecordBytes) return;  // offsets are 32-bit
         offset = static_cast<int32_t>(end);
     }
-    entries[key] = offset;
     Trace(L"!!!!!!!!!!!!!!!!!! adding file %s\n", key.c_str());
 
-    if (dataFile && dataFile != INVALID_HANDLE_VALUE && SeekCacheFile(dataFile, offset)) {
-        ::FlushFileBuffers(dataFile);
-        uint8_t header[kHeaderBytes];
-        for (int i = 0; i < 8; ++i) header[i] = static_cast<uint8_t>(item.modified >> (8 * i));
-        const uint32_t facts[4] = {item.typeCode, item.width, item.height, item.bitsPerPixel};
-        for (int f = 0; f < 4; ++f) {
-            for (int i = 0; i < 4; ++i)
-                header[8 + 4 * f + i] = static_cast<uint8_t>(facts[f] >> (8 * i));
-        }
-        WriteBytes(dataFile, header, sizeof header);
-        BuildDescription(item);
-        WriteBytes(dataFile, thumbImage->GetBits(0), thumbImage->GetSize() - 40);
-        ::FlushFileBuffers(dataFile);
-    } else {
-        BuildDescription(item);
+    uint8_t header[kHeaderBytes];
+    for (int i = 0; i < 8; ++i) header[i] = static_cast<uint8_t>(item.modified >> (8 * i));
+    const uint32_t facts[4] = {item.typeCode, item.width, item.height, item.bitsPerPixel};
+    for (int f = 0; f < 4; ++f) {
+        for (int i = 0; i < 4; ++i)
+            header[8 + 4 * f + i] = static_cast<uint8_t>(facts[f] >> (8 * i));
     }
+    const bool written = SeekCacheFile(dataFile, offset) &&
+                         WriteBytes(dataFile, header, sizeof header) &&
+                         WriteBytes(dataFile, thumbImage->GetBits(0), kPixelBytes);
+    ::FlushFileBuffers(dataFile);
+    if (!written) {
+        // A record not written whole is no one's: the name is not indexed (and loses a record it
+        // had there), so it can never show what another file left at that offset.
+        entries.erase(key);
+        return;
+    }
+    entries[key] = offset;
     if (appendToIndex) AppendToIndex(key, offset);
 }
 
 void ThumbCache::WriteIndexRecord(HANDLE file, const std::wstring& recordCategory,
                                   const std::wstring& name, int32_t offset) {
     std::vector<uint8_t> bytes;
-    if (mode == Database) bytes = TextField(recordCategory);
-    const std::vector<uint8_t> nameField = TextField(name);
-    bytes.insert(bytes.end(), nameField.begin(), nameField.end());
-    for (int i = 0; i < 4; ++i)
-        bytes.push_back(static_cast<uint8_t>(static_cast<uint32_t>(offset) >> (8 * i)));
+    index_format::AppendRecord(bytes, mode, recordCategory, name, offset);
     WriteBytes(file, bytes.data(), static_cast<DWORD>(bytes.size()));
 }
 
@@ -479,6 +472,7 @@ void ThumbCache::Close() {
 
     if (entries.empty()) {
         FileLock lock(*this);
+        droppedAtOpen_.clear();
         closeDataFile();
         return;
     }
@@ -487,13 +481,22 @@ void ThumbCache::Close() {
     {
         // Merge what another object may have written meanwhile, and what Open did not load
         // (other categories), then drop the keys of files that have gone.
+        // A record comes back only at an offset no other name holds, and not when Open dropped
+        // it: the data file has grown since, so the offset alone proves nothing.
         win::UniqueHandle index(OpenCacheFile(indexPath, true));
         indexFile = index.Get();
+        std::set<int32_t> owned;
+        for (const auto& [key, offset] : entries) {
+            if (offset != -1) owned.insert(offset);
+        }
         for (IndexRecord& record :
              ParseIndex(ReadWholeCacheFile(index.Get(), kIndexReadLimit), mode)) {
             const std::wstring key = record.category + L"|" + record.name;
             const bool exists = FileExists(record.name);
-            if (exists && !entries.count(key) && OffsetUsable(record.offset)) {
+            if (exists && !entries.count(key) && OffsetUsable(record.offset) &&
+                !droppedAtOpen_.count({key, record.offset}) &&
+                (record.offset == -1 || !Overlaps(owned, record.offset))) {
+                if (record.offset != -1) owned.insert(record.offset);
                 entries[key] = record.offset;
                 Trace(L"**************New Read from IDX -  File =====> %s\n", record.name.c_str());
             } else if (!exists) {
@@ -507,8 +510,12 @@ void ThumbCache::Close() {
     indexFile = index.Get();
     if (index) {
         WriteBytes(index.Get(), &magic, sizeof magic);
+        // No two names ever share an offset in the index written.
+        std::set<int32_t> written;
         std::wstring keyCategory, name;
         for (const auto& [key, offset] : entries) {
+            if (offset != -1 && Overlaps(written, offset)) continue;
+            if (offset != -1) written.insert(offset);
             SplitKey(key, keyCategory, name);
             WriteIndexRecord(index.Get(), keyCategory, name, offset);
         }
@@ -517,7 +524,8 @@ void ThumbCache::Close() {
             const auto table = FreeSlots().find(folder);
             if (table != FreeSlots().end()) {
                 for (const auto& [key, offset] : table->second) {
-                    if (offset == -1) continue;
+                    if (offset == -1 || entries.count(key) || Overlaps(written, offset)) continue;
+                    written.insert(offset);
                     SplitKey(key, keyCategory, name);
                     WriteIndexRecord(index.Get(), keyCategory, name, offset);
                 }
@@ -527,6 +535,7 @@ void ThumbCache::Close() {
         Trace(L"******Written to IDX file => %s\n", indexPath);
     }
     entries.clear();
+    droppedAtOpen_.clear();
     closeDataFile();
     const uint64_t indexLength = index ? CacheFileLength(index.Get()) : 1;
     index.Reset();

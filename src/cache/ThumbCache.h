@@ -6,6 +6,7 @@
 // work through a named mutex per index path.
 
 #include "base/Handles.h"
+#include "cache/IndexFormat.h"
 #include "cache/ThumbItem.h"
 #include "imagelib/CxImage.h"
 
@@ -13,10 +14,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
-
-enum CacheMode { Folder = 0, Database = 1 };
 
 // Offsets of records that the index lists but whose files have gone, per folder (exactly as
 // passed to Open): free for the next new thumbnail of that folder. -1 marks a slot handed out.
@@ -52,16 +52,9 @@ const std::map<std::wstring, std::wstring>& FourCCNames();
 // "n Bytes", "x.xx KB" or "x.xx MB".
 void FormatFileSize(uint32_t bytes, wchar_t* out, size_t outChars);
 
-// One record of an index file.
-struct IndexRecord {
-    std::wstring category;  // Database mode only
-    std::wstring name;
-    int32_t offset = -1;
-};
-
 class ThumbCache {
 public:
-    static constexpr uint32_t kMagic = 0x34305554;  // "TU04"
+    static constexpr uint32_t kMagic = index_format::kMagic;
     static constexpr uint32_t kThumbSide = 100;
     static constexpr uint32_t kHeaderBytes = 24;
     static constexpr uint32_t kPixelBytes = kThumbSide * kThumbSide * 3;
@@ -139,6 +132,8 @@ private:
     uint32_t magic;
     std::unique_ptr<CxImage> thumbImage;
     std::map<std::wstring, int32_t> entries;
+    // Index records Open refused (offset outside the data file, or shared with another name).
+    std::set<std::pair<std::wstring, int32_t>> droppedAtOpen_;
 
     std::vector<uint8_t> recordBuffer_;
     std::shared_ptr<std::mutex> localLock_;  // shared with every cache object on these files

@@ -34,10 +34,17 @@ void ThumbCache::NamesInFolder() {
 }
 
 void ThumbCache::NamesInTemp() {
+    // Without a temporary folder the names would be relative, and the hidden files would land
+    // in whatever the current folder is: such a folder gets no cache.
+    const std::wstring temp = TempFolder();
+    if (temp.empty()) {
+        StorePath(indexPath, L"");
+        StorePath(dataPath, L"");
+        return;
+    }
     DWORD serial = 0;  // an unreadable volume (an empty drive) names its files with 0
     VolumeSerial(folder, &serial);
-    const std::wstring prefix =
-        TempFolder() + std::to_wstring(serial) + FlattenPath(folder) + baseName;
+    const std::wstring prefix = temp + std::to_wstring(serial) + FlattenPath(folder) + baseName;
     StorePath(indexPath, prefix + L".idx");
     StorePath(dataPath, prefix + L".ctl");
 }
@@ -47,9 +54,10 @@ void ThumbCache::NamesForShare() {
         NamesInFolder();
         return;
     }
-    const std::wstring prefix = TempFolder() + FlattenPath(folder) + baseName;
-    StorePath(indexPath, prefix + L".idx");
-    StorePath(dataPath, prefix + L".ctl");
+    const std::wstring temp = TempFolder();
+    const std::wstring prefix = temp.empty() ? L"" : temp + FlattenPath(folder) + baseName;
+    StorePath(indexPath, prefix.empty() ? L"" : prefix + L".idx");
+    StorePath(dataPath, prefix.empty() ? L"" : prefix + L".ctl");
 }
 
 bool ThumbCache::CachePaths(const wchar_t* folder, const wchar_t* baseName, std::wstring& index,

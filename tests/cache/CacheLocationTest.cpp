@@ -89,6 +89,13 @@ TEST_F(CacheLocationTest, RemovableMediaKeepTheCacheInTheTemporaryFolderBySerial
     volumes_.serials[L"D:\\"] = 98765;
     EXPECT_EQ(PathsFor(L"D:\\Pictures").first, L"C:\\Temp\\98765_Pictures_thumbs.idx");
     EXPECT_EQ(PathsFor(L"F:\\Pictures").first, L"C:\\Temp\\0_Pictures_thumbs.idx");
+
+    // Without a temporary folder such media get no cache, rather than files named relative to
+    // whatever the current folder is; so do read-only shares.
+    ::SetEnvironmentVariableW(L"TMP", (L"C:\\" + std::wstring(300, L't')).c_str());
+    EXPECT_EQ(PathsFor(L"D:\\Pictures"), std::make_pair(std::wstring(), std::wstring()));
+    volumes_.shareWritable = false;
+    EXPECT_EQ(PathsFor(L"\\\\server\\share\\pics"), std::make_pair(std::wstring(), std::wstring()));
 }
 
 TEST_F(CacheLocationTest, SharePathsFollowTheWriteTest) {

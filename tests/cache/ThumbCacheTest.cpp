@@ -243,6 +243,138 @@ TEST_F(ThumbCacheTest, DeletedFilesFreeTheirSlotForTheNextNewFile) {
                          Field(L"NEW.BMP") + U32(0));
 }
 
+// Whatever the index held, no two names end up sharing a record, so no file ever shows another
+// file's thumbnail: files installed from one package all have the same time, so the time check
+// cannot tell them apart.
+TEST_F(ThumbCacheTest, NoTwoNamesEverShareARecord) {
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp", "d.bmp"})
+        WriteSolidBmp(temp_ / name, 8, 8, {uint8_t(name[0]), 0, 0});
+    for (const char* name : {"b.bmp", "c.bmp", "d.bmp"})
+        testing_support::CopyWriteTime(temp_ / "a.bmp", temp_ / name);
+    const auto expectDistinctOffsets = [&] {
+        std::set<int32_t> offsets;
+        std::set<std::wstring> names;
+        const std::string bytes = ReadFile(Index());
+        for (const IndexRecord& record :
+             ThumbCache::ParseIndex(std::vector<uint8_t>(bytes.begin(), bytes.end()), Folder)) {
+            EXPECT_TRUE(names.insert(record.name).second) << "listed twice";
+            if (record.offset != -1) {
+                EXPECT_TRUE(offsets.insert(record.offset).second) << "offset " << record.offset;
+            }
+        }
+        for (auto it = offsets.begin(); it != offsets.end() && std::next(it) != offsets.end(); ++it)
+            EXPECT_GE(*std::next(it) - *it, int32_t(kRecord)) << "records overlap at " << *it;
+    };
+
+    // Offsets beyond the (empty) data file are dropped at Open and stay dropped at Close,
+    // although the data file has grown to cover them meanwhile.
+    WriteFile(Data(), "");
+    WriteFile(Index(),
+              U32(ThumbCache::kMagic) + Field(L"A.BMP") + U32(kRecord) + Field(L"B.BMP") + U32(0));
+    {
+        ThumbCache cache;
+        OpenCache(cache);
+        EXPECT_TRUE(cache.Entries().empty());
+        EXPECT_EQ(Show(cache, "a.bmp"), ObtainedThumbnail::Made);
+        EXPECT_EQ(Show(cache, "c.bmp"), ObtainedThumbnail::Made);
+    }
+    expectDistinctOffsets();
+    {
+        ThumbCache cache;
+        OpenCache(cache);
+        EXPECT_EQ(Show(cache, "b.bmp"), ObtainedThumbnail::Made);
+        EXPECT_EQ(Show(cache, "a.bmp"), ObtainedThumbnail::Cached);
+    }
+    expectDistinctOffsets();
+
+    // Two names planted on one record, or on overlapping ones: none is trusted, all are made
+    // anew.
+    const std::string index = ReadFile(Index());
+    WriteFile(Index(), index + Field(L"D.BMP") + U32(0) + Field(L"C.BMP") + U32(kRecord / 2));
+    {
+        ThumbCache cache;
+        OpenCache(cache);
+        EXPECT_EQ(Show(cache, "d.bmp"), ObtainedThumbnail::Made);
+        EXPECT_NE(OffsetOf(cache, L"|D.BMP"), 0);
+    }
+    expectDistinctOffsets();
+    ThumbCache last;
+    OpenCache(last);
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp", "d.bmp"}) {
+        ThumbItem item = Item(name);
+        win::UniqueBitmap shown(last.GetThumbnail(item, kThumbSize, true));
+        if (!shown) {
+            EXPECT_EQ(Show(last, name), ObtainedThumbnail::Made) << name;
+            continue;
+        }
+        // The stored pixels are this file's own colour.
+        win::MemoryDc dc(::CreateCompatibleDC(nullptr));
+        win::SelectObjectScope select(dc.Get(), shown.Get());
+        EXPECT_EQ(GetRValue(::GetPixel(dc.Get(), 50, 50)), uint8_t(name[0])) << name;
+    }
+}
+
+// A file that goes and comes back within one visit takes its own slot again and is no longer
+// offered to another file.
+TEST_F(ThumbCacheTest, AFileThatReturnsTakesItsOwnSlotBack) {
+    for (const char* name : {"agone.bmp", "zgone.bmp", "kept.bmp"})
+        WriteSolidBmp(temp_ / name, 8, 8, {1, 1, 1});
+    {
+        ThumbCache cache;
+        OpenCache(cache);
+        for (const char* name : {"agone.bmp", "zgone.bmp", "kept.bmp"}) Show(cache, name);
+    }
+    stdfs::rename(temp_ / "agone.bmp", temp_ / "agone.away");
+    stdfs::rename(temp_ / "zgone.bmp", temp_ / "zgone.away");
+    WriteSolidBmp(temp_ / "new.bmp", 8, 8, {3, 3, 3});
+    {
+        ThumbCache cache;
+        OpenCache(cache);
+        stdfs::rename(temp_ / "zgone.away", temp_ / "zgone.bmp");
+        Show(cache, "zgone.bmp");
+        EXPECT_EQ(OffsetOf(cache, L"|ZGONE.BMP"), int32_t(kRecord));
+        Show(cache, "new.bmp");
+        EXPECT_EQ(OffsetOf(cache, L"|NEW.BMP"), 0);  // agone.bmp's slot, not zgone.bmp's
+    }
+    EXPECT_EQ(ReadFile(Index()), U32(ThumbCache::kMagic) + Field(L"KEPT.BMP") + U32(2 * kRecord) +
+                                     Field(L"NEW.BMP") + U32(0) + Field(L"ZGONE.BMP") +
+                                     U32(kRecord));
+}
+
+// A record that could not be written whole is indexed under no name.
+TEST_F(ThumbCacheTest, UnwrittenRecordsAreNotIndexed) {
+    for (const char* name : {"a.bmp", "b.bmp"}) WriteSolidBmp(temp_ / name, 8, 8, {1, 1, 1});
+    ThumbCache cache;
+    OpenCache(cache);
+    // A full disk, or a share gone read-only since Open: no write lands.
+    FailCacheWrites(true);
+    Show(cache, "a.bmp");
+    Show(cache, "b.bmp");
+    FailCacheWrites(false);
+    EXPECT_TRUE(cache.Entries().empty());
+    EXPECT_EQ(Show(cache, "b.bmp"), ObtainedThumbnail::Made);
+    cache.Close();
+    const std::string index = ReadFile(Index());
+    EXPECT_EQ(index.find(Field(L"A.BMP")), std::string::npos);
+    EXPECT_NE(index.find(Field(L"B.BMP")), std::string::npos);
+}
+
+// A failed make leaves nothing for the next store: the previous file's picture is never kept
+// under this file's name.
+TEST_F(ThumbCacheTest, AFailedMakeStoresNothing) {
+    WriteSolidBmp(temp_ / "a.bmp", 8, 8, {1, 1, 1});
+    ThumbCache cache;
+    OpenCache(cache);
+    ThumbItem a = Item("a.bmp");
+    ASSERT_TRUE(win::UniqueBitmap(cache.MakeThumbnail(a, 100, 100)));
+    ThumbItem distant = {};
+    const std::wstring relative = L"sub\\" + std::wstring(250, L'x') + L".bmp";  // too long to join
+    std::wcscpy(distant.path, relative.c_str());
+    EXPECT_FALSE(win::UniqueBitmap(cache.MakeThumbnail(distant, 100, 100)));
+    cache.AddThumbnail(distant, false);
+    EXPECT_TRUE(cache.Entries().empty());
+}
+
 TEST_F(ThumbCacheTest, InvalidHeadersDiscardBothFiles) {
     for (const std::string& header :
          {std::string("TU"), std::string("TU0"), std::string("XU04"), std::string("TU05")}) {
@@ -392,7 +524,8 @@ TEST_F(ThumbCacheTest, TwoObjectsWritingAtOnceNeverShareARecord) {
         win::ComScope com;
         ThumbCache cache;
         cache.Open(FolderPath().c_str(), L"_thumbs", Folder, L"");
-        for (int i = first; i < first + kPerObject; ++i) Show(cache, "p" + std::to_string(i) + ".bmp");
+        for (int i = first; i < first + kPerObject; ++i)
+            Show(cache, "p" + std::to_string(i) + ".bmp");
     };
     std::thread a(worker, 0), b(worker, kPerObject);
     a.join();
@@ -410,7 +543,9 @@ TEST_F(ThumbCacheTest, TwoObjectsWritingAtOnceNeverShareARecord) {
     for (int i = 0; i < 2 * kPerObject; ++i) {
         const int32_t offset = OffsetOf(cache, L"|P" + std::to_wstring(i) + L".BMP");
         ASSERT_GE(offset, 0);
-        EXPECT_EQ(uint8_t(data[offset + ThumbCache::kHeaderBytes + 49 * 300 + 50 * 3 + 2]), uint8_t(i * 10)) << i;
+        EXPECT_EQ(uint8_t(data[offset + ThumbCache::kHeaderBytes + 49 * 300 + 50 * 3 + 2]),
+                  uint8_t(i * 10))
+            << i;
     }
 }
 
