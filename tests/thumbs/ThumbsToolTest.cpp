@@ -125,8 +125,8 @@ TEST_F(ThumbsToolTest, PathsAreMadeFullBeforeUse) {
         const ToolRun shown = Thumbs({L"show", path});
         ASSERT_EQ(shown.code, 0) << shown.err;
         EXPECT_EQ(Lines(shown.out).at(1), "data: " + text::ToUtf8(TempDir::WideOf(Data())));
-        EXPECT_EQ(Thumbs({L"export", path, L"wide.bmp", L"wide-export.bmp"}).code, 0);
-        EXPECT_EQ(stdfs::file_size(temp_ / "wide-export.bmp"), 54u + 30000u);
+        EXPECT_EQ(Thumbs({L"export", path, L"wide.bmp", L"sub\\wide-export.bmp"}).code, 0);
+        EXPECT_EQ(stdfs::file_size(temp_ / "sub" / "wide-export.bmp"), 54u + 30000u);
     }
 }
 
