@@ -2,6 +2,7 @@
 
 #include "base/Handles.h"
 #include "decode/JpegDc.h"
+#include "decode/Limits.h"
 #include "decode/Png.h"
 #include "decode/RawPictures.h"
 #include "decode/Tiff.h"
@@ -22,21 +23,43 @@ constexpr uint32_t kTypeTiff = 6;
 constexpr uint32_t kTypeTga = 7;
 
 // Buffers of the decoding thread, kept between pictures: a folder's pictures come one after
-// another, and the worker that decodes them should not allocate and free tens of megabytes
-// for each.
+// another, and the worker that decodes them should not allocate and free megabytes for each.
+// Kept only while they hold at most kRetainedBufferBytes together: one large picture (a preview
+// on the user-interface thread, a poster in the strip) would otherwise keep its file and its
+// pixels resident until the thread ends. Above the bound all three are released after the
+// picture, so between pictures a thread holds at most kRetainedBufferBytes.
 struct ThreadBuffers {
     std::vector<uint8_t> file;
     decode::DcPicture dc;
     decode::RawPicture raw;
+
+    size_t Capacity() const { return file.capacity() + dc.bgr.capacity() + raw.bgra.capacity(); }
+    void Trim() {
+        if (Capacity() <= kRetainedBufferBytes) return;
+        std::vector<uint8_t>().swap(file);
+        std::vector<uint8_t>().swap(dc.bgr);
+        std::vector<uint8_t>().swap(raw.bgra);
+    }
 };
 ThreadBuffers& Buffers() {
     thread_local ThreadBuffers buffers;
     return buffers;
 }
 
+// Trims the thread's buffers when a decode ends, on every way out.
+class TrimOnExit {
+public:
+    explicit TrimOnExit(ThreadBuffers& buffers) : buffers_(buffers) {}
+    ~TrimOnExit() { buffers_.Trim(); }
+    TrimOnExit(const TrimOnExit&) = delete;
+    TrimOnExit& operator=(const TrimOnExit&) = delete;
+
+private:
+    ThreadBuffers& buffers_;
+};
+
 // The whole file into `bytes`: the `head` already read from it, then the rest.
-bool ReadWholeFile(HANDLE file, const uint8_t* head, DWORD headBytes,
-                   std::vector<uint8_t>& bytes) {
+bool ReadWholeFile(HANDLE file, const uint8_t* head, DWORD headBytes, std::vector<uint8_t>& bytes) {
     LARGE_INTEGER size;
     if (!::GetFileSizeEx(file, &size) || size.QuadPart < headBytes ||
         static_cast<uint64_t>(size.QuadPart) > kMaxPixelBytes) {
@@ -126,14 +149,18 @@ bool FromRawReduced(const decode::RawPicture& raw, uint32_t factor, uint32_t typ
     const bool alpha = raw.hasAlpha;
     Pixels pixels;
     if (!pixels.Allocate(width, height, alpha ? 4 : 3)) return false;
-    std::vector<uint32_t> sums(size_t{width} * 4);
+    // A box holds up to factor x factor pixels, and the factor reaches kMaxPictureSide / 100
+    // (a picture as wide as allowed and 100 times less high): 90,000 alpha-weighted samples of
+    // up to 255 x 255 overflow 32 bits. One row of a box fits, for any factor the limits allow.
+    static_assert(uint64_t{decode::kMaxPictureSide} * 255 * 255 <= UINT32_MAX);
+    std::vector<uint64_t> sums(size_t{width} * 4);
     for (uint32_t oy = 0; oy < height; ++oy) {
-        std::fill(sums.begin(), sums.end(), 0u);
+        std::fill(sums.begin(), sums.end(), uint64_t{0});
         const uint32_t top = oy * factor;
         const uint32_t bottom = std::min(raw.height, top + factor);
         for (uint32_t y = top; y < bottom; ++y) {
             const uint8_t* p = raw.bgra.data() + size_t{y} * raw.width * 4;
-            uint32_t* sum = sums.data();
+            uint64_t* sum = sums.data();
             for (uint32_t x = 0; x < raw.width; sum += 4) {
                 const uint32_t end = std::min(raw.width, x + factor);
                 uint32_t b = 0, g = 0, r = 0, a = 0;
@@ -151,7 +178,7 @@ bool FromRawReduced(const decode::RawPicture& raw, uint32_t factor, uint32_t typ
         uint8_t* d = pixels.TopRow(oy);
         for (uint32_t ox = 0; ox < width; ++ox) {
             const uint32_t count = (std::min(raw.width, (ox + 1) * factor) - ox * factor) * rows;
-            const uint32_t* sum = sums.data() + size_t{ox} * 4;
+            const uint64_t* sum = sums.data() + size_t{ox} * 4;
             if (alpha) {
                 // Premultiplied: colour sums are of c * a, so dividing by 255 * count gives the
                 // mean premultiplied colour.
@@ -215,6 +242,7 @@ bool DecodeDirect(const wchar_t* path, uint32_t typeHint, bool reduced, DecodedI
     if (type == 0 || (type == kTypeJpeg && !reduced)) return false;
 
     ThreadBuffers& buffers = Buffers();
+    const TrimOnExit trim(buffers);
     if (!ReadWholeFile(file.Get(), head, headBytes, buffers.file)) return false;
     file.Reset();  // not held while decoding: the user may delete or replace the file meanwhile
     const uint8_t* data = buffers.file.data();
@@ -229,6 +257,10 @@ bool DecodeDirect(const wchar_t* path, uint32_t typeHint, bool reduced, DecodedI
     }
     const RawReader read = RawReaderFor(type);
     return read && read(data, size, buffers.raw) && FromRawFor(buffers.raw, type, reduced, out);
+}
+
+size_t RetainedBufferBytes() {
+    return Buffers().Capacity();
 }
 
 }  // namespace imagelib

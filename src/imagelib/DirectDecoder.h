@@ -2,10 +2,12 @@
 // Pictures read without WIC: uncompressed BMP, TGA and TIFF, the common kinds of PNG, and a
 // JPEG decoded down to its 8x8 block averages. For a thumbnail (`reduced`) the pictures come
 // reduced, by box averaging or as block averages, to no less than the size they take in the
-// thumbnail box; otherwise the others come whole and JPEG is left to WIC. Anything these readers refuse is left to WIC.
+// thumbnail box; otherwise the others come whole and JPEG is left to WIC. Anything these readers
+// refuse is left to WIC.
 
 #include "imagelib/WicDecoder.h"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace imagelib {
@@ -14,8 +16,17 @@ namespace imagelib {
 // are at least as large as the picture fitted into this box.
 inline constexpr uint32_t kThumbnailBox = 100;
 
+// The most the decoding buffers of one thread hold between pictures: enough for the file and
+// the pixels of a 3 MP PNG or the file of a 24 MP JPEG, which are then reused; the buffers of
+// a larger picture are released once it is decoded.
+inline constexpr size_t kRetainedBufferBytes = size_t{32} << 20;
+
 // True when the file was decoded here. `typeHint` is the caller's format code (7 marks TGA,
 // which has no signature); `reduced` allows the JPEG block averages.
 bool DecodeDirect(const wchar_t* path, uint32_t typeHint, bool reduced, DecodedImage& out);
+
+// The bytes the calling thread's decoding buffers hold now (between pictures: at most
+// kRetainedBufferBytes).
+size_t RetainedBufferBytes();
 
 }  // namespace imagelib

@@ -3,6 +3,9 @@
 #include "imagelib/CxImage.h"
 
 #include "base/Handles.h"
+#include "decode/Limits.h"
+#include "imagelib/DirectDecoder.h"
+#include "support/BmpFile.h"
 #include "support/SampleImages.h"
 #include "support/TempDir.h"
 
@@ -118,6 +121,71 @@ TEST(ReducedDecodeAlpha, TransparentPixelsLendNoColour) {
     ASSERT_TRUE(reduced.Thumbnail(100, 100, RGBQUAD{255, 0, 255, 0}));
     EXPECT_EQ(sample::PixelAt(reduced, 20, 50), (Color{255, 0, 0}));
     EXPECT_EQ(sample::PixelAt(reduced, 80, 50), sample::kMagenta);  // transparent: the canvas
+}
+
+TEST(ReducedDecodeAlpha, BoxSumsHoldAtTheLargestReduction) {
+    win::ComScope com;
+    testing_support::TempDir dir;
+    const auto path = dir / "widest.png";
+    // As wide as the limits allow and 100 times less high: boxes of 300 x 300, the largest
+    // reduction there is. Bands on box boundaries: opaque white, white at half alpha, clear.
+    const uint32_t width = decode::kMaxPictureSide, height = width / 100, box = width / 100;
+    Picture p{width, height, {}};
+    p.pixels.reserve(size_t{width} * height);
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            const uint8_t a = x < 40 * box ? 255 : x < 70 * box ? 128 : 0;
+            p.pixels.push_back(Color{255, 255, 255, a});
+        }
+    }
+    ASSERT_TRUE(sample::Write(Format::PngWithAlpha, p, path));
+    p = Picture{};
+
+    CxImage reduced(path.c_str(), 0, true, false);
+    ASSERT_TRUE(reduced.IsValid()) << reduced.GetLastError();
+    ASSERT_EQ(reduced.GetWidth(), 100u);
+    ASSERT_EQ(reduced.GetHeight(), 1u);
+    ASSERT_EQ(reduced.GetBpp(), 32u);
+    // Premultiplied: the colour of white is its alpha.
+    for (uint32_t x : {0u, 39u})
+        EXPECT_EQ(sample::PixelAt(reduced, x, 0), (Color{255, 255, 255, 255})) << x;
+    for (uint32_t x : {40u, 69u})
+        EXPECT_EQ(sample::PixelAt(reduced, x, 0), (Color{128, 128, 128, 128})) << x;
+    for (uint32_t x : {70u, 99u})
+        EXPECT_EQ(sample::PixelAt(reduced, x, 0), (Color{0, 0, 0, 0})) << x;
+}
+
+// The decoding buffers of a thread are reused between ordinary pictures, and a large picture,
+// whole (a preview) or reduced (a thumbnail), leaves no more than the bound behind.
+TEST(DecodeBuffers, ALargePictureLeavesNoMoreThanTheBoundBehind) {
+    win::ComScope com;
+    testing_support::TempDir dir;
+    const auto small = dir / "small.bmp", large = dir / "large.bmp";
+    testing_support::WriteBmp(small, 800, 600, [](uint32_t x, uint32_t y) {
+        return testing_support::Rgb{uint8_t(x), uint8_t(y), 90};
+    });
+    // 36 MB of file and 48 MB of pixels: more than the bound, each of them.
+    testing_support::WriteBmp(large, 4000, 3000, [](uint32_t x, uint32_t y) {
+        return testing_support::Rgb{uint8_t(x), uint8_t(y), 30};
+    });
+    static_assert(size_t{4000} * 3000 * 3 > imagelib::kRetainedBufferBytes);
+
+    const auto decode = [](const std::filesystem::path& path, bool reduced) {
+        CxImage image(path.c_str(), 0, reduced, false);
+        ASSERT_TRUE(image.IsValid()) << image.GetLastError();
+    };
+    for (const bool reduced : {false, true}) {
+        SCOPED_TRACE(reduced ? "reduced" : "whole");
+        decode(large, reduced);
+        EXPECT_LE(imagelib::RetainedBufferBytes(), imagelib::kRetainedBufferBytes);
+        decode(small, reduced);
+        const size_t afterSmall = imagelib::RetainedBufferBytes();
+        EXPECT_GE(afterSmall, size_t{800} * 600 * 4);  // kept for the next picture
+        decode(large, reduced);
+        EXPECT_LE(imagelib::RetainedBufferBytes(), imagelib::kRetainedBufferBytes);
+        decode(small, reduced);
+        EXPECT_EQ(imagelib::RetainedBufferBytes(), afterSmall);
+    }
 }
 
 }  // namespace

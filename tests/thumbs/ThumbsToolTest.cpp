@@ -23,7 +23,9 @@ constexpr uint32_t kRecord = ThumbCache::kRecordBytes;
 
 using testing_support::ToolRun;
 
-ToolRun Thumbs(const std::vector<std::wstring>& args) { return testing_support::RunTool(RunThumbs, args); }
+ToolRun Thumbs(const std::vector<std::wstring>& args) {
+    return testing_support::RunTool(RunThumbs, args);
+}
 
 std::string U32(uint32_t v) {
     std::string s(4, '\0');
@@ -84,6 +86,62 @@ TEST_F(ThumbsToolTest, MakeTwiceReadsEverythingFromTheCacheTheSecondTime) {
     EXPECT_EQ(ReadFile(Data()), data);  // byte for byte
 
     EXPECT_EQ(Thumbs({L"make", TempDir::WideOf(temp_ / "missing")}).code, 1);
+}
+
+// The working folder for the life of the object, restored afterwards.
+class CurrentFolder {
+public:
+    explicit CurrentFolder(const std::wstring& folder) {
+        wchar_t previous[MAX_PATH];
+        if (::GetCurrentDirectoryW(MAX_PATH, previous)) previous_ = previous;
+        ::SetCurrentDirectoryW(folder.c_str());
+    }
+    ~CurrentFolder() { ::SetCurrentDirectoryW(previous_.c_str()); }
+    CurrentFolder(const CurrentFolder&) = delete;
+    CurrentFolder& operator=(const CurrentFolder&) = delete;
+
+private:
+    std::wstring previous_;
+};
+
+// A relative path, one without its drive (what a Linux path is under Wine) and one with ".."
+// in it all name the folder itself: the records and the cache are those of the full path.
+TEST_F(ThumbsToolTest, PathsAreMadeFullBeforeUse) {
+    ASSERT_EQ(Dir().substr(1, 2), L":\\");
+    const std::wstring withoutDrive = Dir().substr(2);
+    const std::wstring withDots = Dir() + L"\\sub\\..";
+    const CurrentFolder current(Dir());
+    for (const std::wstring& path : {std::wstring(L"."), withoutDrive, withDots}) {
+        SCOPED_TRACE(text::ToUtf8(path));
+        stdfs::remove(Data());
+        stdfs::remove(temp_ / "_thumbs.idx");
+        const ToolRun made = Thumbs({L"make", path});
+        ASSERT_EQ(made.code, 0) << made.err;
+        auto lines = Lines(made.out);
+        std::sort(lines.begin(), lines.end());
+        EXPECT_EQ(lines, (std::vector<std::string>{"made\tsmall.bmp", "made\ttall.bmp",
+                                                   "made\twide.bmp"}));
+        EXPECT_EQ(stdfs::file_size(Data()), 3u * kRecord);
+        const ToolRun shown = Thumbs({L"show", path});
+        ASSERT_EQ(shown.code, 0) << shown.err;
+        EXPECT_EQ(Lines(shown.out).at(1), "data: " + text::ToUtf8(TempDir::WideOf(Data())));
+        EXPECT_EQ(Thumbs({L"export", path, L"wide.bmp", L"sub\\wide-export.bmp"}).code, 0);
+        EXPECT_EQ(stdfs::file_size(temp_ / "sub" / "wide-export.bmp"), 54u + 30000u);
+    }
+}
+
+// A folder whose cache files cannot be written stops the run with one message naming the
+// folder and the reason, instead of a line per picture.
+TEST_F(ThumbsToolTest, AFolderThatCannotBeCachedIsAnError) {
+    stdfs::create_directory(Data());  // a folder where the data file belongs
+    const ToolRun run = Thumbs({L"make", Dir()});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(run.out, "");
+    const std::string expected = "thumbs: cannot cache " + text::ToUtf8(Dir()) + ": cannot open " +
+                                 text::ToUtf8(TempDir::WideOf(Data())) + ": ";
+    EXPECT_EQ(run.err.substr(0, expected.size()), expected);
+    EXPECT_GT(run.err.size(), expected.size() + 1) << "a reason";
+    EXPECT_EQ(Lines(run.err).size(), 1u);
 }
 
 TEST_F(ThumbsToolTest, ChangedFilesAreRebuiltInPlaceAndDeletedSlotsReused) {

@@ -6,11 +6,38 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include "base/Win.h"
+
+namespace {
+
+// The path with its drive (or share) and no relative parts; as given when that fails. Under
+// Wine a Linux path such as /srv/pkg.qrt becomes one on the drive mapped to the root.
+std::wstring FullPath(const std::wstring& path) {
+    const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return path;
+    std::wstring full(needed, L'\0');
+    const DWORD length = ::GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) return path;
+    full.resize(length);
+    return full;
+}
+
+// Every operand but extract's KIND names a file or folder.
+void MakePathsFull(std::vector<std::wstring>& args) {
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[0] == L"extract" && i == 2) continue;
+        args[i] = FullPath(args[i]);
+    }
+}
+
+}  // namespace
+
 int wmain(int argc, wchar_t** argv) {
     // "\n" line ends and UTF-8 bytes exactly as written, the same as the native build.
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
     std::vector<std::wstring> args(argv + 1, argv + argc);
+    MakePathsFull(args);
     return RunQrt(args, stdout, stderr);
 }
 #else

@@ -52,11 +52,57 @@ std::wstring Join(const std::wstring& folder, const std::wstring& name) {
     return ::PathCombineW(joined, folder.c_str(), name.c_str()) ? joined : L"";
 }
 
+// A path as the cache and the records need it: with its drive (or share) and no relative
+// parts. Under Wine a Linux path such as /srv/pictures becomes Z:\srv\pictures.
+std::wstring FullPath(const std::wstring& path) {
+    const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return path;
+    std::wstring full(needed, L'\0');
+    const DWORD length = ::GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) return path;
+    full.resize(length);
+    return full;
+}
+
+std::string SystemMessage(DWORD error) {
+    wchar_t* text = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring message(text ? text : L"", length);
+    if (text) ::LocalFree(text);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
+                                message.back() == L' ' || message.back() == L'.')) {
+        message.pop_back();
+    }
+    return message.empty() ? "error " + std::to_string(error) : Utf8(message);
+}
+
+// Why the folder's cache cannot be written; empty when it can. Both files are opened as the
+// cache opens them (created when missing), so a run that cannot store anything stops before it
+// starts instead of reporting every picture as failed.
+std::string CacheProblem(const std::wstring& folder) {
+    if (folder.size() >= MAX_PATH) return "the path is too long for a cache";
+    std::wstring indexPath, dataPath;
+    if (!ThumbCache::CachePaths(folder.c_str(), kCacheName, indexPath, dataPath))
+        return "no cache can be placed for a folder on this kind of drive";
+    for (const std::wstring& path : {indexPath, dataPath}) {
+        win::UniqueHandle file(OpenCacheFile(path.c_str(), true));
+        if (!file) return "cannot open " + Utf8(path) + ": " + SystemMessage(::GetLastError());
+    }
+    return {};
+}
+
 int Make(const std::wstring& folder, FILE* out, FILE* err) {
     WIN32_FIND_DATAW found;
     win::UniqueFindHandle search(::FindFirstFileW(Join(folder, L"*.*").c_str(), &found));
     if (!search) {
         Print(err, "thumbs: cannot list " + Utf8(folder));
+        return kExitFailed;
+    }
+    const std::string problem = CacheProblem(folder);
+    if (!problem.empty()) {
+        Print(err, "thumbs: cannot cache " + Utf8(folder) + ": " + problem);
         return kExitFailed;
     }
     win::ComScope com;
@@ -209,8 +255,9 @@ int RunThumbs(const std::vector<std::wstring>& args, FILE* out, FILE* err) {
         std::fputs(kUsage, out);
         return kExitOk;
     }
-    if (command == L"make" && operands == 1) return Make(args[1], out, err);
-    if (command == L"show" && operands == 1) return Show(args[1], out, err);
-    if (command == L"export" && operands == 3) return Export(args[1], args[2], args[3], err);
+    if (command == L"make" && operands == 1) return Make(FullPath(args[1]), out, err);
+    if (command == L"show" && operands == 1) return Show(FullPath(args[1]), out, err);
+    if (command == L"export" && operands == 3)
+        return Export(FullPath(args[1]), args[2], FullPath(args[3]), err);
     return Usage(err, "cannot understand: " + Utf8(command));
 }

@@ -7,5 +7,6 @@
 #include <vector>
 
 // Runs one command (arguments without the program name); returns the exit code:
-// 0 success, 1 the folder cannot be listed or the thumbnail is not stored, 2 usage error.
+// 0 success, 1 the folder cannot be listed or cached or the thumbnail is not stored, 2 usage
+// error. Path arguments are made full (drive, no relative parts) before use.
 int RunThumbs(const std::vector<std::wstring>& args, FILE* out, FILE* err);
