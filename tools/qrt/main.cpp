@@ -6,27 +6,16 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include "base/FullPath.h"
 #include "base/Win.h"
 
 namespace {
-
-// The path with its drive (or share) and no relative parts; as given when that fails. Under
-// Wine a Linux path such as /srv/pkg.qrt becomes one on the drive mapped to the root.
-std::wstring FullPath(const std::wstring& path) {
-    const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (needed == 0) return path;
-    std::wstring full(needed, L'\0');
-    const DWORD length = ::GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
-    if (length == 0 || length >= needed) return path;
-    full.resize(length);
-    return full;
-}
 
 // Every operand but extract's KIND names a file or folder.
 void MakePathsFull(std::vector<std::wstring>& args) {
     for (size_t i = 1; i < args.size(); ++i) {
         if (args[0] == L"extract" && i == 2) continue;
-        args[i] = FullPath(args[i]);
+        args[i] = win::FullPath(args[i]);
     }
 }
 

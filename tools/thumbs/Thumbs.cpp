@@ -1,6 +1,7 @@
 #include "Thumbs.h"
 
 #include "base/ByteCursor.h"
+#include "base/FullPath.h"
 #include "base/Handles.h"
 #include "base/Utf.h"
 #include "cache/CacheFile.h"
@@ -50,18 +51,6 @@ int Usage(FILE* err, const std::string& message) {
 std::wstring Join(const std::wstring& folder, const std::wstring& name) {
     wchar_t joined[MAX_PATH];
     return ::PathCombineW(joined, folder.c_str(), name.c_str()) ? joined : L"";
-}
-
-// A path as the cache and the records need it: with its drive (or share) and no relative
-// parts. Under Wine a Linux path such as /srv/pictures becomes Z:\srv\pictures.
-std::wstring FullPath(const std::wstring& path) {
-    const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (needed == 0) return path;
-    std::wstring full(needed, L'\0');
-    const DWORD length = ::GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
-    if (length == 0 || length >= needed) return path;
-    full.resize(length);
-    return full;
 }
 
 std::string SystemMessage(DWORD error) {
@@ -255,9 +244,9 @@ int RunThumbs(const std::vector<std::wstring>& args, FILE* out, FILE* err) {
         std::fputs(kUsage, out);
         return kExitOk;
     }
-    if (command == L"make" && operands == 1) return Make(FullPath(args[1]), out, err);
-    if (command == L"show" && operands == 1) return Show(FullPath(args[1]), out, err);
+    if (command == L"make" && operands == 1) return Make(win::FullPath(args[1]), out, err);
+    if (command == L"show" && operands == 1) return Show(win::FullPath(args[1]), out, err);
     if (command == L"export" && operands == 3)
-        return Export(FullPath(args[1]), args[2], FullPath(args[3]), err);
+        return Export(win::FullPath(args[1]), args[2], win::FullPath(args[3]), err);
     return Usage(err, "cannot understand: " + Utf8(command));
 }
