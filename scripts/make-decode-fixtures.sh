@@ -2,9 +2,12 @@
 # Regenerates tests/data/decode: small real JPEG, BMP, TGA, PNG and TIFF files for the decoder
 # tests and the seeds of their fuzzers. The synthetic pictures are drawn here (tests/decode/Fixtures.h
 # computes the same content); the photographs are cut from Debian's mate-backgrounds.
-# Needs ImageMagick, python3 and mate-backgrounds (scripts/setup-deps.sh installs them).
+# Needs ImageMagick, python3, mate-backgrounds, libtiff-tools, gifsicle, netpbm and PIL; the
+# first lines install what is missing. Each format's further files are drawn by its own script
+# in scripts/fixtures/, into a sub-folder of its own.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
+GLIMMERLY_FIXTURES=1 sh "$top/scripts/setup-deps.sh"
 out=$top/tests/data/decode
 photos=/usr/share/backgrounds/mate/nature
 work=$(mktemp -d)
@@ -138,4 +141,8 @@ tif "$s" blocks-cmyk.tif "${cut[@]}" -colorspace CMYK
 tif "$g" gradient-min-is-white.tif "${cut[@]}" -define quantum:polarity=min-is-white
 tif "$g" gradient-grey-alpha.tif "${cut[@]}" -alpha set -channel A -fx 'i * 2 / 255' +channel
 
-du -ch "$out"/* | tail -n 1
+for part in "$top"/scripts/fixtures/*.sh; do
+    [ -e "$part" ] && bash "$part" "$out"
+done
+
+du -ch "$out" | tail -n 1

@@ -15,6 +15,10 @@ packages="
   mate-backgrounds
   fp-utils python3
 "
+# scripts/make-decode-fixtures.sh draws the decoder tests' files with these writers.
+if [ -n "${GLIMMERLY_FIXTURES:-}" ]; then
+    packages="$packages libtiff-tools gifsicle netpbm python3-pil"
+fi
 # `make bench` also needs what it compares against and its picture material.
 if [ -n "${GLIMMERLY_BENCH:-}" ]; then
     packages="$packages libvips-tools graphicsmagick lomiri-wallpapers-16.04 bc util-linux"
