@@ -1,5 +1,6 @@
 #include "imagelib/CxImage.h"
 
+#include "imagelib/DecoderHost.h"
 #include "imagelib/DirectDecoder.h"
 #include "imagelib/GdiOutput.h"
 #include "imagelib/Resampler.h"
@@ -16,7 +17,7 @@ CxImage::CxImage(uint32_t imageType) : type_(imageType) {}
 CxImage::CxImage(const wchar_t* fileName, uint32_t imageType, bool forThumbnail, bool /*flag2*/) {
     imagelib::DecodedImage decoded;
     if (!imagelib::DecodeDirect(fileName, imageType, forThumbnail, decoded)) {
-        if (const char* failure = imagelib::DecodeImageFile(fileName, decoded)) {
+        if (const char* failure = imagelib::DecodeIsolated(fileName, decoded)) {
             lastError_ = failure;
             return;
         }

@@ -4,6 +4,8 @@
 
 #include "ControlHost.h"
 #include "base/Trace.h"
+#include "imagelib/DecoderHost.h"
+#include "support/SampleImages.h"
 #include "support/BmpFile.h"
 #include "support/TempDir.h"
 
@@ -324,6 +326,41 @@ TEST_F(ThumbListTest, LineScrollsSnapToHalfALine) {
     EXPECT_EQ(position(), 0);
     ::SendMessageW(container, WM_HSCROLL, SB_ENDSCROLL, 0);
     EXPECT_EQ(position(), 0);
+}
+
+// A picture that crashes its decoder (an icon named like a JPEG, which only WIC reads, given
+// to a decoder that crashes on it) costs only that picture: the others are made, and on the
+// next visit the control neither tries it again nor stops.
+TEST_F(ThumbListTest, APictureThatStopsItsDecoderCostsOnlyThatPicture) {
+    wchar_t exe[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    const stdfs::path trouble = stdfs::path(exe).parent_path() / L"trouble_decoder.exe";
+    imagelib::ConfigureDecoder(trouble.wstring(), 0);
+    struct Restore {
+        ~Restore() { imagelib::ConfigureDecoder(L"", 0); }
+    } restore;
+
+    WritePictures(temp_.Path(), 5);
+    ASSERT_TRUE(sample::Write(sample::Format::Ico, sample::QuadrantPicture(20, 20),
+                              temp_ / "p002-crash.jpg"));
+    for (int visit = 0; visit < 2; ++visit) {
+        const imagelib::DecoderStats before = imagelib::GetDecoderStats();
+        ASSERT_EQ(control_->SetFolder(temp_.Wide().c_str(), false), 6);
+        ASSERT_TRUE(AwaitThumbnails()) << visit;
+        for (int i = 0; i < 6; ++i) {
+            ThumbItem item;
+            ASSERT_TRUE(control_->ItemSnapshot(i, item));
+            const bool crashes = std::wstring(item.path).find(L"crash") != std::wstring::npos;
+            EXPECT_EQ(item.hasThumbnail, crashes ? 0 : 1) << visit << " " << i;
+            if (!crashes) {
+                const int n = std::stoi(stdfs::path(item.path).stem().string().substr(1, 3));
+                EXPECT_EQ(ShownColour(i), Expected(n)) << visit << " " << i;
+            }
+        }
+        const imagelib::DecoderStats after = imagelib::GetDecoderStats();
+        EXPECT_EQ(after.lost - before.lost, visit == 0 ? 1u : 0u);
+        EXPECT_EQ(after.spared - before.spared, visit == 0 ? 0u : 1u);
+    }
 }
 
 TEST_F(ThumbListTest, DatabaseModeListsTheRecordsOfOneCategory) {

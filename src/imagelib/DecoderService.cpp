@@ -1,0 +1,119 @@
+#include "imagelib/DecoderService.h"
+
+#include "base/Handles.h"
+#include "imagelib/DecoderProtocol.h"
+
+#include <cstring>
+#include <string>
+
+namespace imagelib {
+namespace {
+
+namespace protocol = decoder_protocol;
+
+// A fault nobody handled: end at once. Without this, Windows would show its error report and
+// Wine would start its debugger, and the caller would wait for its timeout instead of seeing
+// the pipe break.
+LONG WINAPI EndOnUnhandledException(EXCEPTION_POINTERS* info) {
+    const DWORD code = info && info->ExceptionRecord ? info->ExceptionRecord->ExceptionCode : 3;
+    ::TerminateProcess(::GetCurrentProcess(), code);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+bool ReadExactly(HANDLE pipe, void* data, DWORD size) {
+    auto* p = static_cast<uint8_t*>(data);
+    while (size > 0) {
+        DWORD done = 0;
+        if (!::ReadFile(pipe, p, size, &done, nullptr) || done == 0) return false;
+        p += done;
+        size -= done;
+    }
+    return true;
+}
+
+bool WriteExactly(HANDLE pipe, const void* data, DWORD size) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    while (size > 0) {
+        DWORD done = 0;
+        if (!::WriteFile(pipe, p, size, &done, nullptr) || done == 0) return false;
+        p += done;
+        size -= done;
+    }
+    return true;
+}
+
+void SetReason(protocol::Reply& reply, const char* reason) {
+    std::strncpy(reply.reason, reason, sizeof reply.reason - 1);
+}
+
+// The decoded pixels into a new section; the reply names it. `section` keeps it open until the
+// caller has had the chance to duplicate it, that is until the next request.
+bool Publish(const DecodedImage& image, protocol::Reply& reply, win::UniqueHandle& section) {
+    const uint64_t bytes = image.pixels.bytes.size();
+    section.Reset(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
+                                       static_cast<DWORD>(bytes >> 32),
+                                       static_cast<DWORD>(bytes), nullptr));
+    if (!section) return false;
+    void* view = ::MapViewOfFile(section.Get(), FILE_MAP_WRITE, 0, 0, 0);
+    if (!view) return false;
+    std::memcpy(view, image.pixels.bytes.data(), image.pixels.bytes.size());
+    ::UnmapViewOfFile(view);
+    reply.decoded = 1;
+    reply.type = image.type;
+    reply.width = image.width;
+    reply.height = image.height;
+    reply.bitsPerPixel = image.bitsPerPixel;
+    reply.pixelWidth = image.pixels.width;
+    reply.pixelHeight = image.pixels.height;
+    reply.channels = image.pixels.channels;
+    reply.stride = image.pixels.stride;
+    reply.section = reinterpret_cast<uintptr_t>(section.Get());
+    reply.bytes = bytes;
+    return true;
+}
+
+int Serve(HANDLE pipe, DecodeFunction decode) {
+    win::UniqueHandle section;
+    std::wstring path;
+    for (;;) {
+        protocol::RequestHeader request;
+        if (!ReadExactly(pipe, &request, sizeof request)) return 0;  // the caller is done
+        if (request.magic != protocol::kRequestMagic || request.pathChars == 0 ||
+            request.pathChars > protocol::kMaxPathChars) {
+            return 2;
+        }
+        path.assign(request.pathChars, L'\0');
+        if (!ReadExactly(pipe, path.data(), request.pathChars * sizeof(wchar_t))) return 0;
+        section.Reset();  // the caller has taken the previous picture, or given up on it
+
+        protocol::Reply reply;
+        DecodedImage image;
+        if (const char* failure = decode(path.c_str(), image)) {
+            SetReason(reply, failure);
+        } else if (!Publish(image, reply, section)) {
+            reply = protocol::Reply();
+            SetReason(reply, "Out of memory");
+        }
+        if (!WriteExactly(pipe, &reply, sizeof reply)) return 0;
+    }
+}
+
+}  // namespace
+
+int ServeDecoder(const wchar_t* pipeName, DecodeFunction decode) {
+    ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    ::SetUnhandledExceptionFilter(EndOnUnhandledException);
+    win::UniqueHandle pipe(::CreateFileW(pipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                         OPEN_EXISTING, 0, nullptr));
+    if (!pipe) return 2;
+    if (FAILED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 2;
+    int result;
+    {
+        const ThreadImaging imaging;  // released before COM is uninitialised
+        result = Serve(pipe.Get(), decode);
+    }
+    ::CoUninitialize();
+    return result;
+}
+
+}  // namespace imagelib
