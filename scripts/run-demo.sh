@@ -18,7 +18,7 @@ fi
 layout=()
 [ "${CATEGORIES:-0}" = 1 ] && layout=(--categories)
 "$top/scripts/demo-library.sh" "$demo" "$host" "${layout[@]}"
-cp "$top/build/win/bin/Glimmerly.exe" "$demo/"
+cp "$top/build/win/bin/Glimmerly.exe" "$top/build/win/bin/GlimmerlyDecoder.exe" "$demo/"
 [ -f "$top/build/win/bin/Glimmerly.chm" ] && cp "$top/build/win/bin/Glimmerly.chm" "$demo/"
 
 export WINEPREFIX=$top/build/wine-run

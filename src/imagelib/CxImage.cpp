@@ -17,7 +17,13 @@ CxImage::CxImage(uint32_t imageType) : type_(imageType) {}
 CxImage::CxImage(const wchar_t* fileName, uint32_t imageType, bool forThumbnail, bool /*flag2*/) {
     imagelib::DecodedImage decoded;
     if (!imagelib::DecodeDirect(fileName, imageType, forThumbnail, decoded)) {
-        if (const char* failure = imagelib::DecodeIsolated(fileName, decoded)) {
+        const char* failure = imagelib::DecodeIsolated(fileName, decoded);
+        // WIC refuses a JPEG cut short; its block averages still show what the file holds.
+        if (failure && !forThumbnail &&
+            imagelib::DecodeDirect(fileName, imageType, true, decoded)) {
+            failure = nullptr;
+        }
+        if (failure) {
             lastError_ = failure;
             return;
         }

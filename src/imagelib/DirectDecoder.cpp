@@ -249,7 +249,9 @@ bool DecodeDirect(const wchar_t* path, uint32_t typeHint, bool reduced, DecodedI
     const size_t size = buffers.file.size();
 
     if (type == kTypeJpeg) {
-        if (!decode::DecodeJpegDc(data, size, buffers.dc) || !buffers.dc.complete) return false;
+        // A file cut short or damaged gives the blocks decoded before the damage and a neutral
+        // grey below, as viewers show such files.
+        if (!decode::DecodeJpegDc(data, size, buffers.dc)) return false;
         uint64_t fitWidth = 0, fitHeight = 0;
         FittedSize(buffers.dc.width, buffers.dc.height, fitWidth, fitHeight);
         if (buffers.dc.blocksWide < fitWidth || buffers.dc.blocksHigh < fitHeight) return false;
