@@ -1,14 +1,18 @@
 // Thumbnail cache throughput, timed inside one process: per folder, the thumbnails made per
 // second on a first visit (decode, fit, store) and read per second on a second visit (from
 // the cache), then the hit path alone (record read, bitmap, image-list transfer).
-// Usage: cache_bench FOLDER...   Prints one tab-separated line per folder:
+// Usage: cache_bench FOLDER... [--decoder=FOLDER]   Prints one tab-separated line per folder:
 //   result<TAB>FOLDER<TAB>PICTURES<TAB>FIRST_SECONDS<TAB>SECOND_SECONDS<TAB>FAILED<TAB>OPEN_CLOSE
 // (the visits' times cover the items; the cache's Open and Close of the second visit, which
 // read and write the index once per folder, are given apart), then one line for the hit path:
 //   hit<TAB>MEDIAN_PER_SECOND<TAB>SLOWEST<TAB>FASTEST<TAB>LOOKUP_US<TAB>MASK_US<TAB>LIST_US
+// and, with --decoder, the cost of decoding through WIC in the decoder process against
+// in-process, over that folder's pictures decoded whole (median of 5 rounds each):
+//   decoder<TAB>PICTURES<TAB>IN_PROCESS_SECONDS<TAB>ISOLATED_SECONDS<TAB>START_SECONDS
 #include "base/Handles.h"
 #include "cache/ItemRecords.h"
 #include "cache/ThumbCache.h"
+#include "imagelib/DecoderHost.h"
 #include "imagelib/WicDecoder.h"
 #include "thumblist/ThumbListCtrl.h"
 
@@ -131,6 +135,33 @@ void MeasureHitPath(const std::wstring& folder, const std::vector<std::wstring>&
     ImageList_Destroy(list);
 }
 
+double MedianOf(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+void MeasureDecoder(const std::vector<std::wstring>& pictures) {
+    imagelib::ConfigureDecoder(L"", 0);  // no decoder running yet
+    imagelib::DecodedImage out;
+    auto start = Clock::now();
+    imagelib::DecodeIsolated(pictures.front().c_str(), out);
+    const double firstIsolated = SecondsSince(start);
+    start = Clock::now();
+    imagelib::DecodeImageFile(pictures.front().c_str(), out);
+    const double startSeconds = firstIsolated - SecondsSince(start);
+    std::vector<double> inProcess, isolated;
+    for (int round = 0; round < 5; ++round) {
+        start = Clock::now();
+        for (const std::wstring& path : pictures) imagelib::DecodeImageFile(path.c_str(), out);
+        inProcess.push_back(SecondsSince(start));
+        start = Clock::now();
+        for (const std::wstring& path : pictures) imagelib::DecodeIsolated(path.c_str(), out);
+        isolated.push_back(SecondsSince(start));
+    }
+    std::printf("decoder\t%zu\t%.4f\t%.4f\t%.4f\n", pictures.size(), MedianOf(inProcess),
+                MedianOf(isolated), startSeconds);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -142,8 +173,13 @@ int wmain(int argc, wchar_t** argv) {
     imagelib::ThreadImaging imaging;  // as the control's display thread keeps one
     std::wstring hitFolder;
     std::vector<std::wstring> hitPictures;
+    std::wstring decoderFolder;
     for (int a = 1; a < argc; ++a) {
         const std::wstring folder = argv[a];
+        if (folder.rfind(L"--decoder=", 0) == 0) {
+            decoderFolder = folder.substr(10);
+            continue;
+        }
         const std::vector<std::wstring> pictures = ListPictures(folder);
         if (pictures.empty()) continue;
         DiscardCache(folder);
@@ -158,5 +194,9 @@ int wmain(int argc, wchar_t** argv) {
         }
     }
     if (!hitFolder.empty()) MeasureHitPath(hitFolder, hitPictures);
+    if (!decoderFolder.empty()) {
+        const std::vector<std::wstring> pictures = ListPictures(decoderFolder);
+        if (!pictures.empty()) MeasureDecoder(pictures);
+    }
     return 0;
 }

@@ -32,3 +32,7 @@ group png-3mp 6 png -resize '2048x1536^' -extent 2048x1536
 group bmp-3mp 6 bmp -resize '2048x1536^' -extent 2048x1536 -type TrueColor
 group tiff-3mp 6 tif -resize '2048x1536^' -extent 2048x1536 -compress none
 group tga-3mp 6 tga -resize '2048x1536^' -extent 2048x1536 -compress none
+group gif 12 gif -resize '1024x768^' -extent 1024x768 -colors 256
+group tiff-lzw-3mp 6 tif -resize '2048x1536^' -extent 2048x1536 -compress lzw
+# Not a group: 16-bit PNGs, which only WIC reads, for the cost of the decoder process.
+group wic-png48 12 png -resize '640x480^' -extent 640x480 -depth 16 -define png:format=png48
