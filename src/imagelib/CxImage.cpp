@@ -19,8 +19,8 @@ CxImage::CxImage(const wchar_t* fileName, uint32_t imageType, bool forThumbnail,
     if (!imagelib::DecodeDirect(fileName, imageType, forThumbnail, decoded)) {
         const char* failure = imagelib::DecodeIsolated(fileName, decoded);
         // WIC refuses a JPEG cut short; its block averages still show what the file holds.
-        if (failure && !forThumbnail &&
-            imagelib::DecodeDirect(fileName, imageType, true, decoded)) {
+        if (failure && failure != imagelib::kDecoderFailed &&
+            imagelib::DecodeJpegBlocks(fileName, decoded)) {
             failure = nullptr;
         }
         if (failure) {

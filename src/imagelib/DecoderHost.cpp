@@ -237,8 +237,9 @@ bool KeyOf(const std::wstring& path, FileKey& key) {
     if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
     std::wstring upper = path;
     if (!upper.empty()) ::CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
-    key = {upper, uint64_t{data.nFileSizeHigh} << 32 | data.nFileSizeLow,
-           uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32 | data.ftLastWriteTime.dwLowDateTime};
+    key = {
+        upper, uint64_t{data.nFileSizeHigh} << 32 | data.nFileSizeLow,
+        uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32 | data.ftLastWriteTime.dwLowDateTime};
     return true;
 }
 

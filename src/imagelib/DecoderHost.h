@@ -27,9 +27,9 @@ const char* DecodeIsolated(const wchar_t* path, DecodedImage& out);
 inline constexpr char kDecoderFailed[] = "The picture stopped its decoder";
 
 struct DecoderStats {
-    uint32_t started = 0;  // decoder processes started
-    uint32_t lost = 0;     // decoder processes that crashed or were ended for hanging
-    uint32_t spared = 0;   // requests answered from the memory of earlier losses
+    uint32_t started = 0;    // decoder processes started
+    uint32_t lost = 0;       // decoder processes that crashed or were ended for hanging
+    uint32_t spared = 0;     // requests answered from the memory of earlier losses
     uint32_t inProcess = 0;  // pictures decoded in-process, without a decoder program
 };
 DecoderStats GetDecoderStats();

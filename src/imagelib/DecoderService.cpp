@@ -51,8 +51,8 @@ void SetReason(protocol::Reply& reply, const char* reason) {
 bool Publish(const DecodedImage& image, protocol::Reply& reply, win::UniqueHandle& section) {
     const uint64_t bytes = image.pixels.bytes.size();
     section.Reset(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
-                                       static_cast<DWORD>(bytes >> 32),
-                                       static_cast<DWORD>(bytes), nullptr));
+                                       static_cast<DWORD>(bytes >> 32), static_cast<DWORD>(bytes),
+                                       nullptr));
     if (!section) return false;
     void* view = ::MapViewOfFile(section.Get(), FILE_MAP_WRITE, 0, 0, 0);
     if (!view) return false;

@@ -227,9 +227,11 @@ RawReader RawReaderFor(uint32_t type) {
     }
 }
 
-}  // namespace
+// How a JPEG may come: left to WIC when whole, as block averages when they cover the
+// thumbnail, or as block averages of any size (for a file WIC refuses).
+enum class JpegUse { Never, ForThumbnail, Always };
 
-bool DecodeDirect(const wchar_t* path, uint32_t typeHint, bool reduced, DecodedImage& out) {
+bool Decode(const wchar_t* path, uint32_t typeHint, bool reduced, JpegUse jpeg, DecodedImage& out) {
     if (!path || !*path) return false;
     // A cheap look at the name and signature first: files of other formats are not read here.
     win::UniqueHandle file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -239,7 +241,7 @@ bool DecodeDirect(const wchar_t* path, uint32_t typeHint, bool reduced, DecodedI
     DWORD headBytes = 0;
     if (!file || !::ReadFile(file.Get(), head, sizeof head, &headBytes, nullptr)) return false;
     const uint32_t type = Sniff(head, headBytes, typeHint, path);
-    if (type == 0 || (type == kTypeJpeg && !reduced)) return false;
+    if (type == 0 || (type == kTypeJpeg && jpeg == JpegUse::Never)) return false;
 
     ThreadBuffers& buffers = Buffers();
     const TrimOnExit trim(buffers);
@@ -254,11 +256,24 @@ bool DecodeDirect(const wchar_t* path, uint32_t typeHint, bool reduced, DecodedI
         if (!decode::DecodeJpegDc(data, size, buffers.dc)) return false;
         uint64_t fitWidth = 0, fitHeight = 0;
         FittedSize(buffers.dc.width, buffers.dc.height, fitWidth, fitHeight);
-        if (buffers.dc.blocksWide < fitWidth || buffers.dc.blocksHigh < fitHeight) return false;
+        if (jpeg == JpegUse::ForThumbnail &&
+            (buffers.dc.blocksWide < fitWidth || buffers.dc.blocksHigh < fitHeight)) {
+            return false;
+        }
         return FromDc(buffers.dc, out);
     }
     const RawReader read = RawReaderFor(type);
     return read && read(data, size, buffers.raw) && FromRawFor(buffers.raw, type, reduced, out);
+}
+
+}  // namespace
+
+bool DecodeDirect(const wchar_t* path, uint32_t typeHint, bool reduced, DecodedImage& out) {
+    return Decode(path, typeHint, reduced, reduced ? JpegUse::ForThumbnail : JpegUse::Never, out);
+}
+
+bool DecodeJpegBlocks(const wchar_t* path, DecodedImage& out) {
+    return Decode(path, kTypeJpeg, true, JpegUse::Always, out) && out.type == kTypeJpeg;
 }
 
 size_t RetainedBufferBytes() {

@@ -25,6 +25,10 @@ inline constexpr size_t kRetainedBufferBytes = size_t{32} << 20;
 // which has no signature); `reduced` allows the JPEG block averages.
 bool DecodeDirect(const wchar_t* path, uint32_t typeHint, bool reduced, DecodedImage& out);
 
+// A JPEG as its 8x8 block averages, whatever their size: for a file WIC refuses (one cut
+// short), they still show what the file holds. False for other files.
+bool DecodeJpegBlocks(const wchar_t* path, DecodedImage& out);
+
 // The bytes the calling thread's decoding buffers hold now (between pictures: at most
 // kRetainedBufferBytes).
 size_t RetainedBufferBytes();

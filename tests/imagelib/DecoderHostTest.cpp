@@ -82,7 +82,8 @@ TEST_F(DecoderHost, AGifWithoutColourTablesDoesNotTakeTheProgramDown) {
     testing_support::WriteFile(dir_ / "no-table.gif", gif);
     imagelib::DecodedImage out;
     const DecoderStats before = imagelib::GetDecoderStats();
-    if (imagelib::DecodeIsolated((dir_ / "no-table.gif").c_str(), out) == imagelib::kDecoderFailed) {
+    if (imagelib::DecodeIsolated((dir_ / "no-table.gif").c_str(), out) ==
+        imagelib::kDecoderFailed) {
         EXPECT_EQ(imagelib::GetDecoderStats().lost - before.lost, 1u);
     }
     EXPECT_TRUE(Decodes("good.ico")) << lastError_;

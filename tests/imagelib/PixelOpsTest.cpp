@@ -113,7 +113,8 @@ TEST(Thumbnail, TransparencyBecomesTheCanvasColourInOneBit) {
     // Left half barely visible, right half mostly opaque red.
     Picture picture{200, 200, {}};
     for (uint32_t y = 0; y < 200; ++y) {
-        for (uint32_t x = 0; x < 200; ++x) picture.pixels.push_back(x < 100 ? Color{0, 0, 255, 100} : Color{0, 0, 255, 200});
+        for (uint32_t x = 0; x < 200; ++x)
+            picture.pixels.push_back(x < 100 ? Color{0, 0, 255, 100} : Color{0, 0, 255, 200});
     }
     ASSERT_TRUE(sample::Write(sample::Format::PngWithAlpha, picture, dir / "glass.png"));
     CxImage image((dir / "glass.png").c_str(), 4, true, false);
