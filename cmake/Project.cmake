@@ -5,6 +5,16 @@ add_library(glimmerly_options INTERFACE)
 target_compile_options(glimmerly_options INTERFACE -Wall -Wextra -Werror)
 target_include_directories(glimmerly_options INTERFACE ${PROJECT_SOURCE_DIR}/src)
 
+# The project's version as a header: "glimmerly/Version.h".
+if("${PROJECT_VERSION_PATCH}" STREQUAL "")
+    set(GLIMMERLY_VERSION_PATCH 0)
+else()
+    set(GLIMMERLY_VERSION_PATCH ${PROJECT_VERSION_PATCH})
+endif()
+configure_file(${PROJECT_SOURCE_DIR}/cmake/Version.h.in
+               ${CMAKE_BINARY_DIR}/generated/glimmerly/Version.h @ONLY)
+target_include_directories(glimmerly_options INTERFACE ${CMAKE_BINARY_DIR}/generated)
+
 # Tests include their shared helpers as "support/..." and link zlib for hand-made packages.
 add_library(glimmerly_test_support INTERFACE)
 target_include_directories(glimmerly_test_support INTERFACE ${PROJECT_SOURCE_DIR}/tests)

@@ -5,6 +5,8 @@
 #include "support/TempDir.h"
 #include "support/ToolRun.h"
 
+#include "glimmerly/Version.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -155,6 +157,9 @@ TEST_F(QrtTest, UsageErrorsExitTwo) {
     const QrtRun help = Qrt({L"--help"});
     EXPECT_EQ(help.code, 0);
     EXPECT_NE(help.out.find("qrt pack SRCDIR OUT.qrt"), std::string::npos);
+    const QrtRun version = Qrt({L"--version"});
+    EXPECT_EQ(version.code, 0);
+    EXPECT_EQ(version.out, std::string("qrt ") + GLIMMERLY_VERSION + "\n");
 }
 
 class QrtPackTest : public QrtTest {

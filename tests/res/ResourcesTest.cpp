@@ -19,9 +19,15 @@
 #include <vector>
 
 #include "base/Handles.h"
+#include "glimmerly/Version.h"
 #include "resource.h"
 
 namespace {
+
+// The version texts are ASCII.
+std::wstring Wide(const char* text) {
+    return std::wstring(text, text + std::strlen(text));
+}
 
 HINSTANCE Module() {
     return ::GetModuleHandleW(nullptr);
@@ -605,7 +611,7 @@ TEST(AboutDialogTemplate, ShowsTheIconTheVersionAndAnOkButton) {
 
     HWND version = ::GetDlgItem(dialog.Get(), IDC_ABOUT_VERSION);
     ASSERT_NE(version, nullptr);
-    EXPECT_EQ(TextOf(version), L"Glimmerly Version 1.0");
+    EXPECT_EQ(TextOf(version), L"Glimmerly Version " + Wide(GLIMMERLY_VERSION));
 
     HWND ok = ::GetDlgItem(dialog.Get(), IDOK);
     ASSERT_NE(ok, nullptr);
@@ -623,7 +629,7 @@ TEST(AboutDialogTemplate, ShowsTheIconTheVersionAndAnOkButton) {
 // ---------------------------------------------------------------------------------------------
 // Version information and manifest
 
-TEST(VersionResource, IsOneZeroZeroZeroOfProductGlimmerly) {
+TEST(VersionResource, IsTheProjectVersionOfProductGlimmerly) {
     HRSRC found = ::FindResourceW(Module(), MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
     ASSERT_NE(found, nullptr);
     const DWORD size = ::SizeofResource(Module(), found);
@@ -637,10 +643,12 @@ TEST(VersionResource, IsOneZeroZeroZeroOfProductGlimmerly) {
     ASSERT_TRUE(::VerQueryValueW(copy.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
     ASSERT_GE(length, sizeof *fixed);
     EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0u);
+    const DWORD high = GLIMMERLY_VERSION_MAJOR << 16 | GLIMMERLY_VERSION_MINOR;
+    const DWORD low = GLIMMERLY_VERSION_PATCH << 16;
+    EXPECT_EQ(fixed->dwFileVersionMS, high);
+    EXPECT_EQ(fixed->dwFileVersionLS, low);
+    EXPECT_EQ(fixed->dwProductVersionMS, high);
+    EXPECT_EQ(fixed->dwProductVersionLS, low);
     EXPECT_EQ(fixed->dwFileType, DWORD(VFT_APP));
 
     const auto text = [&](const wchar_t* name) {
@@ -654,8 +662,8 @@ TEST(VersionResource, IsOneZeroZeroZeroOfProductGlimmerly) {
         return std::wstring(value);
     };
     EXPECT_EQ(text(L"ProductName"), L"Glimmerly");
-    EXPECT_EQ(text(L"ProductVersion"), L"1.0.0.0");
-    EXPECT_EQ(text(L"FileVersion"), L"1.0.0.0");
+    EXPECT_EQ(text(L"ProductVersion"), Wide(GLIMMERLY_VERSION_QUAD));
+    EXPECT_EQ(text(L"FileVersion"), Wide(GLIMMERLY_VERSION_QUAD));
     EXPECT_EQ(text(L"OriginalFilename"), L"Glimmerly.exe");
 }
 

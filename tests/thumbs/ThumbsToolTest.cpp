@@ -6,6 +6,8 @@
 #include "support/TempDir.h"
 #include "support/ToolRun.h"
 
+#include "glimmerly/Version.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -234,6 +236,7 @@ TEST(ThumbsTool, UsageErrorsExitTwo) {
     EXPECT_EQ(Thumbs({L"make"}).code, 2);
     EXPECT_EQ(Thumbs({L"export", L"a", L"b"}).code, 2);
     EXPECT_EQ(Thumbs({L"--help"}).code, 0);
+    EXPECT_EQ(Thumbs({L"--version"}).out, std::string("thumbs ") + GLIMMERLY_VERSION + "\n");
 }
 
 }  // namespace

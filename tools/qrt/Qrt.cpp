@@ -1,6 +1,7 @@
 #include "Qrt.h"
 
 #include "base/Utf.h"
+#include "glimmerly/Version.h"
 #include "package/PackageContents.h"
 #include "package/TemplatePackage.h"
 
@@ -31,6 +32,7 @@ const char kUsage[] =
     "  qrt install PKG               install PKG into the host application's folders; exit 3\n"
     "                                and a line per member when some could not be installed\n"
 #endif
+    "  qrt --version                 the version\n"
     "  qrt --help                    this text\n";
 
 void Print(FILE* stream, const std::string& line) {
@@ -196,6 +198,10 @@ int RunQrt(const std::vector<std::wstring>& args, FILE* out, FILE* err) {
     const size_t operands = args.size() - 1;
     if (command == L"--help" || command == L"-h" || command == L"help") {
         std::fputs(kUsage, out);
+        return kExitOk;
+    }
+    if (command == L"--version") {
+        Print(out, std::string("qrt ") + GLIMMERLY_VERSION);
         return kExitOk;
     }
     if (command == L"list" && operands == 1) return List(args[1], out, err);

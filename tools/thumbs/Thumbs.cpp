@@ -9,6 +9,8 @@
 #include "cache/ThumbCache.h"
 #include "imagelib/WicDecoder.h"
 
+#include "glimmerly/Version.h"
+
 #include <shlwapi.h>
 
 #include <map>
@@ -30,6 +32,7 @@ const char kUsage[] =
     "                                  and its description on the next line\n"
     "  thumbs export FOLDER FILE OUT.bmp\n"
     "                                  the stored 100 x 100 thumbnail of FILE as a 24-bit BMP\n"
+    "  thumbs --version                the version\n"
     "  thumbs --help                   this text\n";
 
 void Print(FILE* stream, const std::string& line) {
@@ -242,6 +245,10 @@ int RunThumbs(const std::vector<std::wstring>& args, FILE* out, FILE* err) {
     const size_t operands = args.size() - 1;
     if (command == L"--help" || command == L"-h" || command == L"help") {
         std::fputs(kUsage, out);
+        return kExitOk;
+    }
+    if (command == L"--version") {
+        Print(out, std::string("thumbs ") + GLIMMERLY_VERSION);
         return kExitOk;
     }
     if (command == L"make" && operands == 1) return Make(win::FullPath(args[1]), out, err);
