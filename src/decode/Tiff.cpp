@@ -70,6 +70,21 @@ enum Photometric : uint32_t {
     kSeparated = 5,  // CMYK where InkSet is 1
 };
 
+// The most bytes one byte of a strip can decode to: a PackBits run of 128 takes two bytes;
+// an LZW code of 12 bits may stand for a string of up to 4094 bytes; Deflate, 1032.
+uint64_t MaxExpansion(uint32_t compression) {
+    switch (compression) {
+        case kPackBits:
+            return 64;
+        case kLzw:
+            return 4094 * 8 / 12 + 1;
+        case kUncompressed:
+            return 1;
+        default:
+            return 1032;
+    }
+}
+
 constexpr uint32_t kPlanar = 2;
 constexpr uint32_t kAssociatedAlpha = 1;
 constexpr uint32_t kUnassociatedAlpha = 2;
@@ -83,6 +98,8 @@ constexpr uint32_t kMaxSamples = 16;
 // A tile may overhang the picture, as small pictures in 256x256 tiles do, but its decoded rows
 // may not cost much more than the picture's own samples.
 constexpr uint64_t kSmallSegmentBytes = 1 << 20;
+// A file that holds a sixteenth of its picture, or less where compressed, shows what it holds.
+constexpr uint64_t kCutShortShown = 16;
 
 // Numbers at any offset of the file, in its byte order.
 class TiffBytes {
@@ -640,15 +657,19 @@ bool ReadPicture(const TiffBytes& bytes, const Directory& d, RawPicture& out) {
     Segments reader(bytes, offsets, byteCounts, compression, predictor, bits,
                     static_cast<uint32_t>(samplesPerRow), segmentSamples,
                     static_cast<size_t>(rowBytes), std::min(segmentHeight, height));
-    // A file that holds none of its strips' bytes has nothing to show.
-    bool anyData = false;
-    for (uint32_t i = 0; i < segments && !anyData; ++i) {
+    // The strips' bytes that the file holds, expanded as far as their compression can, must
+    // make up a part of the rows they decode to (the whole would refuse cut-short files), so
+    // that a header's claims cost little until the file backs them.
+    const uint64_t decoded = rowBytes * height * across * planes;
+    const uint64_t expansion = MaxExpansion(compression) * kCutShortShown;
+    uint64_t held = 0;
+    for (uint32_t i = 0; i < segments && held * expansion < decoded; ++i) {
         const uint8_t* data;
         size_t size;
         if (!reader.Data(i, data, size)) return false;
-        anyData = size > 0;
+        held += size;
     }
-    if (!anyData) return false;
+    if (held * expansion < decoded) return false;
 
     out.width = width;
     out.height = height;

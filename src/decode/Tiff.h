@@ -31,10 +31,11 @@
 namespace decode {
 
 // Returns false, with `out` left in no useful state, for files of other kinds, damaged files
-// (directories that do not fit in the file, strips or tiles not all listed, none of them in
-// the file) and pictures larger than the limits in decode/Limits.h. A file cut short, or whose
-// compressed data is damaged, is shown as far as its strips or tiles decode, the rest of their
-// rows black (zero samples; white where white is zero, transparent where alpha is read).
+// (directories that do not fit in the file, strips or tiles not all listed, or holding less
+// than a sixteenth of the picture even at the most their compression can expand) and pictures
+// larger than the limits in decode/Limits.h. A file cut short, or whose compressed data is
+// damaged, is shown as far as its strips or tiles decode, the rest of their rows black (zero
+// samples; white where white is zero, transparent where alpha is read).
 // `out.bitsPerPixel` is the file's: samples per pixel times bits per sample, as WIC reports it
 // (1 for bilevel, 48 for 16-bit RGB). The buffer of `out` is reused across calls.
 bool ReadTiff(const uint8_t* data, size_t size, RawPicture& out);

@@ -787,6 +787,10 @@ TEST(TiffRefusals, KindsLeftToWicAndBrokenDirectories) {
              s.width = 1, s.height = 3000, s.leaveOutStripOffsets = s.leaveOutByteCounts = true;
              s.moreShorts = {{322, {30000}}, {323, {3000}}, {324, {8}}, {325, {1}}};
          }},
+        {"a 7 x 5 strip for 10000 x 10000",
+         [](TiffLayout& s) {
+             s.rowsPerStrip.reset(), s.moreShorts = {{256, {10000}}, {257, {10000}}};
+         }},
         {"no width", [](TiffLayout& s) { s.width = 0; }},
         {"wider than 30000", [](TiffLayout& s) { s.width = 30001, s.height = 1; }},
         {"no rows per strip", [](TiffLayout& s) { s.rowsPerStrip = 0; }},
