@@ -454,14 +454,17 @@ public:
           rowBytes_(rowBytes),
           partBytes_(rowBytes * maxRows) {}
 
-    // The bytes of segment `index` as far as the file holds them.
+    // The bytes of segment `index` as far as the file holds them (none where its offset or byte
+    // count cannot be read: false).
     bool Data(uint32_t index, const uint8_t*& data, size_t& size) const {
         uint32_t offset, count;
+        data = bytes_.Data();
+        size = 0;
         if (!ValueOf(bytes_, offsets_, index, offset) ||
             !ValueOf(bytes_, byteCounts_, index, count)) {
             return false;
         }
-        data = bytes_.Data() + std::min<size_t>(offset, bytes_.Size());
+        data += std::min<size_t>(offset, bytes_.Size());
         size = offset < bytes_.Size() ? std::min<size_t>(count, bytes_.Size() - offset) : 0;
         return true;
     }
@@ -473,7 +476,7 @@ public:
     const uint8_t* Rows(uint32_t index, uint32_t rows, uint32_t part, uint32_t parts) {
         const uint8_t* data;
         size_t size;
-        if (!Data(index, data, size)) size = 0;
+        Data(index, data, size);  // none where the value cannot be read
         const size_t needed = rows * rowBytes_;
         if (compression_ == kUncompressed && predictor_ == 1 && size >= needed) return data;
         if (!buffer_) buffer_.reset(new uint8_t[partBytes_ * parts]);
