@@ -383,8 +383,8 @@ public:
 private:
     // `count` samples of `bits` each from the start of a row as 8-bit values, every `stride`-th
     // byte of `d` (the samples of a plane go between those of the others): 16-bit ones by
-    // their high byte (ImageMagick rounds v / 257 down: at most one level lower); fewer bits
-    // stretched to the full range, but for palette indices.
+    // their high byte, as WIC takes them (ImageMagick rounds v / 257 down, at most a level
+    // lower); fewer bits stretched to the full range, but for palette indices.
     void ToBytes(const uint8_t* s, uint32_t count, uint8_t* d) const {
         const uint32_t stride = planar ? samples : 1;
         if (bits == 8) {
@@ -422,8 +422,8 @@ private:
         }
     }
 
-    // Inks to light as ImageMagick and WIC turn them: each colour is what its ink and black
-    // leave of white.
+    // Inks to light as ImageMagick turns them (WIC's differ by a level at most): each colour is
+    // what its ink and black leave of white.
     void CmykRow(const uint8_t* s, uint32_t width, uint8_t* d) const {
         for (uint32_t x = 0; x < width; ++x, s += samples, d += 4) {
             const uint32_t k = 255 - s[3];

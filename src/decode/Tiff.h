@@ -8,15 +8,15 @@
 // 1, 2, 4, 8 or 16 bits per sample, made 8-bit: 16-bit samples by their high byte, fewer bits
 // stretched to the full range. Grey where black or white is zero, RGB, palettes (1 to 8 bits
 // of index, ColorMap of 16-bit levels, or 8-bit ones where no level exceeds 255) and CMYK
-// (InkSet 1), each with any further samples. Of those, the first one ExtraSamples
-// calls alpha, associated (made straight here) or unassociated, is the alpha; others are left
-// out, so that a picture whose extra samples have no stated meaning is opaque, whatever they
-// hold. The orientation tag is not applied, as WIC does not apply it.
+// (InkSet 1), each with any further samples: the first that ExtraSamples calls alpha,
+// associated (made straight here) or unassociated, is the alpha; the others are left out, so
+// that a picture whose extra samples have no stated meaning (or no ExtraSamples) is opaque,
+// whatever they hold. The orientation tag is not applied, as WIC does not apply it.
 //
 // The picture is in the first directory that is neither a reduced-resolution copy nor a
 // transparency mask (NewSubfileType), looked for along the chain of directories and in each
-// one's SubIFDs, at most 16 directories deep and 8 SubIFDs wide; where there is none, in the
-// first directory.
+// one's SubIFDs, at most 16 directories along the chain and 8 SubIFDs below each; where there
+// is none, in the first directory.
 //
 // Refused, so that the caller can decode the file through WIC: JPEG (6, 7), CCITT and other
 // compressions, YCbCr, CIE Lab and other photometric kinds, floating-point or signed samples,
