@@ -444,36 +444,35 @@ TEST(TiffCodecs, DecodeIntoFixedBuffersAndStopSafely) {
     Bytes out(data.size() + 100);
     const auto decoded = [&out](size_t n) { return Bytes(out.begin(), out.begin() + n); };
     const Bytes prefix(data.begin(), data.begin() + 1000);
-    decode::tiff::Inflater inflater;
+    Inflater inflater;
+    using Decoder = std::function<size_t(const uint8_t*, size_t, uint8_t*, size_t)>;
+    const Decoder lzw = DecodeLzw, unpackBits = UnpackBits;
+    const Decoder inflate = [&inflater](const uint8_t* in, size_t n, uint8_t* o, size_t room) {
+        return inflater.Run(in, n, o, room);
+    };
     const struct {
         const char* what;
         Bytes coded;
-        std::function<size_t(const Bytes&, size_t)> decode;
+        Decoder decoder;
     } codecs[] = {
-        {"LZW", Lzw(data),
-         [&](const Bytes& in, size_t n) { return DecodeLzw(in.data(), in.size(), out.data(), n); }},
-        {"LZW, LSB-first", Lzw(data, false),
-         [&](const Bytes& in, size_t n) { return DecodeLzw(in.data(), in.size(), out.data(), n); }},
-        {"LZW, the table left full", Lzw(data, true, false),
-         [&](const Bytes& in, size_t n) { return DecodeLzw(in.data(), in.size(), out.data(), n); }},
-        {"PackBits", PackBits(data),
-         [&](const Bytes& in, size_t n) {
-             return UnpackBits(in.data(), in.size(), out.data(), n);
-         }},
-        {"Deflate", Deflate(data),
-         [&](const Bytes& in, size_t n) {
-             return inflater.Run(in.data(), in.size(), out.data(), n);
-         }},
+        {"LZW", Lzw(data), lzw},
+        {"LZW, LSB-first", Lzw(data, false), lzw},
+        {"LZW, the table left full", Lzw(data, true, false), lzw},
+        {"PackBits", PackBits(data), unpackBits},
+        {"Deflate", Deflate(data), inflate},
     };
     for (const auto& c : codecs) {
         SCOPED_TRACE(c.what);
+        const auto decode = [&](const Bytes& in, size_t room) {
+            return c.decoder(in.data(), in.size(), out.data(), room);
+        };
         // Whole, into room to spare; cut at the end of the room given; cut short.
-        ASSERT_EQ(c.decode(c.coded, out.size()), data.size());
+        ASSERT_EQ(decode(c.coded, out.size()), data.size());
         EXPECT_EQ(decoded(data.size()), data);
-        ASSERT_EQ(c.decode(c.coded, 1000), 1000u);
+        ASSERT_EQ(decode(c.coded, 1000), 1000u);
         EXPECT_EQ(decoded(1000), prefix);
         const Bytes half(c.coded.begin(), c.coded.begin() + c.coded.size() / 2);
-        const size_t n = c.decode(half, out.size());
+        const size_t n = decode(half, out.size());
         EXPECT_GT(n, data.size() / 4);
         EXPECT_LT(n, data.size());
         EXPECT_EQ(decoded(n), Bytes(data.begin(), data.begin() + n));
