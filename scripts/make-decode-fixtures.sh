@@ -120,8 +120,8 @@ png "$s" blocks-rgb-16.png PNG48
 png "$s" blocks-rgb-interlaced.png PNG24 -interlace PNG
 png "$s" blocks-palette-4.png PNG -define png:color-type=3 -define png:bit-depth=4
 
-# Uncompressed TIFF of each kind read directly, in both byte orders and in one or many strips;
-# then, cut to 32x24, kinds left to WIC. Alpha as for the PNG files.
+# Uncompressed TIFF in both byte orders and in one or many strips; then, cut to 32x24, other
+# kinds (scripts/fixtures/tiff.sh draws more). Alpha as for the PNG files.
 tif() { convert "$1" -strip -compress none "${@:3}" "$out/$2"; }
 alpha=(-alpha set -channel A -fx '((i * 7 + j * 13) % 256) / 255' +channel)
 tif "$s" blocks-rgb.tif

@@ -146,13 +146,26 @@ bool ReadDirect(const char* name, const Bytes& bytes, decode::RawPicture& out) {
     return decode::ReadTiff(bytes.data(), bytes.size(), out);
 }
 
+// Not compared: TIFF files with samples in planes and 2-bit grey, which WIC under Wine cannot
+// read, 16-bit big-endian ones, which it misreads, and those whose colours it rounds otherwise
+// (associated alpha, CMYK).
+const char* const kReadAsWicReads[] = {
+    // BMP, TGA
+    "blocks-24.bmp", "gradient-8.bmp", "blocks-24.tga", "blocks-32.tga", "gradient-grey.tga",
+    // PNG
+    "blocks-rgb.png", "blocks-rgb-trns.png", "blocks-rgba.png", "blocks-palette.png",
+    "blocks-palette-trns.png", "gradient-grey.png", "gradient-grey-trns.png",
+    "gradient-grey-alpha.png", "photo-rgb.png",
+    // TIFF
+    "blocks-rgb.tif", "blocks-rgb-msb-strips.tif", "blocks-rgba.tif", "gradient-grey.tif",
+    "blocks-lzw.tif", "blocks-tiled.tif", "blocks-rgb-16.tif", "blocks-palette.tif",
+    "gradient-min-is-white.tif", "gradient-grey-alpha.tif", "tiff/rgb16-lzw-predictor.tif",
+    "tiff/tiled-lzw.tif", "tiff/tiled-beyond-zip-predictor.tif", "tiff/zip-predictor.tif",
+    "tiff/packbits.tif", "tiff/grey1-min-is-white-packbits.tif", "tiff/grey4-min-is-white-lzw.tif",
+    "tiff/palette4.tif", "tiff/palette8-lzw.tif", "tiff/rgba-unassociated-zip.tif"};
+
 TEST_F(WicComparison, DirectReadersMatchWicPixelForPixel) {
-    for (const char* name :
-         {"blocks-24.bmp", "gradient-8.bmp", "blocks-24.tga", "blocks-32.tga",
-          "gradient-grey.tga", "blocks-rgb.png", "blocks-rgb-trns.png", "blocks-rgba.png", "blocks-palette.png",
-          "blocks-palette-trns.png", "gradient-grey.png", "gradient-grey-trns.png", "gradient-grey-alpha.png",
-          "photo-rgb.png", "blocks-rgb.tif", "blocks-rgb-msb-strips.tif", "blocks-rgba.tif",
-          "gradient-grey.tif"}) {
+    for (const char* name : kReadAsWicReads) {
         SCOPED_TRACE(name);
         const Bytes bytes = ReadFixture(name);
         decode::RawPicture ours;
