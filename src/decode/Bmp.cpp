@@ -206,18 +206,17 @@ bool ReadBmp(const uint8_t* data, size_t size, RawPicture& out) {
     uint32_t palette[256];
     if (indexed && !ReadPalette(data, size, h, palette)) return false;
 
-    // Alpha: an alpha mask given with bit fields is alpha, and so is the fourth byte of a
-    // 32-bit BI_RGB pixel under a V4 or V5 header whose alpha mask names it. The fourth byte of
-    // other BI_RGB pixels is unused (ImageMagick takes it as alpha unless all are 0).
+    // Alpha: only an alpha mask given with bit fields makes it. The fourth byte of 32-bit
+    // BI_RGB pixels is unused, whatever a V4 or V5 header's alpha mask says: Windows' WIC
+    // and ImageMagick show such files opaque. (ImageMagick alone takes the fourth byte under a
+    // 40-byte header as alpha unless it is 0 throughout; PIL writes RGBA pictures so.)
     PackedChannel channels[4];
+    bool plainBgra = false;  // B, G, R and an unused byte or alpha: converted a row at once
     if (packed) {
-        uint32_t masks[4];
-        if (h.compression == kBiRgb) {
-            const bool alpha = bits == 32 && h.headerSize >= 108 && h.masks[3] == 0xFF000000u;
-            const uint32_t rgb32[4] = {0xFF0000, 0xFF00, 0xFF, alpha ? 0xFF000000u : 0};
-            const uint32_t rgb16[4] = {0x7C00, 0x3E0, 0x1F, 0};
-            std::memcpy(masks, bits == 32 ? rgb32 : rgb16, sizeof masks);
-        } else {
+        uint32_t masks[4] = {0xFF0000, 0xFF00, 0xFF, 0};
+        if (bits == 16 && h.compression == kBiRgb) {
+            masks[0] = 0x7C00, masks[1] = 0x3E0, masks[2] = 0x1F;
+        } else if (h.compression != kBiRgb) {
             std::memcpy(masks, h.masks, sizeof masks);
         }
         const uint32_t within = bits == 32 ? 0xFFFFFFFFu : 0xFFFFu;
@@ -230,11 +229,11 @@ bool ReadBmp(const uint8_t* data, size_t size, RawPicture& out) {
             seen |= masks[i];
         }
         out.hasAlpha = masks[3] != 0;
+        plainBgra = bits == 32 && masks[0] == 0xFF0000 && masks[1] == 0xFF00 && masks[2] == 0xFF &&
+                    (masks[3] == 0 || masks[3] == 0xFF000000u);
     } else {
         out.hasAlpha = false;
     }
-    const bool plainBgra = bits == 32 && h.masks[0] == 0xFF0000 && h.masks[1] == 0xFF00 &&
-                           h.masks[2] == 0xFF && (h.masks[3] == 0 || h.masks[3] == 0xFF000000u);
 
     out.width = w;
     out.height = ht;
@@ -278,7 +277,7 @@ bool ReadBmp(const uint8_t* data, size_t size, RawPicture& out) {
                 ConvertBgrRow(s, w, d);
                 break;
             default:
-                if (plainBgra || h.compression == kBiRgb) {
+                if (plainBgra) {
                     ConvertBgrxRow(s, w, d, out.hasAlpha);
                 } else {
                     ConvertPackedRow<4>(s, w, d, channels);

@@ -10,11 +10,10 @@
 // order and of any width (scaled to 8 bits by repeating their bits); 24 bits; either row
 // order. Refused: JPEG, PNG, CMYK and OS/2 Huffman or RLE24 contents, top-down RLE, masks
 // with gaps, overlapping or missing a colour.
-// BMP alpha: only where the file declares it, as Windows reads it: an alpha mask given with
-// bit fields (a V3 header or later, or 16 bytes of masks after a 40-byte header), or a V4/V5
-// header whose alpha mask names the fourth byte of 32-bit BI_RGB pixels. The fourth byte of
-// other 32-bit BI_RGB pixels is unused, although PIL writes alpha there and ImageMagick shows
-// it unless it is 0 throughout.
+// BMP alpha: only where bit fields give an alpha mask (a V3 header or later, or 16 bytes of
+// masks after a 40-byte header). The fourth byte of 32-bit BI_RGB pixels is unused whatever
+// the header, as Windows' WIC and ImageMagick read them, although PIL writes alpha there under
+// a 40-byte header (ImageMagick shows that unless it is 0 throughout).
 //
 // TGA: colour-mapped (types 1 and 9: 8- or 16-bit indices, entries of 15, 16, 24 or 32 bits
 // from the map's first index on; other indices are black), true colour (2 and 10: 15, 16, 24
