@@ -62,10 +62,7 @@ bool ReadHeader(const uint8_t* data, size_t size, BmpHeader& h) {
     f.ReadI32(h.width), f.ReadI32(h.height), f.ReadU16(h.planes), f.ReadU16(h.bits);
     f.ReadU32(h.compression), f.Skip(12), f.ReadU32(h.colorsUsed), f.Skip(4);
     h.paletteStart = 14 + hs;
-    if (os2) {
-        if (h.compression > kBiRle4) return false;
-        return true;
-    }
+    if (os2) return h.compression <= kBiRle4;
     if (hs >= 52) {
         f.ReadU32(h.masks[0]), f.ReadU32(h.masks[1]), f.ReadU32(h.masks[2]);
         if (hs >= 56) f.ReadU32(h.masks[3]);
@@ -239,6 +236,10 @@ bool ReadBmp(const uint8_t* data, size_t size, RawPicture& out) {
     out.height = ht;
     out.bitsPerPixel = static_cast<uint16_t>(bits);
     if (rle) {
+        // A run of two bytes draws at most 255 pixels. Moves and ends of line may pass over
+        // more, but a picture larger than its runs could fill is refused before its memory
+        // is taken: a few bytes must not cost a gigabyte.
+        if (uint64_t{w} * ht > uint64_t{size - h.pixelOffset} * 128) return false;
         out.bgra.assign(outBytes, 0);
         const uint64_t drawn =
             DecodeRle(data + h.pixelOffset, data + size, h.compression == kBiRle4, palette, out);

@@ -217,6 +217,11 @@ bool ReadTga(const uint8_t* data, size_t size, RawPicture& out) {
     const size_t rowBytes = size_t{width} * pixelBytes;
     const uint8_t* pixels = data + c.Position();
     if (!rle && rowBytes * height > c.Remaining()) return false;
+    // A packet holds at most 128 pixels: a picture larger than the data could fill is refused
+    // before its memory is taken.
+    if (rle && uint64_t{width} * height > (c.Remaining() / (1 + pixelBytes) + 1) * 128) {
+        return false;
+    }
 
     out.width = width;
     out.height = height;

@@ -267,21 +267,12 @@ TEST(RawPicturesFiles, BmpVariants) {
         {"an alpha mask, every alpha 0: opaque", 32, 3, 124,
          {0xFF0000, 0xFF00, 0xFF, 0xFF000000}, {0x00112233, 0x00445566},
          {{0x33, 0x22, 0x11, 255}, {0x66, 0x55, 0x44, 255}}},
-        {"BI_RGB under V5 with an alpha mask: opaque", 32, 0, 124,
-         {0xFF0000, 0xFF00, 0xFF, 0xFF000000}, {0x80112233, 0x00445566},
-         {{0x33, 0x22, 0x11, 255}, {0x66, 0x55, 0x44, 255}}},
-        {"BI_RGB 16 bits: 5-5-5, the top bit unused", 16, 0, 40,
-         {}, {0xFC00, 0x0421},
-         {{0, 0, 255, 255}, {8, 8, 8, 255}}},
         {"3, 2 and 1 bits, in the V2 header", 16, 3, 52,
          {0x7, 0x18, 0x20}, {0x3F, 0x0D},
          {{255, 255, 255, 255}, {0, 85, 182, 255}}},
         {"4 alpha bits beside 8-bit colour", 32, 3, 56,
          {0xFF0000, 0xFF00, 0xFF, 0xF000000}, {0x0F112233, 0x01445566},
          {{0x33, 0x22, 0x11, 255}, {0x66, 0x55, 0x44, 17}}},
-        {"10 bits each", 32, 3, 56,
-         {0x3FF00000, 0xFFC00, 0x3FF, 0}, {0x3FF00000 | 0x200 << 10 | 1, 0},
-         {{0, 128, 255, 255}, {0, 0, 0, 255}}},
     };
     // clang-format on
     for (const Packed& c : packed) {
@@ -297,7 +288,8 @@ TEST(RawPicturesFiles, BmpVariants) {
         EXPECT_EQ(Mismatches(p, [&c](uint32_t x, uint32_t) { return c.expected[x]; }), 0);
     }
 
-    // RLE, bottom-up, 4 x 3 pixels over a 4-entry palette.
+    // Indices drawn by hand: RLE8 (1), RLE4 (2) or 2 bits uncompressed (0), bottom-up, 4 x 3
+    // pixels over a 4-entry palette.
     struct Rle {
         const char* what;
         uint32_t compression;
@@ -320,12 +312,14 @@ TEST(RawPicturesFiles, BmpVariants) {
         {"data cut after a command", 1, {4, 2, 0}, {"....", "....", "2222"}},
         {"RLE4: runs alternate two indices", 2,
          {5, 0x12, 0, 0, 0, 3, 0x31, 0x20, 0, 0, 4, 0x33}, {"3333", "312.", "1212"}},
+        {"2 bits a pixel", 0, {0x1B, 0, 0, 0, 0x1B, 0, 0, 0, 0xE4, 0, 0, 0}, {"3210", "0123", "0123"}},
     };
     // clang-format on
     for (const Rle& c : rle) {
         SCOPED_TRACE(c.what);
         BmpLayout s;
-        s.width = 4, s.bits = c.compression == 1 ? 8 : 4, s.compression = c.compression;
+        s.width = 4, s.bits = c.compression == 1 ? 8 : c.compression == 2 ? 4 : 2;
+        s.compression = c.compression;
         s.paletteEntries = 4, s.pixels = c.data;
         ASSERT_TRUE(Bmp(MakeBmp(s), p));
         bool undrawn = false;
@@ -384,15 +378,9 @@ TEST(RawPicturesFiles, TgaVariants) {
         {"colour map entries from index 10: those outside are black",
          mapped,
          {0xFF000000, 0xFF030201, 0xFF060504, 0xFF000000}},
-        {"RLE cut short: the rest transparent",
-         layout(10, 24, 0, {0x81, 1, 2, 3, 0x01, 4}),
-         {0xFF030201, 0xFF030201, 0, 0}},
         {"the attribute bit without alpha bits: opaque",
          layout(2, 16, 0, {0x1F, 0x80, 0xE0, 0x03, 0x00, 0x7C, 0x00, 0x00}),
          {0xFF0000FF, 0xFF00FF00, 0xFFFF0000, 0xFF000000}},
-        {"the attribute bit with one alpha bit",
-         layout(2, 16, 1, {0x1F, 0x80, 0xE0, 0x03, 0x00, 0xFC, 0x00, 0x00}),
-         {0xFF0000FF, 0x0000FF00, 0xFFFF0000, 0x00000000}},
         {"8 alpha bits, every one 0: opaque",
          layout(2, 32, 8, {1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0, 1, 1, 1, 0}),
          {0xFF030201, 0xFF060504, 0xFF090807, 0xFF010101}},
@@ -432,9 +420,7 @@ TEST(RawPicturesRefusals, KindsLeftToWicAndBrokenHeaders) {
     };
     const Case bmpCases[] = {
         {"JPEG inside", bmp([](BmpLayout& s) { s.compression = 4; })},
-        {"PNG inside", bmp([](BmpLayout& s) { s.compression = 5; })},
         {"OS/2 Huffman", bmp([](BmpLayout& s) { s.headerSize = 64, s.compression = 3; })},
-        {"OS/2 RLE24", bmp([](BmpLayout& s) { s.headerSize = 64, s.compression = 4; })},
         {"RLE8 of 4 bits",
          bmp([](BmpLayout& s) { s.bits = 4, s.paletteEntries = 4, s.compression = 1; })},
         {"top-down RLE", bmp([](BmpLayout& s) {
@@ -443,13 +429,16 @@ TEST(RawPicturesRefusals, KindsLeftToWicAndBrokenHeaders) {
         {"RLE drawing nothing", bmp([](BmpLayout& s) {
              s.bits = 8, s.paletteEntries = 2, s.compression = 1, s.pixels = {0, 1};
          })},
+        {"RLE far larger than its data could fill", bmp([](BmpLayout& s) {
+             s.bits = 8, s.paletteEntries = 2, s.compression = 1, s.width = 2000, s.height = 2000;
+             s.pixels = {255, 1, 0, 1};
+         })},
         {"bit fields of 24 bits", MakeBmp(bitFields(24, {0xFF0000, 0xFF00, 0xFF}))},
         {"masks with gaps", MakeBmp(bitFields(32, {0xFF00FF, 0xFF00, 0xFF000000}))},
         {"no blue mask", MakeBmp(bitFields(32, {0xFF0000, 0xFF00, 0}))},
         {"overlapping masks", MakeBmp(bitFields(32, {0xFF0000, 0xFFFF00, 0xFF}))},
         {"a mask past 16 bits", MakeBmp(bitFields(16, {0x1F0000, 0x3E0, 0x1F}))},
         {"bit fields without masks", bmp([](BmpLayout& s) { s.bits = 32, s.compression = 3; })},
-        {"64 bits", bmp([](BmpLayout& s) { s.bits = 64; })},
         {"header of 100 bytes", bmp([](BmpLayout& s) { s.headerSize = 100; })},
         {"header of 8 bytes", bmp([](BmpLayout& s) { s.headerSize = 8; })},
         {"no room for the palette",
@@ -490,15 +479,16 @@ TEST(RawPicturesRefusals, KindsLeftToWicAndBrokenHeaders) {
          tga([](TgaLayout& s) { s.type = 1, s.mapType = 1, s.mapLength = 2; })},
         {"grey of 24 bits", tga([](TgaLayout& s) { s.type = 3; })},
         {"type 4", tga([](TgaLayout& s) { s.type = 4; })},
-        {"type 32 (Huffman)", tga([](TgaLayout& s) { s.type = 32; })},
         {"15 bits with an alpha bit", tga([](TgaLayout& s) { s.depth = 15, s.descriptor = 1; })},
         {"24 bits with alpha bits", tga([](TgaLayout& s) { s.descriptor = 8; })},
-        {"32 bits with 4 alpha bits", tga([](TgaLayout& s) { s.depth = 32, s.descriptor = 4; })},
         {"interleaved rows", tga([](TgaLayout& s) { s.descriptor = 0x40; })},
         {"no width", tga([](TgaLayout& s) { s.width = 0; })},
         {"wider than 30000", tga([](TgaLayout& s) { s.width = 30001, s.height = 1; })},
         {"unknown map type", tga([](TgaLayout& s) { s.mapType = 2; })},
         {"RLE with no data", tga([](TgaLayout& s) { s.type = 10, s.pixels = {0x85}; })},
+        {"RLE far larger than its data could fill", tga([](TgaLayout& s) {
+             s.type = 10, s.width = 2000, s.height = 2000, s.pixels = {0xFF, 1, 2, 3};
+         })},
         {"short header", Bytes(17, 0)},
     };
     for (const Case& c : tgaCases) EXPECT_FALSE(Tga(c.bytes, p)) << c.what;
