@@ -12,7 +12,7 @@
 // with gaps, overlapping or missing a colour.
 // BMP alpha: only where bit fields give an alpha mask (a V3 header or later, or 16 bytes of
 // masks after a 40-byte header). The fourth byte of 32-bit BI_RGB pixels is unused whatever
-// the header, as Windows' WIC and ImageMagick read them, although PIL writes alpha there under
+// the header, as Wine's WIC and ImageMagick read them, although PIL writes alpha there under
 // a 40-byte header (ImageMagick shows that unless it is 0 throughout).
 //
 // TGA: colour-mapped (types 1 and 9: 8- or 16-bit indices, entries of 15, 16, 24 or 32 bits
@@ -26,8 +26,9 @@
 // checks to be read as one.
 //
 // Both: a picture whose declared alpha is 0 throughout is shown opaque (writers that fill a
-// channel they do not use leave it so; ImageMagick shows it fully transparent).
-// Refused files are left to WIC.
+// channel they do not use leave it so; ImageMagick shows it fully transparent). An RLE picture
+// larger than its data could fill is refused before its memory is taken. Refused files are
+// left to WIC.
 
 #include <cstddef>
 #include <cstdint>
