@@ -224,12 +224,15 @@ TEST(RawPicturesFiles, BmpVariants) {
             EXPECT_FALSE(p.hasAlpha);
         }
     }
-    // Later headers (V5: 124 bytes), and the last row's padding left out.
-    BmpLayout v5;
-    v5.headerSize = 124;
-    v5.dropLastPadding = true;
-    ASSERT_TRUE(Bmp(MakeBmp(v5), p));
-    EXPECT_EQ(Mismatches(p, tiles), 0);
+    // Other headers (OS/2 2.x cut to 16 bytes or whole, V2 to V5, a larger one to come), and
+    // the last row's padding left out.
+    for (uint32_t headerSize : {16, 64, 52, 56, 108, 124, 200}) {
+        BmpLayout later;
+        later.headerSize = headerSize;
+        later.dropLastPadding = true;
+        ASSERT_TRUE(Bmp(MakeBmp(later), p)) << headerSize;
+        EXPECT_EQ(Mismatches(p, tiles), 0) << headerSize;
+    }
 
     // Palettes: a short table, with indices past it shown black; a table claimed longer than
     // the room before the pixels is cut to that room.
