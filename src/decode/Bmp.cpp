@@ -108,8 +108,8 @@ void ConvertIndexedRow(const uint8_t* s, uint32_t width, uint8_t* d, const uint3
 // RLE8 and RLE4, always bottom-up, straight into `out`, whose pixels start transparent black.
 // Runs that pass the row's end are cut there; moves past the last row end the picture. Where
 // the data ends early, what was drawn is kept. Pixels the data never draws (passed over by a
-// move, an early end of line or of the picture) stay transparent, as browsers show them;
-// ImageMagick paints them with palette entry 0. Returns the number of pixels drawn.
+// move, an early end of line or of the picture) stay transparent: the file gives them no
+// colour (ImageMagick paints them with palette entry 0). Returns the number of pixels drawn.
 uint64_t DecodeRle(const uint8_t* p, const uint8_t* end, bool rle4, const uint32_t* palette,
                    RawPicture& out) {
     const uint32_t w = out.width, h = out.height;
