@@ -77,11 +77,11 @@ for name in photo-420 photo-444 photo-420-progressive photo-420-restart; do
     convert "$out/$name.jpg" -scale 12.5% "$out/$name.ppm"
 done
 
-# BMP and TGA as another writer makes them (the tests write the other variants themselves).
+# BMP and TGA as another writer makes them (scripts/fixtures/bmp-tga.sh draws every other kind).
 s=$work/blocks-small.ppm
 convert "$s" -compress none bmp3:"$out/blocks-24.bmp"
 # ImageMagick picks the palette's depth from the colour count: 4 bits for the eight tiles
-# (a kind left to WIC), 8 bits for the gradient's grey levels.
+# and 8 bits for the gradient's grey levels.
 convert "$s" -compress none -type Palette bmp3:"$out/blocks-4.bmp"
 convert "$work/gradient.pgm" -compress none +dither -colors 256 -type Palette \
     bmp3:"$out/gradient-8.bmp"

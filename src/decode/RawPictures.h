@@ -1,14 +1,34 @@
 #pragma once
-// Uncompressed BMP and TGA files read straight into pixels: their pixels are stored as they
-// are shown, so a general decoder has nothing to add but time.
+// BMP and TGA files read straight into pixels: their pixels are stored nearly as they are
+// shown, so a general decoder has nothing to add but time.
 //
-// BMP: BITMAPINFOHEADER or a later header, BI_RGB with 24 or 32 bits per pixel (the fourth
-// byte is unused: the picture is opaque) or with 8 bits and a palette; bottom-up or top-down.
-// TGA: type 2 (true colour, 24 or 32 bits) and type 3 (greyscale, 8 bits), either origin; a
-// 32-bit file keeps its alpha where its header says the pixels carry 8 bits of it, and is
-// opaque where it says they carry none.
-// Anything else (RLE, bit fields, 1, 4 and 16 bits, colour-mapped TGA, OS/2 headers) is
-// refused so that the caller can decode the file through WIC.
+// BMP: every header (OS/2 1.x of 12 bytes, OS/2 2.x of 16 to 64, Windows of 40, 52, 56, 108
+// and 124 bytes); 1, 2, 4 and 8 bits with a palette (a short one: indices past it are black;
+// one claimed longer than the room before the pixels is cut to that room); RLE8 and RLE4,
+// bottom-up (a cut file keeps what it drew; pixels the data never draws are transparent);
+// 16 bits (BI_RGB: 5-5-5) and 32 bits, BI_RGB or with bit fields, whose masks may be in any
+// order and of any width (scaled to 8 bits by repeating their bits); 24 bits; either row
+// order. Refused: JPEG, PNG, CMYK and OS/2 Huffman or RLE24 contents, top-down RLE, masks
+// with gaps, overlapping or missing a colour.
+// BMP alpha: only where bit fields give an alpha mask (a V3 header or later, or 16 bytes of
+// masks after a 40-byte header). The fourth byte of 32-bit BI_RGB pixels is unused whatever
+// the header, as Wine's WIC and ImageMagick read them, although PIL writes alpha there under
+// a 40-byte header (ImageMagick shows that unless it is 0 throughout).
+//
+// TGA: colour-mapped (types 1 and 9: 8- or 16-bit indices, entries of 15, 16, 24 or 32 bits
+// from the map's first index on; other indices are black), true colour (2 and 10: 15, 16, 24
+// and 32 bits) and grey (3 and 11: 8 bits, or 16 of grey then alpha), each plain or
+// run-length encoded (packets may run on into the next row; a cut file keeps what it drew,
+// the rest transparent); all four origins. Alpha is taken where the descriptor's alpha bits
+// give the pixel's (or the map entry's) spare bits to it: 8 of 32, 1 of 16, 8 of grey's 16;
+// with none, the picture is opaque. Refused: alpha bits beyond what the pixel holds,
+// interleaved rows, and every other type: TGA has no signature, so a file must pass these
+// checks to be read as one.
+//
+// Both: a picture whose declared alpha is 0 throughout is shown opaque (writers that fill a
+// channel they do not use leave it so; ImageMagick shows it fully transparent). An RLE picture
+// larger than its data could fill is refused before its memory is taken. Refused files are
+// left to WIC.
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The BMP and TGA readers: files another program wrote, variants written here, every refusal,
 // and damaged or cut-short files.
 #include "decode/RawPictures.h"
-#include "decode/Fixtures.h"
+#include "decode/BmpTgaFixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,10 @@ struct BmpLayout {
     uint32_t compression = 0;
     uint32_t headerSize = 40;
     uint16_t planes = 1;
-    uint32_t paletteEntries = 0;  // written, and given as colours used
+    uint32_t paletteEntries = 0;       // written, and given as colours used
+    uint32_t colorsUsed = UINT32_MAX;  // other than the entries written
+    std::vector<uint32_t> masks;       // in the header from 52 bytes on, else after it
+    Bytes pixels;                      // other than the tiles (RLE, packed pixels)
     bool dropLastPadding = false;
 };
 
@@ -32,16 +35,28 @@ Bytes MakeBmp(const BmpLayout& s) {
     const uint32_t h = static_cast<uint32_t>(s.height < 0 ? -s.height : s.height);
     const uint32_t rowBytes = w * s.bits / 8;
     const uint32_t stride = (rowBytes + 3) & ~3u;
-    const uint32_t offset = 14 + s.headerSize + s.paletteEntries * 4;
+    const bool masksAfter = s.headerSize == 40;
+    const uint32_t offset = 14 + s.headerSize + s.paletteEntries * 4 +
+                            (masksAfter ? static_cast<uint32_t>(s.masks.size()) * 4 : 0);
     Writer out;
     out.U8('B'), out.U8('M'), out.U32(offset + stride * h), out.U32(0), out.U32(offset);
     out.U32(s.headerSize), out.U32(static_cast<uint32_t>(s.width));
     out.U32(static_cast<uint32_t>(s.height)), out.U16(s.planes), out.U16(s.bits);
     out.U32(s.compression), out.U32(stride * h), out.U32(2835), out.U32(2835);
-    out.U32(s.paletteEntries), out.U32(0);
+    out.U32(s.colorsUsed == UINT32_MAX ? s.paletteEntries : s.colorsUsed), out.U32(0);
+    if (!masksAfter) {
+        for (uint32_t m : s.masks) out.U32(m);
+    }
     out.bytes.resize(14 + s.headerSize, 0);
+    if (masksAfter) {
+        for (uint32_t m : s.masks) out.U32(m);
+    }
     for (uint32_t i = 0; i < s.paletteEntries; ++i) {
         out.U8(i * 7), out.U8(255 - i * 40), out.U8(i * 40), out.U8(0x5A);  // B, G, R, junk
+    }
+    if (!s.pixels.empty()) {
+        out.Append(s.pixels);
+        return out.bytes;
     }
     for (uint32_t row = 0; row < h; ++row) {
         const uint32_t y = s.height < 0 ? row : h - 1 - row;
@@ -60,6 +75,22 @@ Bytes MakeBmp(const BmpLayout& s) {
     return out.bytes;
 }
 
+Bgra PaletteEntry(uint32_t i) {
+    return {static_cast<uint8_t>(i * 7), static_cast<uint8_t>(255 - i * 40),
+            static_cast<uint8_t>(i * 40), 255};
+}
+
+// A picture drawn in characters, top row first: a digit is that palette entry, '.'
+// transparent, 'k' black.
+std::function<Bgra(uint32_t, uint32_t)> Drawn(std::vector<std::string> rows) {
+    return [rows](uint32_t x, uint32_t y) {
+        const char c = rows[y][x];
+        if (c == '.') return Bgra{0, 0, 0, 0};
+        if (c == 'k') return Bgra{0, 0, 0, 255};
+        return PaletteEntry(static_cast<uint32_t>(c - '0'));
+    };
+}
+
 struct TgaLayout {
     uint8_t type = 2;
     uint8_t depth = 24;
@@ -69,16 +100,23 @@ struct TgaLayout {
     uint8_t idLength = 0;
     uint8_t mapType = 0;
     uint16_t mapLength = 0;
+    uint16_t mapFirst = 0;
+    Bytes map;     // 24-bit entries; filler where empty
+    Bytes pixels;  // other than the tiles
 };
 
 // Pixel (x, y) as shown: tile colours with alpha 10 * x + y, or grey 20 * x + y.
 Bytes MakeTga(const TgaLayout& s) {
     Writer out;
-    out.U8(s.idLength), out.U8(s.mapType), out.U8(s.type), out.U16(0), out.U16(s.mapLength);
-    out.U8(s.mapType ? 24 : 0), out.U16(0), out.U16(0), out.U16(s.width), out.U16(s.height);
-    out.U8(s.depth), out.U8(s.descriptor);
+    out.U8(s.idLength), out.U8(s.mapType), out.U8(s.type), out.U16(s.mapFirst);
+    out.U16(s.mapLength), out.U8(s.mapType ? 24 : 0), out.U16(0), out.U16(0), out.U16(s.width);
+    out.U16(s.height), out.U8(s.depth), out.U8(s.descriptor);
     for (int i = 0; i < s.idLength; ++i) out.U8('i');
-    for (int i = 0; i < s.mapLength * 3; ++i) out.U8(0xEE);
+    out.Append(s.map.empty() ? Bytes(s.mapLength * 3u, 0xEE) : s.map);
+    if (!s.pixels.empty()) {
+        out.Append(s.pixels);
+        return out.bytes;
+    }
     const bool topDown = s.descriptor & 0x20;
     const bool rightToLeft = s.descriptor & 0x10;
     for (uint32_t row = 0; row < s.height; ++row) {
@@ -104,6 +142,11 @@ bool Tga(const Bytes& b, RawPicture& p) {
     return ReadTga(b.data(), b.size(), p);
 }
 
+uint32_t LoadBgra(const RawPicture& p, size_t i) {
+    return uint32_t{p.bgra[i]} | uint32_t{p.bgra[i + 1]} << 8 | uint32_t{p.bgra[i + 2]} << 16 |
+           uint32_t{p.bgra[i + 3]} << 24;
+}
+
 }  // namespace
 
 TEST(RawPicturesFiles, ImageMagickBmpAndTgaGiveTheirPixels) {
@@ -125,7 +168,10 @@ TEST(RawPicturesFiles, ImageMagickBmpAndTgaGiveTheirPixels) {
     EXPECT_EQ(p.bitsPerPixel, 8);
     EXPECT_EQ(Mismatches(p, gradient), 0);
 
-    EXPECT_FALSE(Bmp(ReadFixture("blocks-4.bmp"), p));  // 4-bit palette: left to WIC
+    ASSERT_TRUE(Bmp(ReadFixture("blocks-4.bmp"), p));
+    EXPECT_EQ(p.bitsPerPixel, 4);
+    EXPECT_EQ(Mismatches(p, [](uint32_t x, uint32_t y) { return Tile(x, y); }), 0);
+
     ASSERT_TRUE(Tga(ReadFixture("blocks-24.tga"), p));  // bottom-up
     EXPECT_EQ(p.bitsPerPixel, 24);
     EXPECT_EQ(Mismatches(p, [](uint32_t x, uint32_t y) { return Tile(x, y); }), 0);
@@ -142,6 +188,23 @@ TEST(RawPicturesFiles, ImageMagickBmpAndTgaGiveTheirPixels) {
     EXPECT_EQ(p.width, 100u);
     EXPECT_EQ(p.height, 75u);
     EXPECT_EQ(Mismatches(p, gradient), 0);
+}
+
+// Every kind the readers take, as ImageMagick, netpbm, PIL and the fixture script wrote it.
+TEST(RawPicturesFiles, EveryBmpAndTgaFixtureGivesItsContent) {
+    const auto fixtures = BmpTgaFixtures();
+    EXPECT_GE(fixtures.size(), 45u);
+    RawPicture p;
+    for (const BmpTgaFixture& f : fixtures) {
+        SCOPED_TRACE(f.name);
+        const Bytes bytes = ReadFixture(f.name);
+        ASSERT_TRUE(f.IsBmp() ? Bmp(bytes, p) : Tga(bytes, p));
+        EXPECT_EQ(p.width, f.Width());
+        EXPECT_EQ(p.height, f.Height());
+        EXPECT_EQ(p.bitsPerPixel, f.fileBits);
+        EXPECT_EQ(p.hasAlpha, f.alpha != "none");
+        EXPECT_EQ(ContentMismatches(p, f), 0);
+    }
 }
 
 TEST(RawPicturesFiles, BmpVariants) {
@@ -161,29 +224,112 @@ TEST(RawPicturesFiles, BmpVariants) {
             EXPECT_FALSE(p.hasAlpha);
         }
     }
-    // Later headers (V5: 124 bytes), and the last row's padding left out.
-    BmpLayout v5;
-    v5.headerSize = 124;
-    v5.dropLastPadding = true;
-    ASSERT_TRUE(Bmp(MakeBmp(v5), p));
-    EXPECT_EQ(Mismatches(p, tiles), 0);
+    // Other headers (OS/2 2.x cut to 16 bytes or whole, V2 to V5, a larger one to come), and
+    // the last row's padding left out.
+    for (uint32_t headerSize : {16, 64, 52, 56, 108, 124, 200}) {
+        BmpLayout later;
+        later.headerSize = headerSize;
+        later.dropLastPadding = true;
+        ASSERT_TRUE(Bmp(MakeBmp(later), p)) << headerSize;
+        EXPECT_EQ(Mismatches(p, tiles), 0) << headerSize;
+    }
 
-    // Palettes: a short table, with indices past it shown black.
-    BmpLayout indexed;
-    indexed.bits = 8;
-    indexed.width = 7;
-    indexed.paletteEntries = 4;
-    ASSERT_TRUE(Bmp(MakeBmp(indexed), p));
-    EXPECT_EQ(p.bitsPerPixel, 8);
-    EXPECT_EQ(Mismatches(p,
-                         [](uint32_t x, uint32_t y) {
-                             const uint32_t i = (x + y) % 5;
-                             if (i == 4) return Bgra{0, 0, 0, 255};
-                             return Bgra{static_cast<uint8_t>(i * 7),
-                                         static_cast<uint8_t>(255 - i * 40),
-                                         static_cast<uint8_t>(i * 40), 255};
-                         }),
-              0);
+    // Palettes: a short table, with indices past it shown black; a table claimed longer than
+    // the room before the pixels is cut to that room.
+    for (uint32_t colorsUsed : {4u, 300u}) {
+        BmpLayout indexed;
+        indexed.bits = 8;
+        indexed.width = 7;
+        indexed.paletteEntries = 4;
+        indexed.colorsUsed = colorsUsed;
+        ASSERT_TRUE(Bmp(MakeBmp(indexed), p));
+        EXPECT_EQ(p.bitsPerPixel, 8);
+        EXPECT_EQ(Mismatches(p,
+                             [](uint32_t x, uint32_t y) {
+                                 const uint32_t i = (x + y) % 5;
+                                 return i == 4 ? Bgra{0, 0, 0, 255} : PaletteEntry(i);
+                             }),
+                  0)
+            << colorsUsed;
+    }
+
+    // Packed pixels: two of them, as the masks (R, G, B, A) read them.
+    struct Packed {
+        const char* what;
+        uint16_t bits;
+        uint32_t compression, headerSize;
+        std::vector<uint32_t> masks;
+        uint32_t pixels[2];
+        uint32_t expected[2];  // as B, G, R, A bytes
+    };
+    // clang-format off
+    const Packed packed[] = {
+        {"alpha bit fields after a 40-byte header", 32, 6, 40,
+         {0xFF, 0xFF00, 0xFF0000, 0xFF000000}, {0x80332211, 0x00445566},
+         {0x80112233, 0x00665544}},
+        {"an alpha mask, every alpha 0: opaque", 32, 3, 124,
+         {0xFF0000, 0xFF00, 0xFF, 0xFF000000}, {0x00112233, 0x00445566},
+         {0xFF112233, 0xFF445566}},
+        {"3, 2 and 1 bits, in the V2 header", 16, 3, 52,
+         {0x7, 0x18, 0x20}, {0x3F, 0x0D},
+         {0xFFFFFFFF, 0xFFB65500}},
+        {"4 alpha bits beside 8-bit colour", 32, 3, 56,
+         {0xFF0000, 0xFF00, 0xFF, 0xF000000}, {0x0F112233, 0x01445566},
+         {0xFF112233, 0x11445566}},
+    };
+    // clang-format on
+    for (const Packed& c : packed) {
+        SCOPED_TRACE(c.what);
+        BmpLayout s;
+        s.width = 2, s.height = 1, s.bits = c.bits, s.compression = c.compression;
+        s.headerSize = c.headerSize, s.masks = c.masks;
+        Writer px;
+        for (uint32_t v : c.pixels) c.bits == 16 ? px.U16(v) : px.U32(v);
+        s.pixels = px.bytes;
+        ASSERT_TRUE(Bmp(MakeBmp(s), p));
+        EXPECT_EQ(p.hasAlpha, (c.expected[0] & c.expected[1]) >> 24 != 255);
+        for (uint32_t x = 0; x < 2; ++x) EXPECT_EQ(LoadBgra(p, x * 4), c.expected[x]) << x;
+    }
+
+    // Indices drawn by hand: RLE8 (1), RLE4 (2) or 2 bits uncompressed (0), bottom-up, 4 x 3
+    // pixels over a 4-entry palette.
+    struct Rle {
+        const char* what;
+        uint32_t compression;
+        Bytes data;
+        std::vector<std::string> expected;  // top row first
+    };
+    // clang-format off
+    const Rle rle[] = {
+        {"runs, ends of line and of picture", 1,
+         {3, 1, 1, 2, 0, 0, 4, 0, 0, 0, 2, 3, 2, 2, 0, 1}, {"3322", "0000", "1112"}},
+        {"absolute runs, padded to words", 1,
+         {0, 3, 1, 2, 3, 0, 1, 0, 0, 0, 0, 4, 3, 3, 2, 2}, {"....", "3322", "1230"}},
+        {"a move, rows left early: transparent", 1,
+         {1, 1, 0, 2, 1, 1, 1, 2, 0, 1}, {"....", "..2.", "1..."}},
+        {"runs past the row's end are cut", 1,
+         {9, 1, 0, 6, 1, 2, 3, 1, 2, 3, 0, 0, 2, 2, 0, 1}, {"....", "22..", "1111"}},
+        {"a move past the last row ends it", 1, {1, 1, 0, 2, 0, 5, 1, 1}, {"....", "....", "1..."}},
+        {"indices past the palette: black", 1, {2, 7, 0, 1}, {"....", "....", "kk.."}},
+        {"data cut in an absolute run", 1, {4, 1, 0, 0, 0, 4, 2, 3}, {"....", "23..", "1111"}},
+        {"data cut after a command", 1, {4, 2, 0}, {"....", "....", "2222"}},
+        {"RLE4: runs alternate two indices", 2,
+         {5, 0x12, 0, 0, 0, 3, 0x31, 0x20, 0, 0, 4, 0x33}, {"3333", "312.", "1212"}},
+        {"2 bits a pixel", 0, {0x1B, 0, 0, 0, 0x1B, 0, 0, 0, 0xE4, 0, 0, 0}, {"3210", "0123", "0123"}},
+    };
+    // clang-format on
+    for (const Rle& c : rle) {
+        SCOPED_TRACE(c.what);
+        BmpLayout s;
+        s.width = 4, s.bits = c.compression == 1 ? 8 : c.compression == 2 ? 4 : 2;
+        s.compression = c.compression;
+        s.paletteEntries = 4, s.pixels = c.data;
+        ASSERT_TRUE(Bmp(MakeBmp(s), p));
+        bool undrawn = false;
+        for (const std::string& row : c.expected) undrawn |= row.find('.') != std::string::npos;
+        EXPECT_EQ(p.hasAlpha, undrawn);
+        EXPECT_EQ(Mismatches(p, Drawn(c.expected)), 0);
+    }
 }
 
 TEST(RawPicturesFiles, TgaVariants) {
@@ -217,18 +363,37 @@ TEST(RawPicturesFiles, TgaVariants) {
     EXPECT_FALSE(p.hasAlpha);
     EXPECT_EQ(Mismatches(p, [](uint32_t x, uint32_t y) { return Tile(x * 16, y * 16); }), 0);
 
-    TgaLayout grey;
-    grey.type = 3;
-    grey.depth = 8;
-    grey.descriptor = 0x20;
-    ASSERT_TRUE(Tga(MakeTga(grey), p));
-    EXPECT_EQ(p.bitsPerPixel, 8);
-    EXPECT_EQ(Mismatches(p,
-                         [](uint32_t x, uint32_t y) {
-                             const auto g = static_cast<uint8_t>(20 * x + y);
-                             return Bgra{g, g, g, 255};
-                         }),
-              0);
+    // 4 x 1 pixels, top-down, each case as pixels B, G, R, A, all opaque.
+    struct Case {
+        const char* what;
+        TgaLayout layout;
+        uint32_t expected[4];
+    };
+    const auto layout = [](uint8_t type, uint8_t depth, uint8_t alphaBits, Bytes pixels) {
+        TgaLayout s;
+        s.type = type, s.depth = depth, s.descriptor = 0x20 | alphaBits, s.width = 4, s.height = 1;
+        s.pixels = std::move(pixels);
+        return s;
+    };
+    TgaLayout mapped = layout(1, 8, 0, {9, 10, 11, 12});
+    mapped.mapType = 1, mapped.mapFirst = 10, mapped.mapLength = 2, mapped.map = {1, 2, 3, 4, 5, 6};
+    const Case cases[] = {
+        {"colour map entries from index 10: those outside are black",
+         mapped,
+         {0xFF000000, 0xFF030201, 0xFF060504, 0xFF000000}},
+        {"the attribute bit without alpha bits: opaque",
+         layout(2, 16, 0, {0x1F, 0x80, 0xE0, 0x03, 0x00, 0x7C, 0x00, 0x00}),
+         {0xFF0000FF, 0xFF00FF00, 0xFFFF0000, 0xFF000000}},
+        {"8 alpha bits, every one 0: opaque",
+         layout(2, 32, 8, {1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0, 1, 1, 1, 0}),
+         {0xFF030201, 0xFF060504, 0xFF090807, 0xFF010101}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(Tga(MakeTga(c.layout), p));
+        EXPECT_FALSE(p.hasAlpha);
+        for (uint32_t x = 0; x < 4; ++x) EXPECT_EQ(LoadBgra(p, x * 4), c.expected[x]) << x;
+    }
 }
 
 TEST(RawPicturesRefusals, KindsLeftToWicAndBrokenHeaders) {
@@ -238,22 +403,44 @@ TEST(RawPicturesRefusals, KindsLeftToWicAndBrokenHeaders) {
         change(s);
         return MakeBmp(s);
     };
+    const auto bitFields = [](uint16_t bits, std::vector<uint32_t> masks) {
+        BmpLayout s;
+        s.bits = bits, s.compression = 3, s.masks = std::move(masks);
+        return s;
+    };
     struct Case {
         const char* what;
         Bytes bytes;
     };
     const Case bmpCases[] = {
-        {"RLE8", bmp([](BmpLayout& s) { s.bits = 8, s.paletteEntries = 4, s.compression = 1; })},
-        {"bit fields", bmp([](BmpLayout& s) { s.bits = 32, s.compression = 3; })},
-        {"16 bits", bmp([](BmpLayout& s) { s.bits = 16; })},
-        {"4 bits", bmp([](BmpLayout& s) { s.bits = 4; })},
-        {"1 bit", bmp([](BmpLayout& s) { s.bits = 1; })},
-        {"OS/2 header", bmp([](BmpLayout& s) { s.headerSize = 12; })},
+        {"JPEG inside", bmp([](BmpLayout& s) { s.compression = 4; })},
+        {"OS/2 Huffman", bmp([](BmpLayout& s) { s.headerSize = 64, s.compression = 3; })},
+        {"RLE8 of 4 bits",
+         bmp([](BmpLayout& s) { s.bits = 4, s.paletteEntries = 4, s.compression = 1; })},
+        {"top-down RLE", bmp([](BmpLayout& s) {
+             s.bits = 8, s.paletteEntries = 4, s.compression = 1, s.height = -3;
+         })},
+        {"RLE drawing nothing", bmp([](BmpLayout& s) {
+             s.bits = 8, s.paletteEntries = 2, s.compression = 1, s.pixels = {0, 1};
+         })},
+        {"RLE far larger than its data could fill", bmp([](BmpLayout& s) {
+             s.bits = 8, s.paletteEntries = 2, s.compression = 1, s.width = 2000, s.height = 2000;
+             s.pixels = {255, 1, 0, 1};
+         })},
+        {"bit fields of 24 bits", MakeBmp(bitFields(24, {0xFF0000, 0xFF00, 0xFF}))},
+        {"masks with gaps", MakeBmp(bitFields(32, {0xFF00FF, 0xFF00, 0xFF000000}))},
+        {"no blue mask", MakeBmp(bitFields(32, {0xFF0000, 0xFF00, 0}))},
+        {"overlapping masks", MakeBmp(bitFields(32, {0xFF0000, 0xFFFF00, 0xFF}))},
+        {"a mask past 16 bits", MakeBmp(bitFields(16, {0x1F0000, 0x3E0, 0x1F}))},
+        {"bit fields without masks", bmp([](BmpLayout& s) { s.bits = 32, s.compression = 3; })},
+        {"header of 100 bytes", bmp([](BmpLayout& s) { s.headerSize = 100; })},
+        {"header of 8 bytes", bmp([](BmpLayout& s) { s.headerSize = 8; })},
+        {"no room for the palette",
+         bmp([](BmpLayout& s) { s.bits = 8, s.paletteEntries = 0, s.pixels = {0}; })},
         {"two planes", bmp([](BmpLayout& s) { s.planes = 2; })},
         {"no width", bmp([](BmpLayout& s) { s.width = 0; })},
         {"negative width", bmp([](BmpLayout& s) { s.width = -5; })},
         {"no height", bmp([](BmpLayout& s) { s.height = 0; })},
-        {"palette over 256", bmp([](BmpLayout& s) { s.bits = 8, s.paletteEntries = 257; })},
         {"JPEG", ReadFixture("blocks-444.jpg")},
     };
     for (const Case& c : bmpCases) EXPECT_FALSE(Bmp(c.bytes, p)) << c.what;
@@ -281,16 +468,21 @@ TEST(RawPicturesRefusals, KindsLeftToWicAndBrokenHeaders) {
         return MakeTga(s);
     };
     const Case tgaCases[] = {
-        {"colour-mapped", tga([](TgaLayout& s) { s.type = 1, s.depth = 8, s.mapType = 1; })},
-        {"RLE true colour", tga([](TgaLayout& s) { s.type = 10; })},
-        {"RLE grey", tga([](TgaLayout& s) { s.type = 11, s.depth = 8; })},
-        {"16 bits", tga([](TgaLayout& s) { s.depth = 16; })},
-        {"grey with alpha", tga([](TgaLayout& s) { s.type = 3, s.depth = 16; })},
+        {"colour-mapped without a map", tga([](TgaLayout& s) { s.type = 1, s.depth = 8; })},
+        {"colour-mapped, 24-bit indices",
+         tga([](TgaLayout& s) { s.type = 1, s.mapType = 1, s.mapLength = 2; })},
+        {"grey of 24 bits", tga([](TgaLayout& s) { s.type = 3; })},
+        {"type 4", tga([](TgaLayout& s) { s.type = 4; })},
+        {"15 bits with an alpha bit", tga([](TgaLayout& s) { s.depth = 15, s.descriptor = 1; })},
         {"24 bits with alpha bits", tga([](TgaLayout& s) { s.descriptor = 8; })},
         {"interleaved rows", tga([](TgaLayout& s) { s.descriptor = 0x40; })},
         {"no width", tga([](TgaLayout& s) { s.width = 0; })},
         {"wider than 30000", tga([](TgaLayout& s) { s.width = 30001, s.height = 1; })},
         {"unknown map type", tga([](TgaLayout& s) { s.mapType = 2; })},
+        {"RLE with no data", tga([](TgaLayout& s) { s.type = 10, s.pixels = {0x85}; })},
+        {"RLE far larger than its data could fill", tga([](TgaLayout& s) {
+             s.type = 10, s.width = 2000, s.height = 2000, s.pixels = {0xFF, 1, 2, 3};
+         })},
         {"short header", Bytes(17, 0)},
     };
     for (const Case& c : tgaCases) EXPECT_FALSE(Tga(c.bytes, p)) << c.what;
@@ -298,10 +490,15 @@ TEST(RawPicturesRefusals, KindsLeftToWicAndBrokenHeaders) {
     EXPECT_TRUE(Bmp(MakeBmp(BmpLayout{}), p)) << "the plain file the cases start from";
 }
 
+// Uncompressed files cut short are refused (but for a BMP's last padding); RLE files keep
+// what they hold, the rest transparent. Damaged headers never lead out of bounds.
 TEST(RawPicturesDamage, TruncatedAndCorruptedFilesAreRefusedOrRead) {
     std::vector<std::pair<std::string, Bytes>> files;
-    for (const char* name : {"blocks-24.bmp", "gradient-8.bmp", "blocks-24.tga", "blocks-32.tga",
-                             "gradient-grey.tga"}) {
+    for (const char* name :
+         {"blocks-24.bmp", "gradient-8.bmp", "blocks-24.tga", "blocks-32.tga", "gradient-grey.tga",
+          "bmp-tga/bmp-40-1.bmp", "bmp-tga/bmp-124-565.bmp", "bmp-tga/tga-1-16-map32.tga",
+          "bmp-tga/bmp-40-rle4.bmp", "bmp-tga/bmp-40-rle8-gradient.bmp", "bmp-tga/tga-10-32.tga",
+          "bmp-tga/tga-10-32-rows.tga", "bmp-tga/tga-9-8.tga"}) {
         files.emplace_back(name, ReadFixture(name));
     }
     BmpLayout topDown32;
@@ -317,13 +514,24 @@ TEST(RawPicturesDamage, TruncatedAndCorruptedFilesAreRefusedOrRead) {
         const auto read = [isBmp](const Bytes& b, RawPicture& p) {
             return isBmp ? Bmp(b, p) : Tga(b, p);
         };
-        RawPicture p;
-        ASSERT_TRUE(read(whole, p));
-        // The last row's padding may be missing; any other cut is refused.
-        const size_t lastPadding = isBmp ? (4 - p.width * (p.bitsPerPixel / 8) % 4) % 4 : 0;
+        RawPicture full, p;
+        ASSERT_TRUE(read(whole, full));
+        const bool rle = isBmp ? whole[30] == 1 || whole[30] == 2 : whole[2] >= 9;
+        const size_t rowBytes = (size_t{full.width} * full.bitsPerPixel + 7) / 8;
+        const size_t lastPadding = isBmp ? (4 - rowBytes % 4) % 4 : 0;
         for (size_t length = 0; length < whole.size() - lastPadding; ++length) {
             const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length));
-            EXPECT_FALSE(read(cut, p)) << length;
+            if (!read(cut, p)) continue;
+            ASSERT_TRUE(rle) << length;
+            ASSERT_EQ(p.bgra.size(), full.bgra.size());
+            int transparent = 0, differing = 0;
+            for (size_t i = 0; i < p.bgra.size(); i += 4) {
+                const bool cleared = LoadBgra(p, i) == 0;
+                transparent += cleared;
+                differing += !cleared && LoadBgra(p, i) != LoadBgra(full, i);
+            }
+            EXPECT_EQ(differing, 0) << length;
+            EXPECT_EQ(p.hasAlpha, full.hasAlpha || transparent > 0) << length;
         }
         for (int round = 0; round < 2000; ++round) {
             Bytes b = whole;
