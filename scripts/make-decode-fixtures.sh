@@ -4,7 +4,7 @@
 # computes the same content); the photographs are cut from Debian's mate-backgrounds.
 # Needs ImageMagick, python3, mate-backgrounds, libtiff-tools, gifsicle, netpbm and PIL; the
 # first lines install what is missing. Each format's further files are drawn by its own script
-# in scripts/fixtures/, into a sub-folder of its own.
+# in scripts/fixtures/, into a sub-folder of its own (GIF: scripts/fixtures/gif.sh, into gif/).
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 GLIMMERLY_FIXTURES=1 sh "$top/scripts/setup-deps.sh"

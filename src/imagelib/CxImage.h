@@ -25,8 +25,10 @@ public:
     // `forThumbnail` says the picture is decoded to be fitted into a 100 x 100 thumbnail: a
     // JPEG may then come as its 8 x 8 block averages (its pixels smaller than the file's), as
     // long as those still cover the fitted thumbnail; GetImageWidth, GetImageHeight,
-    // GetImageBpp and GetType report the file's own facts either way. Uncompressed BMP and TGA
-    // files are read directly, everything else through WIC. The second flag changes nothing.
+    // GetImageBpp and GetType report the file's own facts either way. BMP, TGA and TIFF
+    // files, the common kinds of PNG and the first frame of a GIF (on its logical screen) are
+    // read directly (imagelib/DirectDecoder.h); everything else, and whatever those readers
+    // refuse, through WIC in the decoder process (imagelib/DecoderHost.h). The second flag changes nothing.
     CxImage(const wchar_t* fileName, uint32_t imageType, bool forThumbnail = false,
             bool flag2 = false);
 

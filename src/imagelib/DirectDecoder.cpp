@@ -1,6 +1,7 @@
 #include "imagelib/DirectDecoder.h"
 
 #include "base/Handles.h"
+#include "decode/Gif.h"
 #include "decode/JpegDc.h"
 #include "decode/Limits.h"
 #include "decode/Png.h"
@@ -17,6 +18,7 @@ namespace imagelib {
 namespace {
 
 constexpr uint32_t kTypeBmp = 1;
+constexpr uint32_t kTypeGif = 2;
 constexpr uint32_t kTypeJpeg = 3;
 constexpr uint32_t kTypePng = 4;
 constexpr uint32_t kTypeTiff = 6;
@@ -82,6 +84,9 @@ bool ReadWholeFile(HANDLE file, const uint8_t* head, DWORD headBytes, std::vecto
 uint32_t Sniff(const uint8_t* head, size_t size, uint32_t typeHint, const wchar_t* path) {
     if (size >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) return kTypeJpeg;
     if (size >= 2 && head[0] == 'B' && head[1] == 'M') return kTypeBmp;
+    // "GIF87a" or "GIF89a": the reader checks the last two bytes.
+    if (size >= 4 && head[0] == 'G' && head[1] == 'I' && head[2] == 'F' && head[3] == '8')
+        return kTypeGif;
     if (size >= 4 && head[0] == 0x89 && head[1] == 'P' && head[2] == 'N' && head[3] == 'G')
         return kTypePng;
     if (size >= 4 && ((head[0] == 'I' && head[1] == 'I' && head[2] == 42 && head[3] == 0) ||
@@ -216,6 +221,8 @@ RawReader RawReaderFor(uint32_t type) {
     switch (type) {
         case kTypeBmp:
             return decode::ReadBmp;
+        case kTypeGif:
+            return decode::ReadGif;
         case kTypeTga:
             return decode::ReadTga;
         case kTypePng:

@@ -125,7 +125,7 @@ TEST_F(Decode, FilesThatCannotBeDecodedGiveNoPixelsAndAReason) {
 // A thread that keeps a factory decodes with it, nested scopes included; once the scopes end,
 // decoding goes on with factories of its own rather than a released one.
 TEST_F(Decode, ThreadFactoryScopesNestAndEnd) {
-    const auto path = dir_ / "picture.gif";  // GIF: always decoded through WIC
+    const auto path = dir_ / "picture.gif";  // DecodeImageFile: always through WIC
     ASSERT_TRUE(sample::Write(Format::Gif, sample::QuadrantPicture(20, 10), path));
     const auto decodes = [&] {
         imagelib::DecodedImage out;
