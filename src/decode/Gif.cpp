@@ -302,7 +302,7 @@ bool DecodeImage(CodeReader& reader, uint32_t minCodeSize, const uint32_t* palet
             }
         }
         // Codes widen once the next free entry needs the wider code. (With a code size of 1
-        // that is already so after the first code, as giflib reads it.)
+        // that is already so after the first code.)
         if (next >= 1u << width && width < kMaxCodeWidth) ++width;
         if (!Emit(t, code, rows, frameWidth)) return true;
         previous = code;

@@ -23,8 +23,7 @@
 //   until then; the rest of the frame is transparent, as a browser shows a GIF that stopped
 //   loading [refused].
 // - A code size of 1 is read with its natural meaning (clear code 2, end code 3, codes of 2
-//   bits to begin with, 3 from the second code on), as giflib 5 reads it [refused, as gifsicle
-//   refuses it].
+//   bits to begin with, 3 from the second code on) [refused, as gifsicle refuses it].
 
 #include "decode/RawPictures.h"
 
