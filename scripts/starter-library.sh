@@ -134,12 +134,12 @@ walnut() {
 }
 
 fr=$out/Frames
-frame "$fr/Gold Leaf.tga" 90 0 gold gold --shadow 12
+frame "$fr/Antique Gold.tga" 90 0 gold gold --shadow 12
 frame "$fr/Pearl Gold.tga" 96 0 ornate gold --shadow 12 --pattern beads
 frame "$fr/Silver Rope.tga" 80 0 ornate silver --shadow 10 --pattern twist
 frame "$fr/Walnut.tga" 84 0 walnut walnut --shadow 12 --depth 0.6
 frame "$fr/Rounded Porcelain.tga" 64 110 rounded porcelain --shadow 10
-frame "$fr/Gallery Black.tga" 44 0 gallery ebony --shadow 8
+frame "$fr/Ebony Gallery.tga" 44 0 gallery ebony --shadow 8
 
 # ---------------------------------------------------------------------------------------------
 # Masks: 1200 x 800 grey JPEGs, white where the picture shows.
@@ -171,19 +171,19 @@ tile=(-virtual-pixel tile)
 # paper SEED BASE: a fibrous sheet of the given colour, lit from the top left.
 paper() {
     convert "${tile[@]}" -size ${T}x$T xc: -seed "$1" +noise Random -channel R -separate +channel \
-        -blur 0x1.2 \( -size 200x200 -seed $(($1 + 1)) plasma:fractal -colorspace Gray \
+        -blur 0x1.5 \( -size 200x200 -seed $(($1 + 1)) plasma:fractal -colorspace Gray \
            -resize ${T}x$T! -blur 0x10 \) -compose Overlay -composite \
-        -shade 120x50 -auto-level -level 25%,100% \
+        -shade 120x50 -auto-level +level 72%,100% \
         \( -size ${T}x$T xc:"$2" \) +swap -compose Multiply -composite miff:-
 }
 paper 51 '#fbf3e1' | save "$tx/Cream Paper.jpg" jpg
-paper 53 '#c49a6c' | save "$tx/Kraft Paper.jpg" jpg
+paper 53 '#c9a06f' | save "$tx/Kraft Paper.jpg" jpg
 # Canvas: threads across and down, woven over each other.
 convert "${tile[@]}" \( -size ${T}x$T xc: -seed 61 +noise Random -channel R -separate +channel \
            -motion-blur 0x14+0 \) \
         \( -size ${T}x$T xc: -seed 62 +noise Random -channel R -separate +channel \
            -motion-blur 0x14+90 \) -compose Multiply -composite -auto-level \
-    -shade 120x55 -auto-level -level 20%,100% \
+    -shade 120x55 -auto-level +level 55%,100% \
     \( -size ${T}x$T xc:'#ece3cf' \) +swap -compose Multiply -composite \
     miff:- | save "$tx/Canvas.jpg" jpg
 convert "${tile[@]}" \( -size ${T}x$T xc: -seed 71 +noise Random -channel R -separate +channel \
@@ -192,15 +192,16 @@ convert "${tile[@]}" \( -size ${T}x$T xc: -seed 71 +noise Random -channel R -sep
            -motion-blur 0x30+90 \) -compose Blend -define compose:args=50 -composite \
     -auto-level -level 10%,90% \( $(ramp '#6d7f86' '#a7b6bb' '#dfe6e6') \) -clut \
     miff:- | save "$tx/Blue Linen.jpg" jpg
-# Marble: plasma turned into veins by a sine of its value.
-# Marble: veins where a smooth plasma crosses the zeros of a sine.
-convert -size 200x200 -seed 81 plasma:fractal -colorspace Gray -blur 0x3 -resize ${T}x$T! \
-    -auto-level -evaluate Sine 2.5 -evaluate Abs 0 -level 0,14% -blur 0x1 \
-    \( $(ramp '#8a857d' '#d8d3ca' '#f3f1ec' '#fbfaf8') \) -clut miff:- |
+# Marble: veins where a plasma, leaning on a diagonal gradient, crosses the zeros of a sine.
+convert -size 200x200 -seed 81 plasma:fractal -colorspace Gray -blur 0x2 -resize ${T}x$T! \
+    \( -size ${T}x$T -define gradient:angle=60 gradient:white-black \) \
+    -compose Blend -define compose:args=45 -composite -auto-level \
+    -evaluate Sine 3 -evaluate Abs 0 -level 0,10% -blur 0x0.8 \
+    \( $(ramp '#9a958c' '#d8d3ca' '#f3f1ec' '#fbfaf8') \) -clut miff:- |
     save "$tx/White Marble.jpg" jpg
 convert "${tile[@]}" -size ${T}x$T xc: -seed 91 +noise Random -colorspace Gray -blur 0x0.7 \
     \( -size 100x100 -seed 92 plasma:fractal -colorspace Gray -resize ${T}x$T! -blur 0x20 \) \
-    -compose Overlay -composite -shade 135x45 -auto-level -level 20%,95% \
+    -compose Overlay -composite -shade 135x45 -auto-level +level 40%,100% \
     \( -size ${T}x$T xc:'#9a968e' \) +swap -compose Multiply -composite \
     miff:- | save "$tx/Stone.jpg" jpg
 
@@ -229,7 +230,7 @@ sample() {
 gold_frames() {
     local a=$1
     mkdir -p "$a/Borders" "$a/Masks"
-    to_png "$fr/Gold Leaf.tga" "$a/Borders/Gold Leaf.png" 900x600
+    to_png "$fr/Antique Gold.tga" "$a/Borders/Antique Gold.png" 900x600
     to_png "$fr/Pearl Gold.tga" "$a/Borders/Pearl Gold.png" 900x600
     to_png "$fr/Silver Rope.tga" "$a/Borders/Silver Rope.png" 900x600
     to_grey_png "$mk/Rounded Window.jpg" "$a/Masks/Rounded Window.png" 900x600
@@ -282,7 +283,7 @@ portrait_kit() {
 }
 
 package "Gold Frames" \
-    "Gold Frames: gold leaf, pearl and silver rope borders with a rounded window mask." \
+    "Gold Frames: antique gold, pearl and silver rope borders with a rounded window mask." \
     gold_frames
 package "Soft Backgrounds" \
     "Soft Backgrounds: a dawn gradient, evening lights and a watercolour wash." \

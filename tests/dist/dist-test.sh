@@ -7,8 +7,9 @@
 #   - a template folder of the user's own, then a second install over it: the user's folder,
 #     its caches and the starter caches are untouched
 #   - silent uninstall: everything installed is gone, the user's folder stays
-#   - the zip unpacked into a temporary folder: the program starts from there; uninstalling
-#     the installed copy afterwards leaves the .qrt type, which now names the unpacked copy
+#   - the zip unpacked into a temporary folder: the program starts from there
+#   - an install into a folder given with /D= and its uninstall, which leaves the .qrt type
+#     alone now that it names the unpacked copy, and removes the folder it leaves empty
 #   - the starter library drawn again and the zip written again give the same bytes
 # Ends with "N passed, N failed" and exits non-zero when any check failed.
 set -uo pipefail
@@ -120,10 +121,21 @@ run_glimmerly() {
         sleep 0.5
     done
     [ -n "$window" ] || { echo "  no Glimmerly window after 30 s"; return 1; }
-    # The strip draws each thumbnail as it arrives from the cache's writer; give the display
-    # loop one round to paint the last one before the picture is taken.
-    sleep 1
-    [ -n "$shot" ] && import -window root "$shot"
+    # The strip paints each thumbnail after the cache has it: the picture is taken once two
+    # grabs of the screen a quarter of a second apart are the same.
+    if [ -n "$shot" ]; then
+        local previous="" grab settled=0
+        for i in $(seq 1 40); do
+            grab=$work/grab-$((i % 2)).rgb
+            import -window root -depth 8 "RGB:$grab"
+            if [ -n "$previous" ] && cmp -s "$previous" "$grab"; then settled=1; break; fi
+            previous=$grab
+            sleep 0.25
+        done
+        [ $settled = 1 ] || { echo "  the screen did not settle within 10 s"; return 1; }
+        convert -size "$(xdpyinfo | awk '/dimensions:/ { print $2; exit }')" -depth 8 \
+            "RGB:$grab" "$shot" || return 1
+    fi
     local desktop
     desktop=$(xdotool search --name 'Wine desktop' 2>/dev/null | head -n 1)
     [ -n "$desktop" ] && xdotool windowfocus "$desktop" key alt+F4 2>/dev/null
@@ -244,12 +256,22 @@ portable_win=$(winpath "$portable")
 check "the .qrt type names the unpacked copy" \
     equal "$(reg_default 'HKCR\QRTInstaller\shell\open\command')" "\"$portable_win\\Glimmerly.exe\""
 
-echo "Install and uninstall once more: the .qrt type of the unpacked copy stays"
-wine "$setup" /S && wait_for_wine && wine "$inst/Uninstall.exe" /S && wait_for_wine
+echo "Install into a folder of one's own (/D=) and uninstall: the unpacked copy's .qrt type stays"
+custom_win='C:\Apps\Glimmerly Custom'
+custom=$(unixpath "$custom_win")
+# NSIS takes /D= unquoted, spaces and all, as the end of its command line, which only a
+# command line passed as it is (here through cmd) gives it.
+wine cmd /c "$(winpath "$setup") /S /D=$custom_win" ||
+    die "the silent install into $custom_win failed"
+wait_for_wine
+check "/D= chooses the install folder" all_match "$custom"
+check "and the uninstall entry names it" equal "$(reg_value "$key" InstallLocation)" "$custom_win"
+wine "$custom/Uninstall.exe" /S || die "the silent uninstall from $custom_win failed to start"
+wait_for_wine
 check "the uninstaller leaves a .qrt type naming another copy" \
     equal "$(reg_default 'HKCR\QRTInstaller\shell\open\command')" "\"$portable_win\\Glimmerly.exe\""
 check "and .qrt itself" equal "$(reg_default 'HKCR\.qrt')" "QRTInstaller"
-check "the second uninstall left nothing installed either" none_left "$inst"
+check "an install folder left empty is removed" test ! -e "$custom"
 
 # ---------------------------------------------------------------------------------------------
 echo "Reproducible output"
