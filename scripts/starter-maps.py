@@ -121,10 +121,11 @@ def brightness(gx, gy):
     n = math.sqrt(gx * gx + gy * gy + 1.0)
     nx, ny, nz = -gx / n, -gy / n, 1.0 / n
     diffuse = max(0.0, nx * LIGHT[0] + ny * LIGHT[1] + nz * LIGHT[2])
-    specular = max(0.0, nx * HALF[0] + ny * HALF[1] + nz * HALF[2]) ** 40
+    glint = max(0.0, nx * HALF[0] + ny * HALF[1] + nz * HALF[2]) ** 40
     flat = LIGHT[2]
-    # Some light from everywhere, so faces turned away stay readable.
-    value = 128.0 * (0.4 + 0.6 * diffuse / flat) + 90.0 * specular - 90.0 * HALF[2] ** 40
+    # Some light from everywhere, so faces turned away stay readable; the glint a flat face
+    # has is taken off again, so that a flat face stays at 128.
+    value = 128.0 * (0.4 + 0.6 * diffuse / flat) + 90.0 * glint - 90.0 * HALF[2] ** 40
     return max(0, min(255, int(round(value))))
 
 
