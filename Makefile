@@ -5,7 +5,7 @@ NATIVE := build/native
 WIN := build/win
 CMAKE_FLAGS := -G Ninja -Wno-dev
 
-.PHONY: all deps configure build test run qrt fuzz bench clean
+.PHONY: all deps configure build test run qrt fuzz bench dist dist-test clean
 
 all: build
 
@@ -39,6 +39,15 @@ fuzz: $(NATIVE)/build.ninja
 
 bench: build
 	@scripts/run-benchmarks.sh
+
+# The installer and the portable zip in build/dist (NSIS is installed on first use).
+dist: build
+	@GLIMMERLY_DIST=1 sh scripts/setup-deps.sh
+	@scripts/make-dist.sh
+
+# Both used as a user would, under Wine in a fresh prefix.
+dist-test: dist
+	@tests/dist/dist-test.sh
 
 clean:
 	rm -rf build

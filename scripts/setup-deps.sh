@@ -19,6 +19,10 @@ packages="
 if [ -n "${GLIMMERLY_FIXTURES:-}" ]; then
     packages="$packages libtiff-tools gifsicle netpbm python3-pil"
 fi
+# `make dist` builds the installer with NSIS (the zip is written by python3's zipfile).
+if [ -n "${GLIMMERLY_DIST:-}" ]; then
+    packages="$packages nsis"
+fi
 # `make bench` also needs what it compares against and its picture material.
 if [ -n "${GLIMMERLY_BENCH:-}" ]; then
     packages="$packages libvips-tools graphicsmagick lomiri-wallpapers-16.04 bc util-linux"
