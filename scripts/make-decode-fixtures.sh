@@ -92,6 +92,16 @@ convert "$s" -alpha set -channel A -fx '(i + j) % 2 ? 1 : 0.5' +channel -orient 
     -compress none "$out/blocks-32.tga"
 convert "$work/gradient.pgm" -flip -compress none "$out/gradient-grey.tga"
 
+# WBMP as ImageMagick writes it: a checker of 4 x 3 cells, white where (x / 4 + y / 3) is even,
+# 37 pixels wide so that rows end inside a byte.
+python3 - "$work/checker.pbm" <<'PY'
+import sys
+w, h = 37, 11
+rows = '\n'.join(' '.join('0' if (x // 4 + y // 3) % 2 == 0 else '1' for x in range(w)) for y in range(h))
+open(sys.argv[1], 'w').write(f'P1 {w} {h}\n{rows}\n')
+PY
+convert "$work/checker.pbm" wbmp:"$out/checker.wbmp"
+
 # PNG of every colour type at 8 bits, with and without tRNS, and kinds left to WIC. Alpha, where
 # drawn here: RGBA (7x + 13y) % 256; grey with alpha (5x + 3y) % 256; the palette's tiles 36 times
 # their colour's number in kTiles. The grey tRNS makes level 128 transparent, the RGB one the

@@ -1,5 +1,5 @@
 #pragma once
-// BMP and TGA files read straight into pixels: their pixels are stored nearly as they are
+// BMP, TGA and WBMP files read straight into pixels: their pixels are stored nearly as they are
 // shown, so a general decoder has nothing to add but time.
 //
 // BMP: every header (OS/2 1.x of 12 bytes, OS/2 2.x of 16 to 64, Windows of 40, 52, 56, 108
@@ -25,7 +25,9 @@
 // interleaved rows, and every other type: TGA has no signature, so a file must pass these
 // checks to be read as one.
 //
-// Both: a picture whose declared alpha is 0 throughout is shown opaque (writers that fill a
+// WBMP: type 0 only, without extension headers; a file cut short is refused.
+//
+// BMP and TGA: a picture whose declared alpha is 0 throughout is shown opaque (writers that fill a
 // channel they do not use leave it so; ImageMagick shows it fully transparent). An RLE picture
 // larger than its data could fill is refused before its memory is taken. Refused files are
 // left to WIC.
@@ -53,5 +55,7 @@ struct RawPicture {
 // decode/Limits.h. The buffer of `out` is reused across calls.
 bool ReadBmp(const uint8_t* data, size_t size, RawPicture& out);
 bool ReadTga(const uint8_t* data, size_t size, RawPicture& out);
+// WBMP (wireless bitmap) of type 0: 1-bit rows, most significant bit first, 1 white.
+bool ReadWbmp(const uint8_t* data, size_t size, RawPicture& out);
 
 }  // namespace decode

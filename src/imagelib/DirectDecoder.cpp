@@ -23,6 +23,7 @@ constexpr uint32_t kTypeJpeg = 3;
 constexpr uint32_t kTypePng = 4;
 constexpr uint32_t kTypeTiff = 6;
 constexpr uint32_t kTypeTga = 7;
+constexpr uint32_t kTypeWbmp = 11;  // the cache's code; the preview's table numbers it 10
 
 // Buffers of the decoding thread, kept between pictures: a folder's pictures come one after
 // another, and the worker that decodes them should not allocate and free megabytes for each.
@@ -94,6 +95,8 @@ uint32_t Sniff(const uint8_t* head, size_t size, uint32_t typeHint, const wchar_
         return kTypeTiff;
     const wchar_t* dot = std::wcsrchr(path, L'.');
     if (typeHint == kTypeTga || (dot && _wcsicmp(dot, L".tga") == 0)) return kTypeTga;
+    // WBMP has no signature either: only a file named so is read as one.
+    if (dot && _wcsicmp(dot, L".wbmp") == 0) return kTypeWbmp;
     return 0;
 }
 
@@ -225,6 +228,8 @@ RawReader RawReaderFor(uint32_t type) {
             return decode::ReadGif;
         case kTypeTga:
             return decode::ReadTga;
+        case kTypeWbmp:
+            return decode::ReadWbmp;
         case kTypePng:
             return decode::ReadPng;
         case kTypeTiff:

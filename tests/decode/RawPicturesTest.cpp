@@ -542,3 +542,40 @@ TEST(RawPicturesDamage, TruncatedAndCorruptedFilesAreRefusedOrRead) {
         }
     }
 }
+
+namespace {
+
+// WBMP: ImageMagick's file, a width that takes two bytes, and what is refused.
+TEST(RawPicturesFiles, WbmpGivesItsPixelsAndRefusesWhatItCannotBe) {
+    RawPicture p;
+    const Bytes checker = ReadFixture("checker.wbmp");
+    ASSERT_TRUE(decode::ReadWbmp(checker.data(), checker.size(), p));
+    EXPECT_EQ(p.width, 37u);
+    EXPECT_EQ(p.height, 11u);
+    EXPECT_EQ(p.bitsPerPixel, 1);
+    EXPECT_FALSE(p.hasAlpha);
+    EXPECT_EQ(Mismatches(p, [](uint32_t x,
+                               uint32_t y) { return Grey((x / 4 + y / 3) % 2 == 0 ? 255 : 0); }),
+              0);
+
+    // 200 x 2 (200 is 0x81 0x48): the first row black but its last pixel, the second white.
+    Bytes wide = {0, 0, 0x81, 0x48, 2};
+    for (int i = 0; i < 25; ++i) wide.push_back(i == 24 ? 0x01 : 0x00);
+    wide.insert(wide.end(), 25, 0xFF);
+    ASSERT_TRUE(decode::ReadWbmp(wide.data(), wide.size(), p));
+    EXPECT_EQ(p.width, 200u);
+    EXPECT_EQ(
+        Mismatches(p, [](uint32_t x, uint32_t y) { return Grey(y == 1 || x == 199 ? 255 : 0); }),
+        0);
+
+    const auto refused = [&p](Bytes b) { return !decode::ReadWbmp(b.data(), b.size(), p); };
+    EXPECT_TRUE(refused({1, 0, 8, 1, 0xFF}));                                // type 1
+    EXPECT_TRUE(refused({0, 0x80, 0, 8, 1, 0xFF}));                          // extension headers
+    EXPECT_TRUE(refused({0, 0, 0, 1}));                                      // no width
+    EXPECT_TRUE(refused({0, 0, 9, 2, 0xFF, 0xFF, 0xFF}));                    // a row short
+    EXPECT_TRUE(refused({0, 0, 0x80, 0x80, 0x80, 0x80, 0x80, 1, 1, 0xFF}));  // 6-byte width
+    EXPECT_TRUE(refused({0, 0, 0x82, 0xEA, 0x31, 1, 0xFF}));                 // 30001 wide
+    EXPECT_FALSE(refused(checker));
+}
+
+}  // namespace

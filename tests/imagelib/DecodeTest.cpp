@@ -122,6 +122,24 @@ TEST_F(Decode, FilesThatCannotBeDecodedGiveNoPixelsAndAReason) {
     EXPECT_STRNE(cut.GetLastError(), "");
 }
 
+// WBMP has no signature: a file named so is read as one, with the cache's type code, whatever
+// the caller's hint (the preview numbers it 10).
+TEST_F(Decode, AWbmpIsReadByItsName) {
+    const std::string bytes("\0\0\x10\x02\xF0\x0F\xFF\x00", 8);  // 16 x 2
+    testing_support::WriteFile(dir_ / "two.wbmp", bytes);
+    const CxImage image((dir_ / "two.wbmp").c_str(), 10);
+    ASSERT_TRUE(image.IsValid()) << image.GetLastError();
+    EXPECT_EQ(image.GetType(), 11u);
+    EXPECT_EQ(image.GetImageBpp(), 1);
+    EXPECT_EQ(image.GetWidth(), 16u);
+    EXPECT_EQ(sample::PixelAt(image, 3, 0), (Color{255, 255, 255}));
+    EXPECT_EQ(sample::PixelAt(image, 4, 0), (Color{0, 0, 0}));
+    EXPECT_EQ(sample::PixelAt(image, 3, 1), (Color{255, 255, 255}));
+    EXPECT_EQ(sample::PixelAt(image, 12, 1), (Color{0, 0, 0}));
+    testing_support::WriteFile(dir_ / "two.bin", bytes);
+    EXPECT_FALSE(CxImage((dir_ / "two.bin").c_str(), 0).IsValid());
+}
+
 // A thread that keeps a factory decodes with it, nested scopes included; once the scopes end,
 // decoding goes on with factories of its own rather than a released one.
 TEST_F(Decode, ThreadFactoryScopesNestAndEnd) {
