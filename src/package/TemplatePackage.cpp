@@ -148,6 +148,44 @@ int TemplatePackage::ExtractKind(int kind, const wchar_t* folder) {
     }
 }
 
+bool TemplatePackage::ReadMember(int kind, size_t maxBytes, Buffer& out) {
+    uint64_t fileSize;
+    if (!stream_ || startPosition_ == 0 || !fs::Size(stream_, fileSize) ||
+        !fs::Seek(stream_, startPosition_)) {
+        return false;
+    }
+    const uint8_t wanted = static_cast<uint8_t>(kind);  // compared as one byte
+    Buffer compressed;
+    Buffer candidate;
+    bool found = false;
+    for (uint64_t position = startPosition_;;) {
+        if (std::fread(header_, 1, sizeof header_, stream_) != sizeof header_) return found;
+        const RecordHeader header = ParseRecordHeader(header_);
+        const uint64_t dataAt = position + kRecordHeaderSize + header.nameLength;
+        const uint64_t recordEnd = dataAt + header.dataLength;
+        position = recordEnd;
+        if (recordEnd > fileSize) return found;  // nothing can follow a cut record
+        uint8_t sizeField[kSizeFieldSize] = {};
+        if (header.kind == wanted && header.dataLength >= kSizeFieldSize &&
+            fs::Seek(stream_, dataAt) &&
+            std::fread(sizeField, 1, sizeof sizeField, stream_) == sizeof sizeField) {
+            const uint32_t inflatedSize = static_cast<uint32_t>(sizeField[0]) |
+                                          (sizeField[1] << 8) | (sizeField[2] << 16) |
+                                          (static_cast<uint32_t>(sizeField[3]) << 24);
+            if (CheckDataLengths(header.dataLength, inflatedSize) == Problem::None &&
+                inflatedSize <= maxBytes &&
+                compressed.Allocate(header.dataLength - kSizeFieldSize) &&
+                std::fread(compressed.Data(), 1, compressed.Size(), stream_) == compressed.Size() &&
+                Inflate(compressed.Data(), compressed.Size(), inflatedSize, candidate) ==
+                    Problem::None) {
+                std::swap(out, candidate);
+                found = true;
+            }
+        }
+        if (!fs::Seek(stream_, recordEnd)) return found;
+    }
+}
+
 int TemplatePackage::Close() {
     if (!stream_) return 1;
     const int rc = std::fclose(stream_);

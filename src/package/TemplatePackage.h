@@ -37,6 +37,12 @@ public:
     // created (members written before it stay). Every call starts at the first member.
     int ExtractKind(int kind, const wchar_t* folder);
 
+    // The content of the last member of `kind` that inflates whole (the one ExtractKind leaves
+    // in place), into `out`; false when there is none or the package is not open. Nothing is
+    // written to disk; members larger than `maxBytes` are passed over. Every call starts at the
+    // first member.
+    bool ReadMember(int kind, size_t maxBytes, package::Buffer& out);
+
     // 1: closed (or nothing was open); 4: closing reported a failure.
     int Close();
 

@@ -204,6 +204,28 @@ TEST_F(TemplatePackageTest, DuplicateNamesKeepTheFirstMaterialButTheLastSample) 
     EXPECT_EQ(ReadFile(out_ / "sample.jpg"), "second sample");
 }
 
+// In memory, the sample that extraction leaves in place: the last that inflates whole.
+TEST_F(TemplatePackageTest, ReadMemberGivesTheSampleExtractionWouldLeave) {
+    const std::wstring path =
+        Package(PackageBytes()
+                    .Add(22, L"sample.jpg", "first sample")
+                    .Add(16, L"a.tpl", "material")
+                    .Add(22, L"sample.jpg", "second sample")
+                    .Append(PackageBytes::Record(22, PackageBytes::NameField(L"sample.jpg"),
+                                                 PackageBytes::U32(9) + "not zlib")));
+    TemplatePackage package;
+    package::Buffer out;
+    EXPECT_FALSE(package.ReadMember(22, 100, out));  // not open
+    ASSERT_EQ(package.Open(path.c_str(), nullptr), 1);
+    ASSERT_TRUE(package.ReadMember(22, 100, out));
+    EXPECT_EQ(std::string(out.Data(), out.Data() + out.Size()), "second sample");
+    EXPECT_TRUE(package.ReadMember(16, 100, out));  // every call starts at the first member
+    EXPECT_EQ(std::string(out.Data(), out.Data() + out.Size()), "material");
+    EXPECT_FALSE(package.ReadMember(22, 11, out));  // both samples larger than allowed
+    EXPECT_FALSE(package.ReadMember(17, 100, out));
+    package.Close();
+}
+
 TEST_F(TemplatePackageTest, UnwritableDestinationStopsTheScanAndKeepsEarlierMembers) {
     const std::wstring path = Package(PackageBytes()
                                           .Add(16, L"first.tpl", "1")
