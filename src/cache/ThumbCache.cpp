@@ -3,6 +3,7 @@
 #include "base/ByteCursor.h"
 #include "base/Trace.h"
 #include "cache/CacheFile.h"
+#include "package/TemplatePackage.h"
 
 #include <shlwapi.h>
 
@@ -335,6 +336,31 @@ HBITMAP ThumbCache::GetThumbnail(ThumbItem& item, const int* thumbSize, bool che
     return image.MakeBitmap();
 }
 
+namespace {
+
+// A sample larger than this is no preview picture.
+constexpr size_t kMaxSampleBytes = size_t{64} << 20;
+
+// True for the extensions of template packages: their first four characters are ".qrt",
+// compared without regard to case, as the preview panel takes them.
+bool IsPackageExtension(const std::wstring& extension) {
+    return extension.size() >= 3 && _wcsnicmp(extension.c_str(), L"qrt", 3) == 0;
+}
+
+// A template package's thumbnail is its sample picture, read in memory: nothing is written to
+// disk. Null when the file is no package or holds no sample.
+std::unique_ptr<CxImage> PackageSample(const wchar_t* path) {
+    TemplatePackage package;
+    if (package.Open(path, nullptr) != 1) return nullptr;
+    package::Buffer sample;
+    const bool read = package.ReadMember(package::kKindSample, kMaxSampleBytes, sample);
+    package.Close();
+    if (!read) return nullptr;
+    return std::make_unique<CxImage>(sample.Data(), sample.Size(), 3, true, path);
+}
+
+}  // namespace
+
 HBITMAP ThumbCache::MakeThumbnail(ThumbItem& item, int width, int height) {
     // Whatever fails below leaves no picture behind for a following AddThumbnail to store
     // under this item's name.
@@ -343,8 +369,15 @@ HBITMAP ThumbCache::MakeThumbnail(ThumbItem& item, int width, int height) {
     if (!::PathCombineW(full, folder, item.path)) return nullptr;
     const uint32_t type = ImageTypeFromExtension(ExtensionOf(full).c_str());
 
-    thumbImage = std::make_unique<CxImage>(full, type, true, false);
-    if (!thumbImage->IsValid()) return nullptr;
+    if (IsPackageExtension(ExtensionOf(full))) {
+        thumbImage = PackageSample(full);
+    } else {
+        thumbImage = std::make_unique<CxImage>(full, type, true, false);
+    }
+    if (!thumbImage || !thumbImage->IsValid()) {
+        thumbImage.reset();
+        return nullptr;
+    }
     item.typeCode = thumbImage->GetType();
     item.width = thumbImage->GetImageWidth();
     item.height = thumbImage->GetImageHeight();

@@ -28,6 +28,23 @@ CxImage::CxImage(const wchar_t* fileName, uint32_t imageType, bool forThumbnail,
             return;
         }
     }
+    Take(decoded);
+}
+
+CxImage::CxImage(const uint8_t* buffer, size_t size, uint32_t imageType, bool forThumbnail,
+                 const wchar_t* source) {
+    imagelib::DecodedImage decoded;
+    if (!imagelib::DecodeDirectMemory(buffer, size, imageType, forThumbnail, decoded)) {
+        if (const char* failure = imagelib::DecodeIsolatedMemory(
+                buffer, size, source && *source ? source : L"memory", decoded)) {
+            lastError_ = failure;
+            return;
+        }
+    }
+    Take(decoded);
+}
+
+void CxImage::Take(imagelib::DecodedImage& decoded) {
     pixels_ = std::move(decoded.pixels);
     type_ = decoded.type;
     imageWidth_ = decoded.width;

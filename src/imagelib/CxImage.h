@@ -9,7 +9,9 @@
 
 #include "base/Win.h"
 #include "imagelib/Pixels.h"
+#include "imagelib/WicDecoder.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -28,9 +30,16 @@ public:
     // GetImageBpp and GetType report the file's own facts either way. BMP, TGA and TIFF
     // files, the common kinds of PNG and the first frame of a GIF (on its logical screen) are
     // read directly (imagelib/DirectDecoder.h); everything else, and whatever those readers
-    // refuse, through WIC in the decoder process (imagelib/DecoderHost.h). The second flag changes nothing.
+    // refuse, through WIC in the decoder process (imagelib/DecoderHost.h). The second flag changes
+    // nothing.
     CxImage(const wchar_t* fileName, uint32_t imageType, bool forThumbnail = false,
             bool flag2 = false);
+
+    // A picture held in memory (the sample inside a template package), decoded as a file is.
+    // `source` names the file that holds it: a picture that stops its decoder is not tried
+    // again while that file is unchanged.
+    CxImage(const uint8_t* buffer, size_t size, uint32_t imageType, bool forThumbnail = false,
+            const wchar_t* source = nullptr);
 
     // An independent copy. Without `copyPixels` only the file's facts are copied; without
     // `copyAlpha` transparent pixels are flattened onto black. There are no selections in this
@@ -104,6 +113,7 @@ public:
 
 private:
     bool Fail(const char* reason);
+    void Take(imagelib::DecodedImage& decoded);
     // `out` when given and not this image, with this image's facts; otherwise this image.
     CxImage& Target(CxImage* out);
 

@@ -87,11 +87,16 @@ public:
 
     ~DecoderProcess() { End(); }
 
-    Outcome Decode(const std::wstring& path, uint32_t timeoutMs, DecodedImage& out,
-                   const char*& reason) {
+    // The file at `path`, or, where `data` is given, the picture it holds (`path` names it).
+    Outcome Decode(const std::wstring& path, const uint8_t* data, size_t size, uint32_t timeoutMs,
+                   DecodedImage& out, const char*& reason) {
         const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
         protocol::RequestHeader request;
         request.pathChars = static_cast<uint32_t>(path.size());
+        if (data && !ShareData(data, size, request)) {
+            reason = "Out of memory";
+            return Outcome::Failed;
+        }
         protocol::Reply reply;
         if (!Transfer(true, &request, sizeof request, deadline) ||
             !Transfer(true, const_cast<wchar_t*>(path.data()),
@@ -160,6 +165,27 @@ private:
             p += moved;
             size -= moved;
         }
+        return true;
+    }
+
+    // A copy of `data` in a section that the decoder receives as its own handle (and closes).
+    bool ShareData(const uint8_t* data, size_t size, protocol::RequestHeader& request) {
+        const uint64_t bytes = size;
+        win::UniqueHandle section(::CreateFileMappingW(
+            INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, static_cast<DWORD>(bytes >> 32),
+            static_cast<DWORD>(bytes), nullptr));
+        if (!section || size == 0) return false;
+        void* view = ::MapViewOfFile(section.Get(), FILE_MAP_WRITE, 0, 0, 0);
+        if (!view) return false;
+        std::memcpy(view, data, size);
+        ::UnmapViewOfFile(view);
+        HANDLE remote = nullptr;
+        if (!::DuplicateHandle(::GetCurrentProcess(), section.Get(), process_.Get(), &remote,
+                               FILE_MAP_READ, FALSE, 0)) {
+            return false;
+        }
+        request.dataSection = reinterpret_cast<uintptr_t>(remote);
+        request.dataBytes = bytes;
         return true;
     }
 
@@ -261,7 +287,12 @@ Decoders& Shared() {
 
 }  // namespace
 
-const char* DecodeIsolated(const wchar_t* path, DecodedImage& out) {
+namespace {
+
+// A file, or the picture `data` holds (named by `path`, whose file stands for it in the memory
+// of losses), through a decoder process.
+const char* DecodeThroughDecoder(const wchar_t* path, const uint8_t* data, size_t size,
+                                 DecodedImage& out) {
     out = DecodedImage();
     if (path == nullptr || *path == L'\0') return "File not found";
     const std::wstring file = path;
@@ -297,10 +328,11 @@ const char* DecodeIsolated(const wchar_t* path, DecodedImage& out) {
             ++shared.stats.inProcess;
         }
     }
-    if (!decoder) return DecodeImageFile(path, out);
+    if (!decoder) return data ? DecodeImageMemory(data, size, out) : DecodeImageFile(path, out);
 
     const char* reason = nullptr;
-    const DecoderProcess::Outcome outcome = decoder->Decode(file, timeoutMs, out, reason);
+    const DecoderProcess::Outcome outcome =
+        decoder->Decode(file, data, size, timeoutMs, out, reason);
     std::lock_guard<std::mutex> hold(shared.lock);
     if (outcome == DecoderProcess::Outcome::Lost) {
         ++shared.stats.lost;
@@ -311,6 +343,21 @@ const char* DecodeIsolated(const wchar_t* path, DecodedImage& out) {
         shared.idle.push_back(std::move(decoder));
     }
     return outcome == DecoderProcess::Outcome::Decoded ? nullptr : reason;
+}
+
+}  // namespace
+
+const char* DecodeIsolated(const wchar_t* path, DecodedImage& out) {
+    return DecodeThroughDecoder(path, nullptr, 0, out);
+}
+
+const char* DecodeIsolatedMemory(const uint8_t* data, size_t size, const wchar_t* name,
+                                 DecodedImage& out) {
+    if (!data || size == 0) {
+        out = DecodedImage();
+        return "Unknown or unsupported image format";
+    }
+    return DecodeThroughDecoder(name, data, size, out);
 }
 
 DecoderStats GetDecoderStats() {

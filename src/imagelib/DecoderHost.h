@@ -14,6 +14,7 @@
 
 #include "imagelib/WicDecoder.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -22,6 +23,11 @@ namespace imagelib {
 // As DecodeImageFile: nullptr on success, otherwise a short reason and `out` empty. The calling
 // thread needs COM only for the in-process fallback.
 const char* DecodeIsolated(const wchar_t* path, DecodedImage& out);
+
+// As DecodeIsolated, for a picture held in memory; `name` is the file that holds it (a
+// template package), which stands for it in the memory of pictures that stopped a decoder.
+const char* DecodeIsolatedMemory(const uint8_t* data, size_t size, const wchar_t* name,
+                                 DecodedImage& out);
 
 // The reason given for a picture that crashed or hung a decoder, now or earlier.
 inline constexpr char kDecoderFailed[] = "The picture stopped its decoder";

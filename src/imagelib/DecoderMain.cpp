@@ -9,5 +9,6 @@
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR arguments, int) {
     const wchar_t* prefix = L"\\\\.\\pipe\\glimmerly-decoder-";
     if (!arguments || std::wcsncmp(arguments, prefix, std::wcslen(prefix)) != 0) return 2;
-    return imagelib::ServeDecoder(arguments, imagelib::DecodeImageFile);
+    return imagelib::ServeDecoder(arguments, imagelib::DecodeImageFile,
+                                  imagelib::DecodeMemoryWithWic);
 }

@@ -2,7 +2,9 @@
 // The messages between a program and its decoder process, over a byte-mode named pipe. One
 // request at a time: the caller writes a request, the decoder answers with a reply.
 //
-// Request: RequestHeader, then `pathChars` UTF-16 units of the path (no terminator).
+// Request: RequestHeader, then `pathChars` UTF-16 units of the path (no terminator). A picture
+// held in memory comes in a section whose handle the caller has duplicated into the decoder's
+// process (`dataSection`, `dataBytes`); the decoder closes it. Its path then only names it.
 // Reply: Reply. On success the pixels lie in a pagefile-backed section that the decoder keeps
 // open until its next request; `section` is the section's handle value in the decoder's
 // process, which the caller duplicates into its own.
@@ -18,6 +20,8 @@ constexpr uint32_t kMaxPathChars = 32767;
 struct RequestHeader {
     uint32_t magic = kRequestMagic;
     uint32_t pathChars = 0;
+    uint64_t dataSection = 0;
+    uint64_t dataBytes = 0;  // 0: decode the file at the path
 };
 
 struct Reply {

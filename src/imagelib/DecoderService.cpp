@@ -72,7 +72,26 @@ bool Publish(const DecodedImage& image, protocol::Reply& reply, win::UniqueHandl
     return true;
 }
 
-int Serve(HANDLE pipe, DecodeFunction decode) {
+// The picture of a memory request: the section the caller duplicated into this process, read
+// and closed here.
+const char* DecodeSection(const protocol::RequestHeader& request, const std::wstring& name,
+                          DecodeMemoryFunction decodeMemory, DecodedImage& image) {
+    const win::UniqueHandle data(
+        reinterpret_cast<HANDLE>(static_cast<uintptr_t>(request.dataSection)));
+    if (request.dataBytes > SIZE_MAX) return "Out of memory";
+    const void* view = ::MapViewOfFile(data.Get(), FILE_MAP_READ, 0, 0, 0);
+    if (!view) return "Out of memory";
+    MEMORY_BASIC_INFORMATION region{};
+    const char* failure = "Corrupt or truncated image";
+    if (::VirtualQuery(view, &region, sizeof region) && region.RegionSize >= request.dataBytes) {
+        failure = decodeMemory(name.c_str(), static_cast<const uint8_t*>(view),
+                               static_cast<size_t>(request.dataBytes), image);
+    }
+    ::UnmapViewOfFile(view);
+    return failure;
+}
+
+int Serve(HANDLE pipe, DecodeFunction decode, DecodeMemoryFunction decodeMemory) {
     win::UniqueHandle section;
     std::wstring path;
     for (;;) {
@@ -88,7 +107,9 @@ int Serve(HANDLE pipe, DecodeFunction decode) {
 
         protocol::Reply reply;
         DecodedImage image;
-        if (const char* failure = decode(path.c_str(), image)) {
+        const char* failure = request.dataBytes ? DecodeSection(request, path, decodeMemory, image)
+                                                : decode(path.c_str(), image);
+        if (failure) {
             SetReason(reply, failure);
         } else if (!Publish(image, reply, section)) {
             reply = protocol::Reply();
@@ -100,7 +121,13 @@ int Serve(HANDLE pipe, DecodeFunction decode) {
 
 }  // namespace
 
-int ServeDecoder(const wchar_t* pipeName, DecodeFunction decode) {
+const char* DecodeMemoryWithWic(const wchar_t*, const uint8_t* data, size_t size,
+                                DecodedImage& out) {
+    return DecodeImageMemory(data, size, out);
+}
+
+int ServeDecoder(const wchar_t* pipeName, DecodeFunction decode,
+                 DecodeMemoryFunction decodeMemory) {
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     ::SetUnhandledExceptionFilter(EndOnUnhandledException);
     win::UniqueHandle pipe(::CreateFileW(pipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
@@ -110,7 +137,7 @@ int ServeDecoder(const wchar_t* pipeName, DecodeFunction decode) {
     int result;
     {
         const ThreadImaging imaging;  // released before COM is uninitialised
-        result = Serve(pipe.Get(), decode);
+        result = Serve(pipe.Get(), decode, decodeMemory);
     }
     ::CoUninitialize();
     return result;

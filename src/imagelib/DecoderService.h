@@ -9,9 +9,17 @@ namespace imagelib {
 
 // Decodes one file, as DecodeImageFile does: nullptr on success, otherwise a short reason.
 using DecodeFunction = const char* (*)(const wchar_t* path, DecodedImage& out);
+// Decodes a picture held in memory; `name` only names it.
+using DecodeMemoryFunction = const char* (*)(const wchar_t* name, const uint8_t* data, size_t size,
+                                             DecodedImage& out);
 
-// Serves requests on `pipeName` with `decode`, on a thread whose COM this initialises. Returns
-// the process exit code: 0 when the caller closed the pipe, 2 when it could not be reached.
-int ServeDecoder(const wchar_t* pipeName, DecodeFunction decode);
+// Serves requests on `pipeName` with `decode` and `decodeMemory`, on a thread whose COM this
+// initialises. Returns the process exit code: 0 when the caller closed the pipe, 2 when it
+// could not be reached.
+int ServeDecoder(const wchar_t* pipeName, DecodeFunction decode, DecodeMemoryFunction decodeMemory);
+
+// The decoder program's memory decoding: WIC from memory.
+const char* DecodeMemoryWithWic(const wchar_t* name, const uint8_t* data, size_t size,
+                                DecodedImage& out);
 
 }  // namespace imagelib

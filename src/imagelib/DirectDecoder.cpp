@@ -93,7 +93,7 @@ uint32_t Sniff(const uint8_t* head, size_t size, uint32_t typeHint, const wchar_
     if (size >= 4 && ((head[0] == 'I' && head[1] == 'I' && head[2] == 42 && head[3] == 0) ||
                       (head[0] == 'M' && head[1] == 'M' && head[2] == 0 && head[3] == 42)))
         return kTypeTiff;
-    const wchar_t* dot = std::wcsrchr(path, L'.');
+    const wchar_t* dot = path ? std::wcsrchr(path, L'.') : nullptr;
     if (typeHint == kTypeTga || (dot && _wcsicmp(dot, L".tga") == 0)) return kTypeTga;
     // WBMP has no signature either: only a file named so is read as one.
     if (dot && _wcsicmp(dot, L".wbmp") == 0) return kTypeWbmp;
@@ -243,6 +243,25 @@ RawReader RawReaderFor(uint32_t type) {
 // thumbnail, or as block averages of any size (for a file WIC refuses).
 enum class JpegUse { Never, ForThumbnail, Always };
 
+// A picture of a known type from its bytes.
+bool DecodeBytes(const uint8_t* data, size_t size, uint32_t type, bool reduced, JpegUse jpeg,
+                 ThreadBuffers& buffers, DecodedImage& out) {
+    if (type == kTypeJpeg) {
+        // A file cut short or damaged gives the blocks decoded before the damage and a neutral
+        // grey below, as viewers show such files.
+        if (jpeg == JpegUse::Never || !decode::DecodeJpegDc(data, size, buffers.dc)) return false;
+        uint64_t fitWidth = 0, fitHeight = 0;
+        FittedSize(buffers.dc.width, buffers.dc.height, fitWidth, fitHeight);
+        if (jpeg == JpegUse::ForThumbnail &&
+            (buffers.dc.blocksWide < fitWidth || buffers.dc.blocksHigh < fitHeight)) {
+            return false;
+        }
+        return FromDc(buffers.dc, out);
+    }
+    const RawReader read = RawReaderFor(type);
+    return read && read(data, size, buffers.raw) && FromRawFor(buffers.raw, type, reduced, out);
+}
+
 bool Decode(const wchar_t* path, uint32_t typeHint, bool reduced, JpegUse jpeg, DecodedImage& out) {
     if (!path || !*path) return false;
     // A cheap look at the name and signature first: files of other formats are not read here.
@@ -259,25 +278,8 @@ bool Decode(const wchar_t* path, uint32_t typeHint, bool reduced, JpegUse jpeg, 
     const TrimOnExit trim(buffers);
     if (!ReadWholeFile(file.Get(), head, headBytes, buffers.file)) return false;
     file.Reset();  // not held while decoding: the user may delete or replace the file meanwhile
-    const uint8_t* data = buffers.file.data();
-    const size_t size = buffers.file.size();
-
-    if (type == kTypeJpeg) {
-        // A file cut short or damaged gives the blocks decoded before the damage and a neutral
-        // grey below, as viewers show such files.
-        if (!decode::DecodeJpegDc(data, size, buffers.dc)) return false;
-        uint64_t fitWidth = 0, fitHeight = 0;
-        FittedSize(buffers.dc.width, buffers.dc.height, fitWidth, fitHeight);
-        if (jpeg == JpegUse::ForThumbnail &&
-            (buffers.dc.blocksWide < fitWidth || buffers.dc.blocksHigh < fitHeight)) {
-            return false;
-        }
-        return FromDc(buffers.dc, out);
-    }
-    const RawReader read = RawReaderFor(type);
-    return read && read(data, size, buffers.raw) && FromRawFor(buffers.raw, type, reduced, out);
+    return DecodeBytes(buffers.file.data(), buffers.file.size(), type, reduced, jpeg, buffers, out);
 }
-
 }  // namespace
 
 bool DecodeDirect(const wchar_t* path, uint32_t typeHint, bool reduced, DecodedImage& out) {
@@ -286,6 +288,17 @@ bool DecodeDirect(const wchar_t* path, uint32_t typeHint, bool reduced, DecodedI
 
 bool DecodeJpegBlocks(const wchar_t* path, DecodedImage& out) {
     return Decode(path, kTypeJpeg, true, JpegUse::Always, out) && out.type == kTypeJpeg;
+}
+
+bool DecodeDirectMemory(const uint8_t* data, size_t size, uint32_t typeHint, bool reduced,
+                        DecodedImage& out) {
+    if (!data) return false;
+    const uint32_t type = Sniff(data, size, typeHint, nullptr);
+    if (type == 0) return false;
+    ThreadBuffers& buffers = Buffers();
+    const TrimOnExit trim(buffers);
+    return DecodeBytes(data, size, type, reduced, reduced ? JpegUse::ForThumbnail : JpegUse::Never,
+                       buffers, out);
 }
 
 size_t RetainedBufferBytes() {

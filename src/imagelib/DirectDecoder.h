@@ -1,9 +1,9 @@
 #pragma once
 // Pictures read without WIC: BMP, TGA and TIFF of the kinds decode/ reads, the common kinds of
 // PNG, the first frame of a GIF (on its logical screen), and a JPEG decoded down to its 8x8
-// block averages. For a thumbnail (`reduced`) the pictures come reduced, by box averaging or as block
-// averages, to no less than the size they take in the thumbnail box; otherwise the others come
-// whole and JPEG is left to WIC. Anything these readers refuse is left to WIC.
+// block averages. For a thumbnail (`reduced`) the pictures come reduced, by box averaging or as
+// block averages, to no less than the size they take in the thumbnail box; otherwise the others
+// come whole and JPEG is left to WIC. Anything these readers refuse is left to WIC.
 
 #include "imagelib/WicDecoder.h"
 
@@ -24,6 +24,11 @@ inline constexpr size_t kRetainedBufferBytes = size_t{32} << 20;
 // True when the file was decoded here. `typeHint` is the caller's format code (7 marks TGA,
 // which has no signature); `reduced` allows the JPEG block averages.
 bool DecodeDirect(const wchar_t* path, uint32_t typeHint, bool reduced, DecodedImage& out);
+
+// As DecodeDirect, for a picture held in memory (the sample inside a template package). Without
+// a name, TGA is recognised only by `typeHint`, and WBMP not at all.
+bool DecodeDirectMemory(const uint8_t* data, size_t size, uint32_t typeHint, bool reduced,
+                        DecodedImage& out);
 
 // A JPEG as its 8x8 block averages, whatever their size: for a file WIC refuses (one cut
 // short), they still show what the file holds. False for other files.

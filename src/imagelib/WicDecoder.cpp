@@ -184,6 +184,16 @@ const char* FrameFailure(HRESULT hr) {
 // The factory of the innermost ThreadImaging alive on this thread; null when there is none.
 thread_local IWICImagingFactory* tThreadFactory = nullptr;
 
+// The thread's factory, or a new one held by `own`; null when WIC is not available.
+IWICImagingFactory* FactoryFor(ComPtr<IWICImagingFactory>& own) {
+    if (tThreadFactory) return tThreadFactory;
+    if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_PPV_ARGS(&own)))) {
+        return nullptr;
+    }
+    return own.Get();
+}
+
 }  // namespace
 
 const char* DecodeImageFile(const wchar_t* path, DecodedImage& out) {
@@ -191,18 +201,34 @@ const char* DecodeImageFile(const wchar_t* path, DecodedImage& out) {
     if (path == nullptr || *path == L'\0') return "File not found";
 
     ComPtr<IWICImagingFactory> own;
-    IWICImagingFactory* factory = tThreadFactory;
-    if (!factory) {
-        if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                    IID_PPV_ARGS(&own)))) {
-            return "Imaging component not available";
-        }
-        factory = own.Get();
-    }
+    IWICImagingFactory* factory = FactoryFor(own);
+    if (!factory) return "Imaging component not available";
 
     ComPtr<IWICBitmapDecoder> decoder;
     HRESULT hr = factory->CreateDecoderFromFilename(path, nullptr, GENERIC_READ,
                                                     WICDecodeMetadataCacheOnDemand, &decoder);
+    if (FAILED(hr)) return OpenFailure(hr);
+    hr = DecodeFrame(factory, decoder.Get(), out);
+    if (FAILED(hr)) return FrameFailure(hr);
+    return nullptr;
+}
+
+const char* DecodeImageMemory(const uint8_t* data, size_t size, DecodedImage& out) {
+    out = DecodedImage();
+    if (data == nullptr || size == 0 || size > UINT32_MAX)
+        return "Unknown or unsupported image format";
+    ComPtr<IWICImagingFactory> own;
+    IWICImagingFactory* factory = FactoryFor(own);
+    if (!factory) return "Imaging component not available";
+    ComPtr<IWICStream> stream;
+    HRESULT hr = factory->CreateStream(&stream);
+    if (SUCCEEDED(hr)) {
+        hr = stream->InitializeFromMemory(const_cast<BYTE*>(data), static_cast<DWORD>(size));
+    }
+    if (FAILED(hr)) return OpenFailure(hr);
+    ComPtr<IWICBitmapDecoder> decoder;
+    hr = factory->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnDemand,
+                                          &decoder);
     if (FAILED(hr)) return OpenFailure(hr);
     hr = DecodeFrame(factory, decoder.Get(), out);
     if (FAILED(hr)) return FrameFailure(hr);

@@ -5,6 +5,7 @@
 
 #include "imagelib/Pixels.h"
 
+#include <cstddef>
 #include <cstdint>
 
 struct IWICImagingFactory;
@@ -23,6 +24,9 @@ struct DecodedImage {
 // so a misleading extension does no harm. Returns nullptr on success, otherwise a short reason
 // and `out` stays empty.
 const char* DecodeImageFile(const wchar_t* path, DecodedImage& out);
+
+// As DecodeImageFile, for a picture held in memory.
+const char* DecodeImageMemory(const uint8_t* data, size_t size, DecodedImage& out);
 
 // One WIC factory for every decode of the creating thread while this lives; without it, each
 // decode makes its own, which under Wine costs more than decoding a small picture (the class

@@ -4,6 +4,8 @@
 
 #include "base/Trace.h"
 #include "support/BmpFile.h"
+#include "support/PackageBytes.h"
+#include "support/SampleImages.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -143,6 +145,44 @@ TEST_F(ThumbCacheTest, StoredThumbnailIsFittedOnMagentaAndComesBackAtTheDisplayS
     ASSERT_TRUE(::GetObjectW(shown.Get(), sizeof info, &info));
     EXPECT_EQ(info.bmWidth, 120);
     EXPECT_EQ(info.bmHeight, 120);
+}
+
+// A template package's thumbnail is its sample, read in memory: a large one from its block
+// averages, a small one through the decoder process; a package without one has none.
+TEST_F(ThumbCacheTest, APackageShowsItsSample) {
+    ThumbCache cache;
+    OpenCache(cache);
+    for (const uint32_t width : {1600u, 320u}) {
+        const uint32_t height = width * 3 / 4;
+        ASSERT_TRUE(sample::Write(sample::Format::Jpeg, sample::QuadrantPicture(width, height),
+                                  temp_ / "sample.jpg"));
+        WriteFile(temp_ / "Pack.QRT", testing_support::PackageBytes()
+                                          .Add(16, L"a.tpl", "material")
+                                          .Add(22, L"sample.jpg", ReadFile(temp_ / "sample.jpg"))
+                                          .Bytes());
+        ThumbItem item = Item("Pack.QRT");
+        win::UniqueBitmap made(cache.MakeThumbnail(item, 100, 100));
+        ASSERT_TRUE(made) << width;
+        EXPECT_EQ(item.typeCode, 3u);
+        EXPECT_EQ(item.width, width);
+        EXPECT_EQ(item.height, height);
+        // The thumbnail's top-left and bottom-right quadrants (the picture fills rows 13-87).
+        cache.AddThumbnail(item, false);
+        const std::string data = ReadFile(Data());
+        ASSERT_GE(data.size(), kRecord);
+        const size_t record = data.size() - kRecord;  // replaced in place: the one record
+        for (const auto& [x, y] : {std::pair{20, 25}, std::pair{80, 75}}) {
+            const size_t at = record + ThumbCache::kHeaderBytes + size_t(99 - y) * 300 + x * 3;
+            const sample::Color want = sample::Quadrant(x, y - 13, 100, 75);
+            EXPECT_NEAR(uint8_t(data[at + 2]), want.r, 24) << width << " " << x;
+            EXPECT_NEAR(uint8_t(data[at + 1]), want.g, 24) << width << " " << x;
+            EXPECT_NEAR(uint8_t(data[at]), want.b, 24) << width << " " << x;
+        }
+    }
+    WriteFile(temp_ / "bare.qrt",
+              testing_support::PackageBytes().Add(16, L"a.tpl", "material").Bytes());
+    ThumbItem bare = Item("bare.qrt");
+    EXPECT_FALSE(win::UniqueBitmap(cache.MakeThumbnail(bare, 100, 100)));
 }
 
 TEST_F(ThumbCacheTest, NamesDifferingInCaseShareOneRecord) {

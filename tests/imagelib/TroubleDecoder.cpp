@@ -1,5 +1,5 @@
-// A decoder program for tests: crashes on files whose name contains "crash", never answers for
-// "hang", and decodes every other file as GlimmerlyDecoder.exe does.
+// A decoder program for tests: crashes on files (and pictures in memory) whose name contains
+// "crash", never answers for "hang", and decodes every other one as GlimmerlyDecoder.exe does.
 #include "base/Win.h"
 #include "imagelib/DecoderService.h"
 
@@ -18,8 +18,17 @@ const char* DecodeWithTrouble(const wchar_t* path, imagelib::DecodedImage& out) 
     return imagelib::DecodeImageFile(path, out);
 }
 
+const char* DecodeMemoryWithTrouble(const wchar_t* name, const uint8_t* data, size_t size,
+                                    imagelib::DecodedImage& out) {
+    if (std::wcsstr(name, L"crash")) {
+        volatile int* nowhere = nullptr;
+        *nowhere = 1;
+    }
+    return imagelib::DecodeImageMemory(data, size, out);
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR arguments, int) {
-    return imagelib::ServeDecoder(arguments, DecodeWithTrouble);
+    return imagelib::ServeDecoder(arguments, DecodeWithTrouble, DecodeMemoryWithTrouble);
 }
