@@ -276,6 +276,7 @@ struct Decoders {
     uint32_t timeoutMs = kDefaultTimeoutMs;
     std::vector<std::unique_ptr<DecoderProcess>> idle;
     std::set<FileKey> lost;
+    bool startFailed = false;  // the program is there but did not start: decode in-process
     DecoderStats stats;
 };
 
@@ -318,8 +319,21 @@ const char* DecodeThroughDecoder(const wchar_t* path, const uint8_t* data, size_
         timeoutMs = shared.timeoutMs;
     }
     if (!decoder) {
-        if (::GetFileAttributesW(program.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        // A decoder program that is there but does not start (refused by a policy, damaged,
+        // or never connecting) is not tried for every picture: each try could cost the start
+        // timeout. Pictures are then decoded in-process while the program runs.
+        bool tryStart;
+        {
+            std::lock_guard<std::mutex> hold(shared.lock);
+            tryStart = !shared.startFailed;
+        }
+        if (tryStart && ::GetFileAttributesW(program.c_str()) != INVALID_FILE_ATTRIBUTES) {
             decoder = DecoderProcess::Start(program);
+            if (!decoder) {
+                std::lock_guard<std::mutex> hold(shared.lock);
+                if (program == shared.program) shared.startFailed = true;
+                ++shared.stats.startFailures;
+            }
         }
         std::lock_guard<std::mutex> hold(shared.lock);
         if (decoder) {
@@ -375,6 +389,7 @@ void ConfigureDecoder(const std::wstring& program, uint32_t timeoutMs) {
         shared.timeoutMs = timeoutMs ? timeoutMs : kDefaultTimeoutMs;
         ending.swap(shared.idle);
         shared.lost.clear();
+        shared.startFailed = false;
     }
 }
 

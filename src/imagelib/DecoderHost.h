@@ -9,8 +9,9 @@
 //
 // The decoder is GlimmerlyDecoder.exe beside the running program (see DecoderService.h).
 // Decoder processes are started on demand, one per concurrent caller, and kept for the next
-// picture; they end with the program. Where the decoder program is missing or cannot start,
-// pictures are decoded in-process as before, so a copied Glimmerly.exe still works.
+// picture; they end with the program. Where the decoder program is missing or cannot start
+// (then it is not tried again while the program runs), pictures are decoded in-process as
+// before, so a copied Glimmerly.exe still works.
 
 #include "imagelib/WicDecoder.h"
 
@@ -33,10 +34,11 @@ const char* DecodeIsolatedMemory(const uint8_t* data, size_t size, const wchar_t
 inline constexpr char kDecoderFailed[] = "The picture stopped its decoder";
 
 struct DecoderStats {
-    uint32_t started = 0;    // decoder processes started
-    uint32_t lost = 0;       // decoder processes that crashed or were ended for hanging
-    uint32_t spared = 0;     // requests answered from the memory of earlier losses
-    uint32_t inProcess = 0;  // pictures decoded in-process, without a decoder program
+    uint32_t started = 0;        // decoder processes started
+    uint32_t lost = 0;           // decoder processes that crashed or were ended for hanging
+    uint32_t spared = 0;         // requests answered from the memory of earlier losses
+    uint32_t inProcess = 0;      // pictures decoded in-process, without a decoder program
+    uint32_t startFailures = 0;  // decoder programs that were there but did not start
 };
 DecoderStats GetDecoderStats();
 

@@ -90,11 +90,23 @@ TEST_F(DecoderHost, AGifWithoutColourTablesDoesNotTakeTheProgramDown) {
     EXPECT_EQ(imagelib::GetDecoderStats().inProcess, 0u);
 }
 
-TEST_F(DecoderHost, WithoutADecoderProgramPicturesAreDecodedInProcess) {
+// Missing, or there but not a program that starts (then tried once only): in-process.
+TEST_F(DecoderHost, WithoutAWorkingDecoderProgramPicturesAreDecodedInProcess) {
     imagelib::ConfigureDecoder(BesideTests(L"no_such_decoder.exe"), 0);
-    const DecoderStats before = imagelib::GetDecoderStats();
+    DecoderStats before = imagelib::GetDecoderStats();
     EXPECT_TRUE(Decodes("good.ico")) << lastError_;
     EXPECT_EQ(imagelib::GetDecoderStats().inProcess - before.inProcess, 1u);
+    EXPECT_EQ(imagelib::GetDecoderStats().startFailures, before.startFailures);
+
+    testing_support::WriteFile(dir_ / "broken.exe", "not a program");
+    imagelib::ConfigureDecoder((dir_ / "broken.exe").wstring(), 0);
+    before = imagelib::GetDecoderStats();
+    EXPECT_TRUE(Decodes("good.ico")) << lastError_;
+    EXPECT_TRUE(Decodes("good.ico")) << lastError_;
+    const DecoderStats after = imagelib::GetDecoderStats();
+    EXPECT_EQ(after.inProcess - before.inProcess, 2u);
+    EXPECT_EQ(after.startFailures - before.startFailures, 1u);
+    EXPECT_EQ(after.started, before.started);
 }
 
 }  // namespace
