@@ -2,6 +2,7 @@
 
 #include "base/Handles.h"
 #include "imagelib/DecoderProtocol.h"
+#include "imagelib/SharedSection.h"
 
 #include <cstring>
 #include <memory>
@@ -170,22 +171,15 @@ private:
 
     // A copy of `data` in a section that the decoder receives as its own handle (and closes).
     bool ShareData(const uint8_t* data, size_t size, protocol::RequestHeader& request) {
-        const uint64_t bytes = size;
-        win::UniqueHandle section(::CreateFileMappingW(
-            INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, static_cast<DWORD>(bytes >> 32),
-            static_cast<DWORD>(bytes), nullptr));
-        if (!section || size == 0) return false;
-        void* view = ::MapViewOfFile(section.Get(), FILE_MAP_WRITE, 0, 0, 0);
-        if (!view) return false;
-        std::memcpy(view, data, size);
-        ::UnmapViewOfFile(view);
+        const win::UniqueHandle section = SectionWithCopy(data, size);
+        if (!section) return false;
         HANDLE remote = nullptr;
         if (!::DuplicateHandle(::GetCurrentProcess(), section.Get(), process_.Get(), &remote,
                                FILE_MAP_READ, FALSE, 0)) {
             return false;
         }
         request.dataSection = reinterpret_cast<uintptr_t>(remote);
-        request.dataBytes = bytes;
+        request.dataBytes = size;
         return true;
     }
 
@@ -203,24 +197,19 @@ private:
                                ::GetCurrentProcess(), section.Put(), FILE_MAP_READ, FALSE, 0)) {
             return false;
         }
-        MEMORY_BASIC_INFORMATION region{};
-        const void* view = ::MapViewOfFile(section.Get(), FILE_MAP_READ, 0, 0, 0);
-        if (!view) return false;
-        bool taken = false;
-        if (::VirtualQuery(view, &region, sizeof region) && region.RegionSize >= reply.bytes) {
-            DecodedImage image;
-            if (image.pixels.Allocate(reply.pixelWidth, reply.pixelHeight, reply.channels)) {
-                std::memcpy(image.pixels.bytes.data(), view, image.pixels.bytes.size());
-                image.type = reply.type;
-                image.width = reply.width;
-                image.height = reply.height;
-                image.bitsPerPixel = static_cast<uint16_t>(reply.bitsPerPixel);
-                out = std::move(image);
-                taken = true;
-            }
+        const SectionView view(section.Get(), reply.bytes);
+        if (!view.Data()) return false;
+        DecodedImage image;
+        if (!image.pixels.Allocate(reply.pixelWidth, reply.pixelHeight, reply.channels)) {
+            return false;
         }
-        ::UnmapViewOfFile(view);
-        return taken;
+        std::memcpy(image.pixels.bytes.data(), view.Data(), image.pixels.bytes.size());
+        image.type = reply.type;
+        image.width = reply.width;
+        image.height = reply.height;
+        image.bitsPerPixel = static_cast<uint16_t>(reply.bitsPerPixel);
+        out = std::move(image);
+        return true;
     }
 
     // The decoder's reason as one of ours, so that the pointer outlives the reply.

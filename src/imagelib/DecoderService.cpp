@@ -2,6 +2,7 @@
 
 #include "base/Handles.h"
 #include "imagelib/DecoderProtocol.h"
+#include "imagelib/SharedSection.h"
 
 #include <cstring>
 #include <string>
@@ -50,14 +51,8 @@ void SetReason(protocol::Reply& reply, const char* reason) {
 // caller has had the chance to duplicate it, that is until the next request.
 bool Publish(const DecodedImage& image, protocol::Reply& reply, win::UniqueHandle& section) {
     const uint64_t bytes = image.pixels.bytes.size();
-    section.Reset(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
-                                       static_cast<DWORD>(bytes >> 32), static_cast<DWORD>(bytes),
-                                       nullptr));
+    section = SectionWithCopy(image.pixels.bytes.data(), image.pixels.bytes.size());
     if (!section) return false;
-    void* view = ::MapViewOfFile(section.Get(), FILE_MAP_WRITE, 0, 0, 0);
-    if (!view) return false;
-    std::memcpy(view, image.pixels.bytes.data(), image.pixels.bytes.size());
-    ::UnmapViewOfFile(view);
     reply.decoded = 1;
     reply.type = image.type;
     reply.width = image.width;
@@ -79,16 +74,9 @@ const char* DecodeSection(const protocol::RequestHeader& request, const std::wst
     const win::UniqueHandle data(
         reinterpret_cast<HANDLE>(static_cast<uintptr_t>(request.dataSection)));
     if (request.dataBytes > SIZE_MAX) return "Out of memory";
-    const void* view = ::MapViewOfFile(data.Get(), FILE_MAP_READ, 0, 0, 0);
-    if (!view) return "Out of memory";
-    MEMORY_BASIC_INFORMATION region{};
-    const char* failure = "Corrupt or truncated image";
-    if (::VirtualQuery(view, &region, sizeof region) && region.RegionSize >= request.dataBytes) {
-        failure = decodeMemory(name.c_str(), static_cast<const uint8_t*>(view),
-                               static_cast<size_t>(request.dataBytes), image);
-    }
-    ::UnmapViewOfFile(view);
-    return failure;
+    const SectionView view(data.Get(), request.dataBytes);
+    if (!view.Data()) return "Out of memory";
+    return decodeMemory(name.c_str(), view.Data(), static_cast<size_t>(request.dataBytes), image);
 }
 
 int Serve(HANDLE pipe, DecodeFunction decode, DecodeMemoryFunction decodeMemory) {
