@@ -3,6 +3,8 @@
 # Idempotent and silent when everything is already there.
 set -e
 
+# Wine's Media Foundation and DirectShow decode video through GStreamer's plugins; the tests'
+# videos are written by ffmpeg.
 # Wine measures dialog units with the fonts it finds: fonts-wine (its Tahoma, MS Sans Serif and
 # Marlett) and fonts-liberation are recommends of wine, which --no-install-recommends leaves out.
 packages="
@@ -14,6 +16,9 @@ packages="
   fonts-wine fonts-liberation
   mate-backgrounds
   fp-utils python3
+  ffmpeg
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
+  gstreamer1.0-plugins-ugly gstreamer1.0-libav
 "
 # scripts/make-decode-fixtures.sh draws the decoder tests' files with these writers.
 if [ -n "${GLIMMERLY_FIXTURES:-}" ]; then
