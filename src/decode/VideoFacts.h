@@ -15,6 +15,9 @@ namespace decode {
 // A bit rate too variable to state as one figure.
 inline constexpr uint32_t kVariableBitRate = 0x3FFFF;
 
+// A picture side larger than this, as a file may state, is not believed: it reads as 0.
+inline constexpr uint32_t kMaxVideoSide = 1u << 20;
+
 enum class VideoContainer : uint32_t { kNone = 0, kAvi = 1, kMpeg = 2, kAsf = 3 };
 
 struct VideoFacts {
