@@ -298,6 +298,7 @@ bool ReadAvi(ByteSource& source, VideoFacts& out) {
     out.width = strfSize ? video.width : layout.mainWidth;
     out.height = strfSize ? video.height : layout.mainHeight;
 
+    // An idx1 that lists none of the video's chunks gives way to the OpenDML index.
     uint64_t bytes = layout.hasIdx1 ? SumIdx1(source, layout) : 0;
     if (bytes == 0) bytes = SumStandardIndexes(source, video.standardIndexes);
     // The movi lists hold the other streams' chunks too: an overestimate, but near.
@@ -574,7 +575,8 @@ bool ReadMpeg(ByteSource& source, VideoFacts& out) {
 
 // --- ASF -------------------------------------------------------------------------------------
 
-constexpr uint32_t kMaxAsfObjects = 1024;
+constexpr uint32_t kMaxAsfObjects = 1024;  // in all, header extension's included
+constexpr uint32_t kMaxAsfListEntries = 256;
 
 struct Guid {
     uint32_t a;
@@ -632,12 +634,14 @@ void ReadExtendedStreamProperties(ByteSource& source, uint64_t at, uint64_t size
     if (size < 88 || !ReadExactly(source, at, fixed, 88)) return;
     const uint64_t end = at + size;
     uint64_t pos = at + 88;
-    for (uint32_t i = 0, names = U16(fixed + 84); i < names && pos < end; ++i) {
+    const uint32_t names = std::min<uint32_t>(U16(fixed + 84), kMaxAsfListEntries);
+    const uint32_t systems = std::min<uint32_t>(U16(fixed + 86), kMaxAsfListEntries);
+    for (uint32_t i = 0; i < names && pos < end; ++i) {
         uint8_t name[4];  // language index, name length
         if (!ReadExactly(source, pos, name, 4)) return;
         pos += 4 + uint64_t{U16(name + 2)};
     }
-    for (uint32_t i = 0, systems = U16(fixed + 86); i < systems && pos < end; ++i) {
+    for (uint32_t i = 0; i < systems && pos < end; ++i) {
         uint8_t system[22];  // GUID, data size, info length
         if (!ReadExactly(source, pos, system, 22)) return;
         pos += 22 + uint64_t{U32(system + 18)};
@@ -649,11 +653,13 @@ void ReadExtendedStreamProperties(ByteSource& source, uint64_t at, uint64_t size
     }
 }
 
-// Calls visit(header, offset, size) for each object in [begin, end), at most `count`.
+// Calls visit(header, offset, size) for each object in [begin, end), at most `count` and while
+// `budget` lasts.
 template <class Visit>
-void WalkObjects(ByteSource& source, uint64_t begin, uint64_t end, uint32_t count, Visit&& visit) {
+void WalkObjects(ByteSource& source, uint64_t begin, uint64_t end, uint32_t count, uint32_t& budget,
+                 Visit&& visit) {
     uint64_t at = begin;
-    for (uint32_t i = 0; i < count && at < end && end - at >= 24; ++i) {
+    for (uint32_t i = 0; i < count && budget > 0 && at < end && end - at >= 24; ++i, --budget) {
         uint8_t header[24];
         if (!ReadExactly(source, at, header, 24)) return;
         const uint64_t size = U64(header + 16);
@@ -663,32 +669,38 @@ void WalkObjects(ByteSource& source, uint64_t begin, uint64_t end, uint32_t coun
     }
 }
 
+// A Header Extension Object: reserved GUID (16), reserved (2), data size (4), then objects.
+void ReadHeaderExtension(ByteSource& source, uint64_t at, uint64_t size, uint32_t& budget,
+                         AsfFacts& asf) {
+    uint8_t extension[46];
+    if (size < 46 || !ReadExactly(source, at, extension, 46)) return;
+    const uint64_t end = at + 46 + std::min<uint64_t>(U32(extension + 42), size - 46);
+    WalkObjects(source, at + 46, end, kMaxAsfObjects, budget,
+                [&](const uint8_t* header, uint64_t objectAt, uint64_t objectSize) {
+                    if (IsGuid(header, kExtendedStreamProperties)) {
+                        ReadExtendedStreamProperties(source, objectAt, objectSize, asf);
+                    }
+                });
+}
+
 bool ReadAsf(ByteSource& source, VideoFacts& out) {
     // GUID, size (8), object count (4), reserved (2).
     uint8_t head[30];
     if (!ReadExactly(source, 0, head, 30) || !IsGuid(head, kHeaderObject)) return false;
     const uint64_t end = std::min(U64(head + 16), source.Size());
-    const uint32_t count = std::min(U32(head + 24), kMaxAsfObjects);
+    uint32_t budget = kMaxAsfObjects;
     AsfFacts asf;
-    WalkObjects(source, 30, end, count, [&](const uint8_t* header, uint64_t at, uint64_t size) {
+    auto visit = [&](const uint8_t* header, uint64_t at, uint64_t size) {
         uint8_t file[104];
         if (IsGuid(header, kFileProperties)) {
             if (size >= 104 && ReadExactly(source, at, file, 104)) asf.maxBitrate = U32(file + 100);
         } else if (IsGuid(header, kStreamProperties)) {
             ReadStreamProperties(source, at, size, asf);
-        } else if (IsGuid(header, kHeaderExtension) && size >= 46) {
-            // Reserved GUID (16), reserved (2), data size (4), then objects.
-            uint8_t extension[46];
-            if (!ReadExactly(source, at, extension, 46)) return;
-            const uint64_t dataEnd = at + 46 + std::min<uint64_t>(U32(extension + 42), size - 46);
-            WalkObjects(source, at + 46, dataEnd, kMaxAsfObjects,
-                        [&](const uint8_t* inner, uint64_t innerAt, uint64_t innerSize) {
-                            if (IsGuid(inner, kExtendedStreamProperties)) {
-                                ReadExtendedStreamProperties(source, innerAt, innerSize, asf);
-                            }
-                        });
+        } else if (IsGuid(header, kHeaderExtension)) {
+            ReadHeaderExtension(source, at, size, budget, asf);
         }
-    });
+    };
+    WalkObjects(source, 30, end, U32(head + 24), budget, visit);
     if (!asf.video) return false;
     out = asf.facts;
     out.container = VideoContainer::kAsf;
