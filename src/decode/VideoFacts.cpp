@@ -610,20 +610,20 @@ struct AsfFacts {
 };
 
 // A Stream Properties Object of `size` bytes at `at`: object header (24), stream type (16),
-// error correction type (16), time offset (8), type-specific and error correction data lengths
-// (4 + 4), flags (2), reserved (4), then for video: encoded width (4) and height (4), reserved
-// (1), format data size (2) and a BITMAPINFOHEADER.
+// error correction type (16), time offset (8), lengths of the type's data and of the error
+// correction data (4 + 4), flags (2), reserved (4), then the type's data, for video: encoded
+// width (4) and height (4), reserved (1), format data size (2) and a BITMAPINFOHEADER.
 void ReadStreamProperties(ByteSource& source, uint64_t at, uint64_t size, AsfFacts& asf) {
     uint8_t object[109];
     const size_t n = size_t(std::min<uint64_t>(size, sizeof object));
     if (asf.video || n < 86 || !ReadExactly(source, at, object, n)) return;
     if (!IsGuid(object + 24, kVideoMedia)) return;
     asf.video = true;
-    const uint64_t typeSpecific = std::min<uint64_t>(U32(object + 64), n - 78);
-    if (typeSpecific < 8) return;
+    const uint64_t typeData = std::min<uint64_t>(U32(object + 64), n - 78);
+    if (typeData < 8) return;
     asf.facts.width = Side(U32(object + 78));
     asf.facts.height = Side(U32(object + 82));
-    if (typeSpecific >= 31) asf.facts.fourcc = U32(object + 105);
+    if (typeData >= 31) asf.facts.fourcc = U32(object + 105);
 }
 
 // An Extended Stream Properties Object: 88 bytes of fixed fields ending with the counts of
