@@ -1,4 +1,5 @@
-// Thumbnail cache throughput, timed inside one process: per folder, the thumbnails made per
+// Thumbnail cache throughput, timed inside one process: per folder of pictures or videos, the
+// thumbnails made per
 // second on a first visit (decode, fit, store) and read per second on a second visit (from
 // the cache), then the hit path alone (record read, bitmap, image-list transfer).
 // Usage: cache_bench FOLDER... [--decoder=FOLDER]   Prints one tab-separated line per folder:
@@ -37,7 +38,8 @@ std::vector<std::wstring> ListPictures(const std::wstring& folder) {
     if (!search) return paths;
     do {
         if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN)) continue;
-        if (ExtensionAccepted(kDefaultImageTypes, found.cFileName))
+        if (ExtensionAccepted(kDefaultImageTypes, found.cFileName) ||
+            ExtensionAccepted(kDefaultVideoTypes, found.cFileName))
             paths.push_back(folder + L"\\" + found.cFileName);
     } while (::FindNextFileW(search.Get(), &found));
     return paths;

@@ -34,5 +34,22 @@ group tiff-3mp 6 tif -resize '2048x1536^' -extent 2048x1536 -compress none
 group tga-3mp 6 tga -resize '2048x1536^' -extent 2048x1536 -compress none
 group gif 12 gif -resize '1024x768^' -extent 1024x768 -colors 256
 group tiff-lzw-3mp 6 tif -resize '2048x1536^' -extent 2048x1536 -compress lzw
+# Videos, raced apart against ffmpegthumbnailer and ffmpeg: 10 s of a moving test picture at
+# 640 x 480 in each container and compressor the control's video list covers.
+videos=$out/videos
+if [ "$(find "$videos" -maxdepth 1 -type f 2>/dev/null | wc -l)" -lt 12 ]; then
+    mkdir -p "$videos"
+    echo "bench-mixed-set: videos"
+    src="-f lavfi -i testsrc2=size=640x480:rate=25 -t 10"
+    for i in 0 1; do
+        ffmpeg -loglevel error -y $src -c:v mpeg4 -vtag xvid -q:v 4 "$videos/xvid-$i.avi"
+        ffmpeg -loglevel error -y $src -c:v mjpeg -q:v 4 "$videos/mjpeg-$i.avi"
+        ffmpeg -loglevel error -y $src -c:v mpeg1video -b:v 2500k "$videos/mpeg1-$i.mpg"
+        ffmpeg -loglevel error -y $src -c:v mpeg2video -b:v 4000k -f vob "$videos/mpeg2-$i.vob"
+        ffmpeg -loglevel error -y $src -c:v wmv2 -b:v 2000k "$videos/wmv2-$i.wmv"
+        ffmpeg -loglevel error -y $src -c:v mpeg2video -b:v 4000k -f mpeg "$videos/mpeg2-$i.mpg"
+    done
+fi
+
 # Not a group: 16-bit PNGs, which only WIC reads, for the cost of the decoder process.
 group wic-png48 12 png -resize '640x480^' -extent 640x480 -depth 16 -define png:format=png48

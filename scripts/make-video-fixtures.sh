@@ -1,7 +1,8 @@
 #!/bin/sh
-# Writes the video facts tests' files into OUTDIR with ffmpeg: short clips of colour bars in
-# AVI, MPEG program and elementary streams, VOB and WMV, and, in OUTDIR/seeds, each file's first
-# 64 KiB for the fuzzer (whose inputs are at most that long).
+# Writes the video tests' files into OUTDIR with ffmpeg: short clips of colour bars in AVI,
+# MPEG program and elementary streams, VOB and WMV, beside each ffmpeg's decode of one frame
+# (CLIP.bmp), and, in OUTDIR/seeds, each file's first 64 KiB for the fuzzer (whose inputs are
+# at most that long).
 # Usage: make-video-fixtures.sh OUTDIR (ffmpeg from PATH, or $FFMPEG)
 set -e
 out=${1:?usage: make-video-fixtures.sh OUTDIR}
@@ -32,6 +33,10 @@ video wmv2.wmv -f lavfi -i "$bars" -t 2 -c:v wmv2 -b:v 800k
 
 for file in "$out"/*.avi "$out"/*.mpg "$out"/*.mpv "$out"/*.vob "$out"/*.wmv; do
     head -c 65536 "$file" >"$out/seeds/$(basename "$file")"
+    # ffmpeg's own decode of the frame at a tenth of the clip, which the frame tests compare
+    # with (the bars stand still, so any frame is that frame).
+    "${FFMPEG:-ffmpeg}" -loglevel error -y -nostdin -ss 0.2 -i "$file" -frames:v 1 \
+        -pix_fmt bgr24 "$file.bmp"
 done
 # And a VCD file: the MPEG-1 program stream's start in raw CD sectors, under RIFF CDXA.
 python3 - "$out/mpeg1-cbr.mpg" "$out/seeds/vcd.dat" <<'PY'

@@ -2,7 +2,7 @@
 # `make bench`: the thumbnail race and the other benchmarks, on one core (taskset -c 0).
 # Installs what it compares against, lays out the mixed picture set, and prints per group
 # and overall Glimmerly's first- and second-visit thumbnails per second beside vipsthumbnail
-# and GraphicsMagick; SetFolder's block time on 10,000 files beside a bare listing; package
+# and GraphicsMagick; video thumbnails beside ffmpegthumbnailer and ffmpeg; SetFolder's block time on 10,000 files beside a bare listing; package
 # extraction beside zlib's raw uncompress.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -79,6 +79,32 @@ echo "$glimmerly" | awk -F'\t' '$1 == "hit" {
 echo "$glimmerly" | awk -F'\t' '$1 == "decoder" {
     printf "=== WIC in the decoder process: %.1f ms a picture against %.1f ms in-process (%d 640x480 48-bit PNGs);", 1000 * $4 / $2, 1000 * $3 / $2, $2
     printf " starting a decoder: %.0f ms ===\n", 1000 * $5 }'
+
+# Videos: a frame at a tenth of each, fitted into 100 x 100, beside ffmpegthumbnailer (the same
+# tenth) and ffmpeg seeking there and writing one scaled frame.
+videos=$mixed/videos
+rm -f "$videos"/_thumbs*
+video_result=$(one_core wine "$top/build/win/bin/cache_bench.exe" "$(winpath "$videos")" | tr -d '\r' |
+    awk -F'\t' '$1 == "result"')
+mapfile -t clips < <(find "$videos" -maxdepth 1 -type f ! -name '_thumbs*' | sort)
+scratch=$(mktemp -d)
+start=$(now)
+for f in "${clips[@]}"; do one_core ffmpegthumbnailer -i "$f" -o "$scratch/t.png" -s 100 -t 10 2>/dev/null; done
+thumbnailer=$(echo "$(now) - $start" | bc)
+start=$(now)
+for f in "${clips[@]}"; do
+    one_core ffmpeg -loglevel error -y -ss 1 -i "$f" -frames:v 1 -vf scale=100:-1 "$scratch/f.png"
+done
+ffmpeg_time=$(echo "$(now) - $start" | bc)
+rm -rf "$scratch"
+IFS=$'\t' read -r _ _ files first second failed _ <<<"$video_result"
+echo "=== video thumbnails, one core: videos per second ==="
+printf '%-10s %6s %12s %12s %18s %10s %7s\n' group files first-visit second-visit ffmpegthumbnailer ffmpeg ratio
+printf '%-10s %6d %12s %12s %18s %10s %6sx\n' videos "$files" "$(echo "scale=1; $files / $first" | bc)" \
+    "$(echo "scale=1; $files / $second" | bc)" "$(echo "scale=1; ${#clips[@]} / $thumbnailer" | bc)" \
+    "$(echo "scale=1; ${#clips[@]} / $ffmpeg_time" | bc)" \
+    "$(echo "scale=1; (if ($thumbnailer < $ffmpeg_time) $thumbnailer else $ffmpeg_time) / $first" | bc)"
+[ "$failed" -gt 0 ] && echo "  ($failed of them could not be made)"
 
 # SetFolder on 10,000 files beside a bare listing of the same folder.
 many=$bench/ten-thousand

@@ -30,7 +30,7 @@ if [ -n "${GLIMMERLY_DIST:-}" ]; then
 fi
 # `make bench` also needs what it compares against and its picture material.
 if [ -n "${GLIMMERLY_BENCH:-}" ]; then
-    packages="$packages libvips-tools graphicsmagick lomiri-wallpapers-16.04 bc util-linux"
+    packages="$packages libvips-tools graphicsmagick ffmpegthumbnailer lomiri-wallpapers-16.04 bc util-linux"
 fi
 
 missing=""

@@ -4,6 +4,7 @@
 #include "imagelib/DirectDecoder.h"
 #include "imagelib/GdiOutput.h"
 #include "imagelib/Resampler.h"
+#include "imagelib/Video.h"
 #include "imagelib/WicDecoder.h"
 
 #include <algorithm>
@@ -14,14 +15,38 @@ using imagelib::Pixels;
 
 CxImage::CxImage(uint32_t imageType) : type_(imageType) {}
 
+namespace {
+
+// A frame of the video with the facts its container gives: the compressor as the type, the
+// bit rate as the bits per pixel.
+const char* DecodeVideo(const wchar_t* fileName, const decode::VideoFacts& video,
+                        imagelib::DecodedImage& decoded) {
+    if (const char* failure = imagelib::DecodeIsolatedVideoFrame(fileName, decoded)) {
+        return failure;
+    }
+    decoded.type = video.fourcc;
+    decoded.width = video.width ? video.width : decoded.pixels.width;
+    decoded.height = video.height ? video.height : decoded.pixels.height;
+    decoded.bitsPerPixel = video.kbitsPerSecond;
+    return nullptr;
+}
+
+}  // namespace
+
 CxImage::CxImage(const wchar_t* fileName, uint32_t imageType, bool forThumbnail, bool /*flag2*/) {
     imagelib::DecodedImage decoded;
     if (!imagelib::DecodeDirect(fileName, imageType, forThumbnail, decoded)) {
-        const char* failure = imagelib::DecodeIsolated(fileName, decoded);
-        // WIC refuses a JPEG cut short; its block averages still show what the file holds.
-        if (failure && failure != imagelib::kDecoderFailed &&
-            imagelib::DecodeJpegBlocks(fileName, decoded)) {
-            failure = nullptr;
+        decode::VideoFacts video;
+        const char* failure;
+        if (imagelib::ReadVideoFileFacts(fileName, video)) {
+            failure = DecodeVideo(fileName, video, decoded);
+        } else {
+            failure = imagelib::DecodeIsolated(fileName, decoded);
+            // WIC refuses a JPEG cut short; its block averages still show what the file holds.
+            if (failure && failure != imagelib::kDecoderFailed &&
+                imagelib::DecodeJpegBlocks(fileName, decoded)) {
+                failure = nullptr;
+            }
         }
         if (failure) {
             lastError_ = failure;
@@ -177,7 +202,7 @@ bool CxImage::CreateFromArray(const uint8_t* bits, uint32_t width, uint32_t heig
     pixels_ = std::move(pixels);
     imageWidth_ = width;
     imageHeight_ = height;
-    imageBpp_ = static_cast<uint16_t>(bpp);
+    imageBpp_ = bpp;
     return true;
 }
 

@@ -30,8 +30,10 @@ public:
     // GetImageBpp and GetType report the file's own facts either way. BMP, TGA and TIFF
     // files, the common kinds of PNG and the first frame of a GIF (on its logical screen) are
     // read directly (imagelib/DirectDecoder.h); everything else, and whatever those readers
-    // refuse, through WIC in the decoder process (imagelib/DecoderHost.h). The second flag changes
-    // nothing.
+    // refuse, through WIC in the decoder process (imagelib/DecoderHost.h). A video file gives a
+    // frame from a tenth of its length (imagelib/Video.h); GetType then reports its
+    // compressor's four characters and GetImageBpp its bit rate in kbit/s (0x3FFFF: variable).
+    // The second flag changes nothing.
     CxImage(const wchar_t* fileName, uint32_t imageType, bool forThumbnail = false,
             bool flag2 = false);
 
@@ -62,12 +64,13 @@ public:
     uint32_t GetBpp() const { return pixels_.channels * 8; }  // 24, 32 or 0
     uint32_t GetEffWidth() const { return pixels_.stride; }   // bytes per row
 
-    // The decoded file: format code (0 none, 1 bmp, 2 gif, 3 jpg, 4 png, 5 ico, 6 tif, 7 tga),
-    // its size and its own bits per pixel (8 for an indexed GIF, 24 for a JPEG).
+    // The decoded file: format code (0 none, 1 bmp, 2 gif, 3 jpg, 4 png, 5 ico, 6 tif, 7 tga,
+    // 11 wbmp), its size and its own bits per pixel (8 for an indexed GIF, 24 for a JPEG); for a
+    // video, as said above.
     uint32_t GetType() const { return type_; }
     uint32_t GetImageWidth() const { return imageWidth_; }
     uint32_t GetImageHeight() const { return imageHeight_; }
-    uint16_t GetImageBpp() const { return imageBpp_; }
+    uint32_t GetImageBpp() const { return imageBpp_; }
 
     // Makes the image exactly newx x newy, 24 bits: the picture shrunk to fit with its
     // proportions kept, centred on a canvas of `canvasColor`. A pixel less than half opaque
@@ -121,6 +124,6 @@ private:
     uint32_t type_ = 0;
     uint32_t imageWidth_ = 0;
     uint32_t imageHeight_ = 0;
-    uint16_t imageBpp_ = 0;
+    uint32_t imageBpp_ = 0;
     std::string lastError_;
 };

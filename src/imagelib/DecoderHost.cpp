@@ -3,7 +3,9 @@
 #include "base/Handles.h"
 #include "imagelib/DecoderProtocol.h"
 #include "imagelib/SharedSection.h"
+#include "imagelib/Video.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -18,6 +20,10 @@ namespace protocol = decoder_protocol;
 
 constexpr uint32_t kDefaultTimeoutMs = 20000;  // a 24 MP TIFF through WIC takes a few seconds
 constexpr uint32_t kStartTimeoutMs = 20000;    // a cold Wine start of the decoder is slow
+// A video frame takes well under a second where its decoders are installed; platform decoders
+// that stall (a reader waiting for a plug-in that is not there) are given up on sooner than a
+// slow picture, since a folder of such videos would hold up every thumbnail behind them.
+constexpr uint32_t kVideoTimeoutMs = 10000;
 constexpr size_t kIdleDecoders = 4;
 
 std::wstring DefaultProgram() {
@@ -89,11 +95,12 @@ public:
     ~DecoderProcess() { End(); }
 
     // The file at `path`, or, where `data` is given, the picture it holds (`path` names it).
-    Outcome Decode(const std::wstring& path, const uint8_t* data, size_t size, uint32_t timeoutMs,
-                   DecodedImage& out, const char*& reason) {
+    Outcome Decode(const std::wstring& path, uint32_t kind, const uint8_t* data, size_t size,
+                   uint32_t timeoutMs, DecodedImage& out, const char*& reason) {
         const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
         protocol::RequestHeader request;
         request.pathChars = static_cast<uint32_t>(path.size());
+        request.kind = kind;
         if (data && !ShareData(data, size, request)) {
             reason = "Out of memory";
             return Outcome::Failed;
@@ -109,7 +116,7 @@ public:
         }
         if (!reply.decoded) {
             reply.reason[sizeof reply.reason - 1] = '\0';
-            reason = Remembered(reply.reason);
+            reason = Remembered(reply.reason, kind);
             return Outcome::Failed;
         }
         if (!TakePixels(reply, out)) {
@@ -207,13 +214,14 @@ private:
         image.type = reply.type;
         image.width = reply.width;
         image.height = reply.height;
-        image.bitsPerPixel = static_cast<uint16_t>(reply.bitsPerPixel);
+        image.bitsPerPixel = reply.bitsPerPixel;
         out = std::move(image);
         return true;
     }
 
     // The decoder's reason as one of ours, so that the pointer outlives the reply.
-    static const char* Remembered(const char* reason) {
+    static const char* Remembered(const char* reason, uint32_t kind) {
+        if (kind == protocol::kKindVideoFrame) return "The video cannot be decoded";
         static const char* const kKnown[] = {"File not found",
                                              "Cannot open file",
                                              "Out of memory",
@@ -280,9 +288,9 @@ Decoders& Shared() {
 namespace {
 
 // A file, or the picture `data` holds (named by `path`, whose file stands for it in the memory
-// of losses), through a decoder process.
-const char* DecodeThroughDecoder(const wchar_t* path, const uint8_t* data, size_t size,
-                                 DecodedImage& out) {
+// of losses), or a video file's frame, through a decoder process.
+const char* DecodeThroughDecoder(const wchar_t* path, uint32_t kind, const uint8_t* data,
+                                 size_t size, DecodedImage& out) {
     out = DecodedImage();
     if (path == nullptr || *path == L'\0') return "File not found";
     const std::wstring file = path;
@@ -306,6 +314,7 @@ const char* DecodeThroughDecoder(const wchar_t* path, const uint8_t* data, size_
         }
         program = shared.program;
         timeoutMs = shared.timeoutMs;
+        if (kind == protocol::kKindVideoFrame) timeoutMs = std::min(timeoutMs, kVideoTimeoutMs);
     }
     if (!decoder) {
         // A decoder program that is there but does not start (refused by a policy, damaged,
@@ -331,11 +340,14 @@ const char* DecodeThroughDecoder(const wchar_t* path, const uint8_t* data, size_
             ++shared.stats.inProcess;
         }
     }
-    if (!decoder) return data ? DecodeImageMemory(data, size, out) : DecodeImageFile(path, out);
+    if (!decoder) {
+        if (kind == protocol::kKindVideoFrame) return DecodeVideoFrame(path, out);
+        return data ? DecodeImageMemory(data, size, out) : DecodeImageFile(path, out);
+    }
 
     const char* reason = nullptr;
     const DecoderProcess::Outcome outcome =
-        decoder->Decode(file, data, size, timeoutMs, out, reason);
+        decoder->Decode(file, kind, data, size, timeoutMs, out, reason);
     std::lock_guard<std::mutex> hold(shared.lock);
     if (outcome == DecoderProcess::Outcome::Lost) {
         ++shared.stats.lost;
@@ -351,7 +363,11 @@ const char* DecodeThroughDecoder(const wchar_t* path, const uint8_t* data, size_
 }  // namespace
 
 const char* DecodeIsolated(const wchar_t* path, DecodedImage& out) {
-    return DecodeThroughDecoder(path, nullptr, 0, out);
+    return DecodeThroughDecoder(path, protocol::kKindPicture, nullptr, 0, out);
+}
+
+const char* DecodeIsolatedVideoFrame(const wchar_t* path, DecodedImage& out) {
+    return DecodeThroughDecoder(path, protocol::kKindVideoFrame, nullptr, 0, out);
 }
 
 const char* DecodeIsolatedMemory(const uint8_t* data, size_t size, const wchar_t* name,
@@ -360,7 +376,7 @@ const char* DecodeIsolatedMemory(const uint8_t* data, size_t size, const wchar_t
         out = DecodedImage();
         return "Unknown or unsupported image format";
     }
-    return DecodeThroughDecoder(name, data, size, out);
+    return DecodeThroughDecoder(name, protocol::kKindPicture, data, size, out);
 }
 
 DecoderStats GetDecoderStats() {

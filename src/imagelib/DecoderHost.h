@@ -30,6 +30,10 @@ const char* DecodeIsolated(const wchar_t* path, DecodedImage& out);
 const char* DecodeIsolatedMemory(const uint8_t* data, size_t size, const wchar_t* name,
                                  DecodedImage& out);
 
+// A frame of a video file (imagelib/Video.h), pixels only. A video whose decoder stalls is
+// given up on after at most 10 s.
+const char* DecodeIsolatedVideoFrame(const wchar_t* path, DecodedImage& out);
+
 // The reason given for a picture that crashed or hung a decoder, now or earlier.
 inline constexpr char kDecoderFailed[] = "The picture stopped its decoder";
 

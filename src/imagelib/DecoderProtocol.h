@@ -2,7 +2,8 @@
 // The messages between a program and its decoder process, over a byte-mode named pipe. One
 // request at a time: the caller writes a request, the decoder answers with a reply.
 //
-// Request: RequestHeader, then `pathChars` UTF-16 units of the path (no terminator). A picture
+// Request: RequestHeader, then `pathChars` UTF-16 units of the path (no terminator). `kind`
+// asks for a picture or for a frame of a video file. A picture
 // held in memory comes in a section whose handle the caller has duplicated into the decoder's
 // process (`dataSection`, `dataBytes`); the decoder closes it. Its path then only names it.
 // Reply: Reply. On success the pixels lie in a pagefile-backed section that the decoder keeps
@@ -16,12 +17,16 @@ namespace imagelib::decoder_protocol {
 constexpr uint32_t kRequestMagic = 0x51444C47;  // "GLDQ"
 constexpr uint32_t kReplyMagic = 0x52444C47;    // "GLDR"
 constexpr uint32_t kMaxPathChars = 32767;
+constexpr uint32_t kKindPicture = 0;
+constexpr uint32_t kKindVideoFrame = 1;
 
 struct RequestHeader {
     uint32_t magic = kRequestMagic;
     uint32_t pathChars = 0;
     uint64_t dataSection = 0;
     uint64_t dataBytes = 0;  // 0: decode the file at the path
+    uint32_t kind = kKindPicture;
+    uint32_t reserved = 0;
 };
 
 struct Reply {

@@ -79,7 +79,7 @@ const char* DecodeSection(const protocol::RequestHeader& request, const std::wst
     return decodeMemory(name.c_str(), view.Data(), static_cast<size_t>(request.dataBytes), image);
 }
 
-int Serve(HANDLE pipe, DecodeFunction decode, DecodeMemoryFunction decodeMemory) {
+int Serve(HANDLE pipe, const DecoderFunctions& functions) {
     win::UniqueHandle section;
     std::wstring path;
     for (;;) {
@@ -95,8 +95,14 @@ int Serve(HANDLE pipe, DecodeFunction decode, DecodeMemoryFunction decodeMemory)
 
         protocol::Reply reply;
         DecodedImage image;
-        const char* failure = request.dataBytes ? DecodeSection(request, path, decodeMemory, image)
-                                                : decode(path.c_str(), image);
+        const char* failure;
+        if (request.kind == protocol::kKindVideoFrame) {
+            failure = functions.decodeVideoFrame(path.c_str(), image);
+        } else if (request.dataBytes) {
+            failure = DecodeSection(request, path, functions.decodeMemory, image);
+        } else {
+            failure = functions.decode(path.c_str(), image);
+        }
         if (failure) {
             SetReason(reply, failure);
         } else if (!Publish(image, reply, section)) {
@@ -114,8 +120,7 @@ const char* DecodeMemoryWithWic(const wchar_t*, const uint8_t* data, size_t size
     return DecodeImageMemory(data, size, out);
 }
 
-int ServeDecoder(const wchar_t* pipeName, DecodeFunction decode,
-                 DecodeMemoryFunction decodeMemory) {
+int ServeDecoder(const wchar_t* pipeName, const DecoderFunctions& functions) {
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     ::SetUnhandledExceptionFilter(EndOnUnhandledException);
     win::UniqueHandle pipe(::CreateFileW(pipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
@@ -125,7 +130,7 @@ int ServeDecoder(const wchar_t* pipeName, DecodeFunction decode,
     int result;
     {
         const ThreadImaging imaging;  // released before COM is uninitialised
-        result = Serve(pipe.Get(), decode, decodeMemory);
+        result = Serve(pipe.Get(), functions);
     }
     ::CoUninitialize();
     return result;

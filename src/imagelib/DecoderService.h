@@ -13,10 +13,16 @@ using DecodeFunction = const char* (*)(const wchar_t* path, DecodedImage& out);
 using DecodeMemoryFunction = const char* (*)(const wchar_t* name, const uint8_t* data, size_t size,
                                              DecodedImage& out);
 
-// Serves requests on `pipeName` with `decode` and `decodeMemory`, on a thread whose COM this
-// initialises. Returns the process exit code: 0 when the caller closed the pipe, 2 when it
-// could not be reached.
-int ServeDecoder(const wchar_t* pipeName, DecodeFunction decode, DecodeMemoryFunction decodeMemory);
+// The decoders a decoder process serves requests with.
+struct DecoderFunctions {
+    DecodeFunction decode;
+    DecodeMemoryFunction decodeMemory;
+    DecodeFunction decodeVideoFrame;  // pixels only: the caller has the video's facts
+};
+
+// Serves requests on `pipeName`, on a thread whose COM this initialises. Returns the process
+// exit code: 0 when the caller closed the pipe, 2 when it could not be reached.
+int ServeDecoder(const wchar_t* pipeName, const DecoderFunctions& functions);
 
 // The decoder program's memory decoding: WIC from memory.
 const char* DecodeMemoryWithWic(const wchar_t* name, const uint8_t* data, size_t size,

@@ -14,10 +14,14 @@ namespace imagelib {
 
 struct DecodedImage {
     Pixels pixels;
-    uint32_t type = 0;   // format code: 1 bmp, 2 gif, 3 jpg, 4 png, 5 ico, 6 tif, 7 tga; 0 other
+    // Format code: 1 bmp, 2 gif, 3 jpg, 4 png, 5 ico, 6 tif, 7 tga, 11 wbmp; 0 other. For a
+    // video, its compressor's four characters (the first in the lowest byte).
+    uint32_t type = 0;
     uint32_t width = 0;  // the decoded frame's size as the file gives it
     uint32_t height = 0;
-    uint16_t bitsPerPixel = 0;  // of the file's own pixel format (8 for an indexed GIF)
+    // Of the file's own pixel format (8 for an indexed GIF); for a video its bit rate in
+    // kbit/s, 0x3FFFF when variable.
+    uint32_t bitsPerPixel = 0;
 };
 
 // Decodes the first frame (for icons the largest one). WIC finds the format from the content,

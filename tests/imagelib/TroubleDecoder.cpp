@@ -1,7 +1,9 @@
 // A decoder program for tests: crashes on files (and pictures in memory) whose name contains
-// "crash", never answers for "hang", and decodes every other one as GlimmerlyDecoder.exe does.
+// "crash", never answers for "hang" (pictures and video frames), and decodes every other one
+// as GlimmerlyDecoder.exe does.
 #include "base/Win.h"
 #include "imagelib/DecoderService.h"
+#include "imagelib/Video.h"
 
 #include <cwchar>
 
@@ -27,8 +29,17 @@ const char* DecodeMemoryWithTrouble(const wchar_t* name, const uint8_t* data, si
     return imagelib::DecodeImageMemory(data, size, out);
 }
 
+// A video's decoder that stalls, as a platform decoder missing a plug-in was seen to.
+const char* DecodeVideoWithTrouble(const wchar_t* path, imagelib::DecodedImage& out) {
+    if (std::wcsstr(path, L"hang")) {
+        for (;;) ::Sleep(INFINITE);
+    }
+    return imagelib::DecodeVideoFrame(path, out);
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR arguments, int) {
-    return imagelib::ServeDecoder(arguments, DecodeWithTrouble, DecodeMemoryWithTrouble);
+    return imagelib::ServeDecoder(
+        arguments, {DecodeWithTrouble, DecodeMemoryWithTrouble, DecodeVideoWithTrouble});
 }
