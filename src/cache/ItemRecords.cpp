@@ -1,6 +1,7 @@
 #include "cache/ItemRecords.h"
 
 #include "cache/ThumbCache.h"
+#include "imagelib/CxImage.h"
 
 #include <cwchar>
 
@@ -61,18 +62,21 @@ bool ExtensionAccepted(const wchar_t* fileTypes, const wchar_t* fileName) {
     return false;
 }
 
-ObtainedThumbnail ObtainThumbnail(ThumbCache& cache, ThumbItem& item, int thumbWidth,
+ObtainedThumbnail LookUpThumbnail(ThumbCache& cache, ThumbItem& item, int thumbWidth,
                                   int thumbHeight, bool rebuildThumbnails) {
     ObtainedThumbnail result;
+    if (rebuildThumbnails) return result;
     const int size[2] = {thumbWidth, thumbHeight};
-    if (!rebuildThumbnails) {
-        result.bitmap.Reset(cache.GetThumbnail(item, size, true));
-        if (result.bitmap) {
-            result.origin = ObtainedThumbnail::Cached;
-            return result;
-        }
-    }
-    result.bitmap.Reset(cache.MakeThumbnail(item, thumbWidth, thumbHeight));
+    result.bitmap.Reset(cache.GetThumbnail(item, size, true));
+    if (result.bitmap) result.origin = ObtainedThumbnail::Cached;
+    return result;
+}
+
+ObtainedThumbnail FinishThumbnail(ThumbCache& cache, ThumbItem& item,
+                                  std::unique_ptr<CxImage> fitted, int thumbWidth,
+                                  int thumbHeight) {
+    ObtainedThumbnail result;
+    result.bitmap.Reset(cache.AdoptThumbnail(item, std::move(fitted), thumbWidth, thumbHeight));
     if (result.bitmap) {
         result.origin = ObtainedThumbnail::Made;
         result.store = true;
@@ -80,6 +84,7 @@ ObtainedThumbnail ObtainThumbnail(ThumbCache& cache, ThumbItem& item, int thumbW
     }
     // A file that cannot be decoded: a stored copy is shown whatever its time. The copy, not
     // the record, takes the facts the cache reads.
+    const int size[2] = {thumbWidth, thumbHeight};
     ThumbItem copy = item;
     result.bitmap.Reset(cache.GetThumbnail(copy, size, false));
     if (result.bitmap) {
@@ -87,4 +92,15 @@ ObtainedThumbnail ObtainThumbnail(ThumbCache& cache, ThumbItem& item, int thumbW
         result.store = true;
     }
     return result;
+}
+
+ObtainedThumbnail ObtainThumbnail(ThumbCache& cache, ThumbItem& item, int thumbWidth,
+                                  int thumbHeight, bool rebuildThumbnails) {
+    ObtainedThumbnail result =
+        LookUpThumbnail(cache, item, thumbWidth, thumbHeight, rebuildThumbnails);
+    if (result.bitmap) return result;
+    wchar_t full[MAX_PATH];
+    std::unique_ptr<CxImage> fitted;
+    if (cache.FullPathOf(item, full)) fitted = ThumbCache::DecodeThumbnail(full);
+    return FinishThumbnail(cache, item, std::move(fitted), thumbWidth, thumbHeight);
 }

@@ -5,6 +5,9 @@
 #include "base/Handles.h"
 #include "cache/ThumbItem.h"
 
+#include <memory>
+
+class CxImage;
 class ThumbCache;
 
 inline constexpr const wchar_t* kDefaultImageTypes = L"bmp ogf tga jpg jpeg png gif wbmp tif tiff";
@@ -39,3 +42,12 @@ struct ObtainedThumbnail {
 
 ObtainedThumbnail ObtainThumbnail(ThumbCache& cache, ThumbItem& item, int thumbWidth,
                                   int thumbHeight, bool rebuildThumbnails);
+
+// ObtainThumbnail in steps, for a loop that decodes on other threads: the cached thumbnail
+// (origin Cached, or None when a decode is needed), then, from what
+// ThumbCache::DecodeThumbnail gave for the file (null: nothing), the made thumbnail or the
+// stale copy. Both steps use the cache and so belong to its one thread.
+ObtainedThumbnail LookUpThumbnail(ThumbCache& cache, ThumbItem& item, int thumbWidth,
+                                  int thumbHeight, bool rebuildThumbnails);
+ObtainedThumbnail FinishThumbnail(ThumbCache& cache, ThumbItem& item,
+                                  std::unique_ptr<CxImage> fitted, int thumbWidth, int thumbHeight);

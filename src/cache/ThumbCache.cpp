@@ -362,32 +362,46 @@ std::unique_ptr<CxImage> PackageSample(const wchar_t* path) {
 }  // namespace
 
 HBITMAP ThumbCache::MakeThumbnail(ThumbItem& item, int width, int height) {
-    // Whatever fails below leaves no picture behind for a following AddThumbnail to store
-    // under this item's name.
-    thumbImage.reset();
     wchar_t full[MAX_PATH];
-    if (!::PathCombineW(full, folder, item.path)) return nullptr;
-    const uint32_t type = ImageTypeFromExtension(ExtensionOf(full).c_str());
-
-    if (IsPackageExtension(ExtensionOf(full))) {
-        thumbImage = PackageSample(full);
-    } else {
-        thumbImage = std::make_unique<CxImage>(full, type, true, false);
-    }
-    if (!thumbImage || !thumbImage->IsValid()) {
+    // Whatever fails leaves no picture behind for a following AddThumbnail to store under this
+    // item's name.
+    if (!FullPathOf(item, full)) {
         thumbImage.reset();
         return nullptr;
     }
+    return AdoptThumbnail(item, DecodeThumbnail(full), width, height);
+}
+
+bool ThumbCache::FullPathOf(const ThumbItem& item, wchar_t (&full)[MAX_PATH]) const {
+    return ::PathCombineW(full, folder, item.path) != nullptr;
+}
+
+std::unique_ptr<CxImage> ThumbCache::DecodeThumbnail(const wchar_t* fullPath) {
+    const std::wstring extension = ExtensionOf(fullPath);
+    std::unique_ptr<CxImage> image =
+        IsPackageExtension(extension)
+            ? PackageSample(fullPath)
+            : std::make_unique<CxImage>(fullPath, ImageTypeFromExtension(extension.c_str()), true,
+                                        false);
+    if (!image || !image->IsValid()) return nullptr;
+    RGBQUAD magenta = {};
+    magenta.rgbBlue = 255;
+    magenta.rgbRed = 255;
+    // Fitting keeps the file's own facts (type, size, depth) that the record takes up.
+    if (!image->Thumbnail(kThumbSide, kThumbSide, magenta) || !image->IncreaseBpp(24)) {
+        return nullptr;
+    }
+    return image;
+}
+
+HBITMAP ThumbCache::AdoptThumbnail(ThumbItem& item, std::unique_ptr<CxImage> fitted, int width,
+                                   int height) {
+    thumbImage = std::move(fitted);
+    if (!thumbImage) return nullptr;
     item.typeCode = thumbImage->GetType();
     item.width = thumbImage->GetImageWidth();
     item.height = thumbImage->GetImageHeight();
     item.bitsPerPixel = thumbImage->GetImageBpp();
-
-    RGBQUAD magenta = {};
-    magenta.rgbBlue = 255;
-    magenta.rgbRed = 255;
-    thumbImage->Thumbnail(kThumbSide, kThumbSide, magenta);
-    thumbImage->IncreaseBpp(24);
 
     CxImage copy(*thumbImage, true, true, true);
     if (!copy.IsValid()) return nullptr;

@@ -70,6 +70,13 @@ public:
     void Close();
     HBITMAP GetThumbnail(ThumbItem& item, const int* thumbSize, bool checkTime);
     HBITMAP MakeThumbnail(ThumbItem& item, int width, int height);
+    // MakeThumbnail in two steps, so that the decoding can run on another thread: the file
+    // at `fullPath` (`item.path` resolved against the cache's folder) decoded and fitted into
+    // the 100 x 100 thumbnail, touching no cache state; then the result taken up as
+    // MakeThumbnail would (null: the file could not be decoded).
+    static std::unique_ptr<CxImage> DecodeThumbnail(const wchar_t* fullPath);
+    bool FullPathOf(const ThumbItem& item, wchar_t (&full)[MAX_PATH]) const;
+    HBITMAP AdoptThumbnail(ThumbItem& item, std::unique_ptr<CxImage> fitted, int width, int height);
     void AddThumbnail(ThumbItem& item, bool appendToIndex);
     void LoadIndex();
 

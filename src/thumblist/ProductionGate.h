@@ -36,6 +36,16 @@ public:
         return true;
     }
 
+    enum class Step { Go, Hold, Stop };
+    // Pass without waiting: Go takes an item's allowance, Hold says Pass would wait.
+    Step TryPass(const std::atomic<bool>& abort) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (abort) return Step::Stop;
+        if (allowance_ == 0) return Step::Hold;
+        if (allowance_ > 0) --allowance_;
+        return Step::Go;
+    }
+
     // True while the loop waits at the gate.
     bool Held() const {
         std::lock_guard<std::mutex> guard(mutex_);

@@ -2,7 +2,9 @@
 // The thumbnail browser control: a container window holding an optional column header and a
 // list view in icon mode whose cells the control draws itself. A monitor thread runs one
 // worker per folder request; the worker lists the folder while the caller waits, then
-// produces the thumbnails in the background, visible items first, through the cache.
+// produces the thumbnails in the background, visible items first, through the cache. The
+// worker's display loop hands the decoding to a small pool of threads (thumblist/DecodePool.h)
+// and decodes beside them; it alone uses the cache and places the results.
 //
 // Threads share the records, `pending`, `displayIndex`, the jump request and the thumbnail
 // image list; `lock_` guards all of them. The worker never holds it while it decodes or
@@ -13,12 +15,14 @@
 #include "base/Handles.h"
 #include "cache/ThumbCache.h"
 #include "cache/ThumbItem.h"
+#include "thumblist/DecodePool.h"
 #include "thumblist/ProductionGate.h"
 
 #include <commctrl.h>
 
 #include <atomic>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -145,8 +149,11 @@ public:
     // negative lets it run freely (the default). A new scan, Reset or destruction still stops
     // a held loop.
     void HoldProduction(int items) { gate_.Allow(items); }
-    // True while the display loop holds at the gate.
+    // True while the display loop holds at the gate (with every item it handed out placed).
     bool ProductionHeld() const { return gate_.Held(); }
+    // How many threads decode beside the display loop's own (0: the machine's logical
+    // processors - 1, at most 8). For tests and the benchmark; the next folder takes it up.
+    void SetDecodeThreads(int threads) { decodeThreads_ = threads; }
     // A copy of record `index` taken under the lock; false when there is none.
     bool ItemSnapshot(int index, ThumbItem& out) const;
 
@@ -181,6 +188,8 @@ private:
 
     // Thumbnails.
     void DisplayFunction();
+    // The decoding threads, made (or remade for another thread count) by the display loop.
+    DecodePool& PoolForLoop();
     LRESULT OnScroll(WPARAM code);
     bool SetItemBitmap(int imageIndex, HBITMAP bitmap);
     void RepaintCell(int index);
@@ -289,6 +298,11 @@ private:
     // The image of each record. Records keep their images when they move, so the worker
     // places a thumbnail by record, never by a position that may have changed.
     std::unordered_map<const ThumbItem*, int> imageOf_;
-    uint64_t lastSerial_ = 0;       // guarded by lock_
+    uint64_t lastSerial_ = 0;  // guarded by lock_
+    uint64_t lastTicket_ = 0;  // the display loop's own
+    std::atomic<int> decodeThreads_{0};
+    // Made by the first display loop and kept for the next folder; the pointer is guarded by
+    // lock_, so that StopWork can wake a loop waiting for its results.
+    std::unique_ptr<DecodePool> pool_;
     win::UniqueHandle lastWorker_;  // the monitor's own handle of the worker it started last
 };

@@ -5,6 +5,7 @@
 #include "base/Trace.h"
 #include "cache/ItemRecords.h"
 #include "imagelib/WicDecoder.h"
+#include "thumblist/DecodePool.h"
 
 #include <shlwapi.h>
 
@@ -127,54 +128,52 @@ void ThumbListCtrl::RepaintCell(int index) {
     ::InvalidateRect(hwndList, &cell, FALSE);
 }
 
+DecodePool& ThumbListCtrl::PoolForLoop() {
+    const int wanted = decodeThreads_ > 0 ? decodeThreads_.load() : DecodePool::DefaultThreads();
+    std::unique_ptr<DecodePool> retired;
+    {
+        std::lock_guard<std::recursive_mutex> guard(lock_);
+        if (pool_ && pool_->Threads() != wanted) retired = std::move(pool_);
+    }
+    retired.reset();  // its threads end after their current file, outside the lock
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    if (!pool_) pool_ = std::make_unique<DecodePool>(wanted);
+    return *pool_;
+}
+
 void ThumbListCtrl::DisplayFunction() {
     win::ComScope com;
-    imagelib::ThreadImaging imaging;  // one WIC factory for all of this thread's pictures
+    imagelib::ThreadImaging imaging;  // one WIC factory for this thread's own decoding
+    DecodePool& pool = PoolForLoop();
     Trace(L" Display Function Started....%x..Thrd = %x\n", ctrlId, workerThread.load());
-    for (;;) {
-        ThumbItem* record = nullptr;
-        int cur = 0;
+
+    // Items handed to the pool, by ticket. Each stays pending until its result is placed;
+    // the loop does not hand it out twice meanwhile.
+    struct InFlight {
+        ThumbItem* record;
+        uint64_t serial;
+        int index;  // where it stood when handed out: the first place to look for it again
         ThumbItem copy;
-        {
-            std::lock_guard<std::recursive_mutex> guard(lock_);
-            if (pending.empty() || abortWork) break;
+    };
+    std::map<uint64_t, InFlight> flying;
+    const auto isFlying = [&](const ThumbItem* record, uint64_t serial) {
+        for (const auto& [ticket, job] : flying) {
+            if (job.record == record && job.serial == serial) return true;
         }
-        if (!gate_.Pass(abortWork)) break;
-        {
-            std::lock_guard<std::recursive_mutex> guard(lock_);
-            // A scroll since the last item moves the display position to the first visible
-            // item. From there, the first pending item, wrapping around; an index without a
-            // record (none is expected) is dropped rather than looked at again.
-            if (jumpPending) {
-                jumpPending = false;
-                displayIndex = jumpIndex;
-            }
-            for (;;) {
-                if (pending.empty() || abortWork) break;
-                auto next = pending.lower_bound(displayIndex);
-                if (next == pending.end()) next = pending.begin();
-                cur = next->first;
-                if (cur >= 0 && static_cast<size_t>(cur) < items.size() && items[cur]) {
-                    record = items[cur];
-                    copy = *record;
-                    break;
-                }
-                pending.erase(next);
-            }
-            if (!record) break;
-        }
+        return false;
+    };
+    // Enough handed out to keep every decoding thread busy, few enough that a scroll finds
+    // the pool nearly free for the newly visible items.
+    const size_t ahead = 2 * (static_cast<size_t>(pool.Threads()) + 1);
 
-        // Decoding and file work happen without the lock, on a copy of the record.
-        ObtainedThumbnail got =
-            ObtainThumbnail(cache, copy, thumbWidth, thumbHeight, rebuildThumbnails);
+    // Places a thumbnail (or its absence) on the record's cell, found again by identity: the
+    // record may have moved meanwhile (an insertion or a drag), or gone.
+    const auto place = [&](ThumbItem* record, int hint, ThumbItem& copy, ObtainedThumbnail& got) {
         if (got.store) cache.AddThumbnail(copy, false);
-
         int placed = -1;
         {
             std::lock_guard<std::recursive_mutex> guard(lock_);
-            // The record may have moved meanwhile (an insertion or a drag), or gone; it is
-            // found again by identity, so its thumbnail lands on its own cell or nowhere.
-            placed = IndexOfLocked(record, copy.serial, cur);
+            placed = IndexOfLocked(record, copy.serial, hint);
             if (placed >= 0) {
                 CopyFacts(copy, *record);
                 const auto image = imageOf_.find(record);
@@ -184,10 +183,103 @@ void ThumbListCtrl::DisplayFunction() {
                 }
                 pending.erase(placed);
             }
-            displayIndex = cur < static_cast<int>(items.size()) - 1 ? cur + 1 : 0;
         }
         if (placed >= 0) RepaintCell(placed);
+    };
+    const auto finishResults = [&] {
+        DecodePool::Result result;
+        while (pool.TakeResult(result)) {
+            const auto found = flying.find(result.ticket);
+            if (found == flying.end()) continue;  // handed out by an earlier loop
+            InFlight job = std::move(found->second);
+            flying.erase(found);
+            if (abortWork) continue;
+            ObtainedThumbnail got =
+                FinishThumbnail(cache, job.copy, std::move(result.fitted), thumbWidth, thumbHeight);
+            place(job.record, job.index, job.copy, got);
+        }
+    };
+
+    for (;;) {
+        finishResults();
+        if (abortWork) break;
+
+        // Hand out the next items in display order; cached ones are placed at once.
+        bool exhausted = false;
+        while (flying.size() < ahead && !abortWork) {
+            const ProductionGate::Step step = gate_.TryPass(abortWork);
+            if (step == ProductionGate::Step::Stop) break;
+            if (step == ProductionGate::Step::Hold) {
+                if (!flying.empty()) break;  // results first: they may be what is awaited
+                if (!gate_.Pass(abortWork)) break;
+            }
+            ThumbItem* record = nullptr;
+            int cur = 0;
+            ThumbItem copy;
+            {
+                std::lock_guard<std::recursive_mutex> guard(lock_);
+                // A scroll since the last item moves the display position to the first
+                // visible item, and takes back what the pool has not started.
+                if (jumpPending) {
+                    jumpPending = false;
+                    displayIndex = jumpIndex;
+                    for (const uint64_t ticket : pool.DropQueued()) flying.erase(ticket);
+                }
+                // From the display position, the first pending item not handed out yet,
+                // wrapping around; an index without a record (none is expected) is dropped.
+                auto next = pending.lower_bound(displayIndex);
+                for (size_t looked = 0; looked < pending.size() && !pending.empty(); ++looked) {
+                    if (next == pending.end()) next = pending.begin();
+                    const int index = next->first;
+                    if (index < 0 || static_cast<size_t>(index) >= items.size() || !items[index]) {
+                        next = pending.erase(next);
+                        continue;
+                    }
+                    if (!isFlying(items[index], items[index]->serial)) {
+                        cur = index;
+                        record = items[index];
+                        copy = *record;
+                        break;
+                    }
+                    ++next;
+                }
+                if (record) displayIndex = cur < static_cast<int>(items.size()) - 1 ? cur + 1 : 0;
+            }
+            if (!record) {
+                exhausted = true;
+                break;
+            }
+            // File work without the lock, on a copy of the record.
+            ObtainedThumbnail got =
+                LookUpThumbnail(cache, copy, thumbWidth, thumbHeight, rebuildThumbnails);
+            if (got.bitmap) {
+                place(record, cur, copy, got);
+                continue;
+            }
+            wchar_t full[MAX_PATH];
+            if (!cache.FullPathOf(copy, full)) {
+                ObtainedThumbnail none =
+                    FinishThumbnail(cache, copy, nullptr, thumbWidth, thumbHeight);
+                place(record, cur, copy, none);
+                continue;
+            }
+            const uint64_t ticket = ++lastTicket_;
+            flying.emplace(ticket, InFlight{record, copy.serial, cur, copy});
+            pool.Submit(ticket, full);
+        }
+        if (abortWork) break;
+        if (flying.empty()) {
+            if (exhausted) break;
+            std::lock_guard<std::recursive_mutex> guard(lock_);
+            if (pending.empty()) break;
+            continue;
+        }
+        // This thread decodes too while there is work queued; otherwise it waits.
+        if (!pool.RunOneHere()) pool.WaitForResult(abortWork);
     }
+    // Stopped or done: what no thread has started is taken back; the results of the files
+    // still being decoded are dropped when they come.
+    pool.DropQueued();
     Trace(L"Display Image function Over...%x..Thrd = %x\n", ctrlId, workerThread.load());
 }
 

@@ -246,6 +246,8 @@ unsigned ThumbListCtrl::MonitorThread(const wchar_t*) {
 void ThumbListCtrl::StopWork() {
     abortWork = true;
     gate_.Wake();
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    if (pool_) pool_->Wake();
 }
 
 void ThumbListCtrl::ClearRecordsLocked() {

@@ -447,6 +447,7 @@ void ThumbListCtrl::OnDestroy() {
         ::CloseHandle(monitorThread);
         monitorThread = nullptr;
     }
+    pool_.reset();  // no loop is left to use it; decodes under way end first
     if (hwndPreview && ::IsWindow(hwndPreview))
         ::DestroyWindow(hwndPreview);  // a popup: not a child
     hwndPreview = nullptr;
