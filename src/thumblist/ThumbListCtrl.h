@@ -135,6 +135,8 @@ public:
     HWND ContainerWindow() const { return hwndContainer; }
     HWND ListWindow() const { return hwndList; }
     HWND HeaderWindow() const { return hwndHeader; }
+    // Image i shows item i's thumbnail once it has one; images are added as thumbnails
+    // arrive, so the list may hold fewer images than there are items.
     HIMAGELIST ThumbImages() const { return thumbImages; }
     int VisibleRows() const { return visibleRows; }
     int VisibleColumns() const { return visibleColumns; }
@@ -300,6 +302,10 @@ private:
     std::unordered_map<const ThumbItem*, int> imageOf_;
     uint64_t lastSerial_ = 0;  // guarded by lock_
     uint64_t lastTicket_ = 0;  // the display loop's own
+    // Image indices handed to records (guarded by lock_); the image list holds a prefix of
+    // them, grown kImageGrowth at a time as thumbnails arrive.
+    int imageSlots_ = 0;
+    static constexpr int kImageGrowth = 256;
     std::atomic<int> decodeThreads_{0};
     // Made by the first display loop and kept for the next folder; the pointer is guarded by
     // lock_, so that StopWork can wake a loop waiting for its results.

@@ -87,7 +87,15 @@ HBITMAP CreateMaskBitmap(HBITMAP bitmap, COLORREF key) {
 }
 
 bool ThumbListCtrl::SetItemBitmap(int imageIndex, HBITMAP bitmap) {
-    if (!bitmap) return false;
+    if (!bitmap || imageIndex < 0 || imageIndex >= imageSlots_) return false;
+    // The image list grows as thumbnails arrive, in steps, never past the slots handed out:
+    // sizing it for a whole big folder up front would cost the caller of SetFolder most of its
+    // wait (10,000 images of 100 x 100 are 400 MB).
+    const int present = ImageList_GetImageCount(thumbImages);
+    if (imageIndex >= present) {
+        const int step = ((imageIndex + 1 + kImageGrowth - 1) / kImageGrowth) * kImageGrowth;
+        if (!ImageList_SetImageCount(thumbImages, std::min(step, imageSlots_))) return false;
+    }
     win::UniqueBitmap mask(CreateMaskBitmap(bitmap, kKeyColor));
     return ImageList_Replace(thumbImages, imageIndex, bitmap, mask.Get()) != FALSE;
 }
@@ -379,15 +387,8 @@ int ThumbListCtrl::InsertFile(const wchar_t* path, int index, bool insert, bool 
         int image = -1;
         {
             std::lock_guard<std::recursive_mutex> guard(lock_);
-            if (got.bitmap) {
-                win::UniqueBitmap mask(CreateMaskBitmap(got.bitmap.Get(), kKeyColor));
-                image = ImageList_Add(thumbImages, got.bitmap.Get(), mask.Get());
-                record->hasThumbnail = 1;
-            }
-            if (image < 0) {
-                image = ImageList_GetImageCount(thumbImages);
-                ImageList_SetImageCount(thumbImages, image + 1);
-            }
+            image = imageSlots_++;
+            if (got.bitmap && SetItemBitmap(image, got.bitmap.Get())) record->hasThumbnail = 1;
             imageOf_[record] = image;
         }
         ::SendMessageW(hwndList, LVM_SETITEMCOUNT, count + 1, 0);

@@ -86,6 +86,7 @@ void ThumbListCtrl::Reset() {
         imageOf_.clear();
         pending.clear();
         ImageList_Remove(thumbImages, -1);
+        imageSlots_ = 0;
     }
     ::InvalidateRect(hwndList, nullptr, TRUE);
 }

@@ -75,6 +75,7 @@ bool ThumbListCtrl::ClearItems() {
     {
         std::lock_guard<std::recursive_mutex> guard(lock_);
         if (thumbImages) ImageList_Remove(thumbImages, -1);
+        imageSlots_ = 0;
     }
     ::SendMessageW(hwndList, LVM_DELETEALLITEMS, 0, 0);
     {
@@ -181,10 +182,6 @@ int ThumbListCtrl::RequestScan() {
     ::SendMessageW(hwndList, LVM_DELETEALLITEMS, 0, 0);
     ::SendMessageW(hwndList, LVM_SETITEMCOUNT, 1, 0);
     ::SendMessageW(hwndList, LVM_DELETEALLITEMS, 0, 0);
-    {
-        std::lock_guard<std::recursive_mutex> guard(lock_);
-        ImageList_SetImageCount(thumbImages, itemCount);
-    }
     ::SendMessageW(hwndList, LVM_SETITEMCOUNT, itemCount, 0);
     // Without redrawing in between: the list otherwise repaints and rearranges at every insert.
     ::SendMessageW(hwndList, WM_SETREDRAW, FALSE, 0);
@@ -252,6 +249,7 @@ void ThumbListCtrl::StopWork() {
 
 void ThumbListCtrl::ClearRecordsLocked() {
     if (thumbImages) ImageList_Remove(thumbImages, -1);
+    imageSlots_ = 0;
     for (ThumbItem* record : items) delete record;
     items.clear();
     imageOf_.clear();
@@ -311,9 +309,9 @@ unsigned ThumbListCtrl::WorkerThread(const wchar_t* folderArgument) {
     itemCount = count;
     search.Reset();
     {
-        // Sized before the hand-over so no thumbnail can arrive for an image not there yet.
+        // Image i is item i's; the image list itself grows as thumbnails arrive.
         std::lock_guard<std::recursive_mutex> guard(lock_);
-        ImageList_SetImageCount(thumbImages, count);
+        imageSlots_ = static_cast<int>(count);
     }
 
     if (!abortWork && count > 0) {
@@ -381,7 +379,7 @@ unsigned ThumbListCtrl::CategoryWorkerThread(const wchar_t* categoryArgument) {
     itemCount = count;
     {
         std::lock_guard<std::recursive_mutex> guard(lock_);
-        ImageList_SetImageCount(thumbImages, count);
+        imageSlots_ = static_cast<int>(count);
     }
     Trace(L"**************Read from IDX File ==>> %s....%x\n", indexPath, ctrlId);
     index.Reset();

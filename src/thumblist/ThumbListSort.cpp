@@ -100,7 +100,7 @@ int ThumbListCtrl::SortItems(int column, bool ascending) {
         std::lock_guard<std::recursive_mutex> guard(lock_);
         imageOf_[snapshot[i]] = found->second;
     }
-    ::SendMessageW(hwndList, LVM_REDRAWITEMS, 0, ImageList_GetImageCount(thumbImages) - 1);
+    ::SendMessageW(hwndList, LVM_REDRAWITEMS, 0, static_cast<int>(snapshot.size()) - 1);
     return 0;
 }
 
