@@ -1,10 +1,15 @@
 // The thumbnail control on a folder of pictures: how long SetFolder blocks the
 // user-interface thread, and thumbnails shown per second on a first visit (decoded and
 // stored) and a second visit (read from the cache).
-// Usage: thumblist_bench FOLDER [--listing]   (--listing: only SetFolder's block time beside a
-// bare listing of the folder, no thumbnails)
+// Usage: thumblist_bench FOLDER [--listing] [--threads=N]   (--listing: only SetFolder's block
+// time beside a bare listing of the folder, no thumbnails; --threads: decoding threads beside
+// the display loop, default the machine's). After the visits it prints the process's private
+// memory beside the thumbnail image list's own size.
 #include "thumblist/ThumbListCtrl.h"
 
+#include <psapi.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -64,7 +69,13 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     const std::wstring folder = argv[1];
-    const bool listingOnly = argc > 2 && std::wstring(argv[2]) == L"--listing";
+    bool listingOnly = false;
+    int threads = 0;
+    for (int i = 2; i < argc; ++i) {
+        const std::wstring option = argv[i];
+        if (option == L"--listing") listingOnly = true;
+        if (option.rfind(L"--threads=", 0) == 0) threads = std::stoi(option.substr(10));
+    }
     for (const wchar_t* name : {L"\\_thumbs.idx", L"\\_thumbs.ctl"}) {
         ::SetFileAttributesW((folder + name).c_str(), FILE_ATTRIBUTE_NORMAL);
         ::DeleteFileW((folder + name).c_str());
@@ -82,6 +93,7 @@ int wmain(int argc, wchar_t** argv) {
     {
         ThumbListCtrl control;
         if (!control.Create(host, placeholder, params, L"_thumbs", Folder)) return 1;
+        control.SetDecodeThreads(threads);
         if (listingOnly) {
             int entries = 0;
             const double bare = BareListingSeconds(folder, entries);
@@ -93,6 +105,19 @@ int wmain(int argc, wchar_t** argv) {
         } else {
             Visit(control, folder, "first visit ");
             Visit(control, folder, "second visit");
+            PROCESS_MEMORY_COUNTERS_EX memory = {};
+            memory.cb = sizeof memory;
+            ::GetProcessMemoryInfo(::GetCurrentProcess(),
+                                   reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
+                                   sizeof memory);
+            int width = 0, height = 0;
+            ImageList_GetIconSize(control.ThumbImages(), &width, &height);
+            const double images = ImageList_GetImageCount(control.ThumbImages());
+            // 32-bit colour and a 1-bit mask per image.
+            const double listBytes = images * width * height * (4 + 1.0 / 8);
+            std::printf("memory: %.0f MB private; the image list's %d images take %.0f MB\n",
+                        std::max(memory.PrivateUsage, memory.PagefileUsage) / 1048576.0,
+                        static_cast<int>(images), listBytes / 1048576.0);
         }
         ::DestroyWindow(host);
     }
