@@ -398,7 +398,9 @@ HBITMAP ThumbCache::AdoptThumbnail(ThumbItem& item, std::unique_ptr<CxImage> fit
                                    int height) {
     thumbImage = std::move(fitted);
     if (!thumbImage) return nullptr;
-    item.typeCode = thumbImage->GetType();
+    // A package shows its sample, but its info tip describes the package: its extension as
+    // the type (code 0), with the sample's size and depth.
+    item.typeCode = IsPackageExtension(ExtensionOf(item.path)) ? 0 : thumbImage->GetType();
     item.width = thumbImage->GetImageWidth();
     item.height = thumbImage->GetImageHeight();
     item.bitsPerPixel = thumbImage->GetImageBpp();

@@ -163,11 +163,13 @@ TEST_F(ThumbCacheTest, APackageShowsItsSample) {
         ThumbItem item = Item("Pack.QRT");
         win::UniqueBitmap made(cache.MakeThumbnail(item, 100, 100));
         ASSERT_TRUE(made) << width;
-        EXPECT_EQ(item.typeCode, 3u);
+        EXPECT_EQ(item.typeCode, 0u);  // the tip names the package, not its sample's format
         EXPECT_EQ(item.width, width);
         EXPECT_EQ(item.height, height);
         // The thumbnail's top-left and bottom-right quadrants (the picture fills rows 13-87).
         cache.AddThumbnail(item, false);
+        EXPECT_EQ(std::wstring(item.description).rfind(L" Type   : QRT File \r\n", 0), 0u)
+            << width;
         const std::string data = ReadFile(Data());
         ASSERT_GE(data.size(), kRecord);
         const size_t record = data.size() - kRecord;  // replaced in place: the one record
