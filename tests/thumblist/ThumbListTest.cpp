@@ -84,35 +84,13 @@ protected:
             [&] { return control_->PendingCount() == 0 && !control_->WorkerRunning(); });
     }
 
-    // The centre pixel of the image a list item shows.
-    COLORREF ShownColour(int index) {
-        LVITEMW item = {};
-        item.mask = LVIF_IMAGE;
-        item.iItem = index;
-        ::SendMessageW(control_->ListWindow(), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-        // Drawn into a bitmap of our own: the image list's bitmap is selected into its own DC.
-        win::MemoryDc dc(::CreateCompatibleDC(nullptr));
-        BITMAPINFO bmi = {};
-        bmi.bmiHeader.biSize = sizeof bmi.bmiHeader;
-        bmi.bmiHeader.biWidth = 100;
-        bmi.bmiHeader.biHeight = 100;
-        bmi.bmiHeader.biPlanes = 1;
-        bmi.bmiHeader.biBitCount = 32;
-        void* bits = nullptr;
-        win::UniqueBitmap canvas(
-            ::CreateDIBSection(dc.Get(), &bmi, DIB_RGB_COLORS, &bits, nullptr, 0));
-        win::SelectObjectScope select(dc.Get(), canvas.Get());
-        if (!ImageList_Draw(control_->ThumbImages(), item.iImage, dc.Get(), 0, 0, ILD_NORMAL))
-            return CLR_INVALID;
-        return ::GetPixel(dc.Get(), 50, 50);
-    }
-
     // Every pixel of the image a list item shows, rows from the top.
     std::vector<COLORREF> ShownPixels(int index) {
         LVITEMW item = {};
         item.mask = LVIF_IMAGE;
         item.iItem = index;
         ::SendMessageW(control_->ListWindow(), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+        // Drawn into a bitmap of our own: the image list's bitmap is selected into its own DC.
         win::MemoryDc dc(::CreateCompatibleDC(nullptr));
         BITMAPINFO bmi = {};
         bmi.bmiHeader.biSize = sizeof bmi.bmiHeader;
@@ -133,6 +111,12 @@ protected:
         for (int i = 0; i < 100 * 100; ++i)
             pixels.push_back(RGB(p[4 * i + 2], p[4 * i + 1], p[4 * i]));
         return pixels;
+    }
+
+    // The centre pixel of the image a list item shows.
+    COLORREF ShownColour(int index) {
+        const std::vector<COLORREF> pixels = ShownPixels(index);
+        return pixels.empty() ? CLR_INVALID : pixels[50 * 100 + 50];
     }
 
     static COLORREF Expected(int i) {
