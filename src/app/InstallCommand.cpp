@@ -4,17 +4,6 @@
 
 namespace {
 
-struct MaterialFolder {
-    int kind;
-    const wchar_t* name;
-};
-
-// In this order.
-const MaterialFolder kMaterialFolders[] = {
-    {16, L"Templates"}, {17, L"Backgrounds"}, {18, L"Borders"},
-    {19, L"Masks"},     {20, L"Textures"},    {21, L"Brushes"},
-};
-
 bool IsFolder(const wchar_t* path) {
     const DWORD attributes = ::GetFileAttributesW(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -28,6 +17,49 @@ void InstallPrompt::ShowProblems(const std::vector<std::wstring>& lines) {
     Show(text.c_str(), nullptr, MB_OK | MB_ICONWARNING);
 }
 
+void InstallPrompt::HostFolderUnknown(const HostFolder& host) {
+    const std::wstring text =
+        std::wstring(L"The host application's folder could not be read from the registry value\n") +
+        InstallCommand::kAppPathValue +
+        (host.path.empty() ? std::wstring() : L"\nor is not a folder:\n" + host.path) +
+        L"\n\nNothing was installed.";
+    Show(text.c_str(), nullptr, MB_OK | MB_ICONERROR);
+}
+
+void InstallPrompt::NotAPackage(const wchar_t* path) {
+    const std::wstring text =
+        std::wstring(L"The selected file cannot be opened as a template package:\n") + path +
+        L"\n\nNothing was installed.";
+    Show(text.c_str(), nullptr, MB_OK | MB_ICONERROR);
+}
+
+HostFolder InstallCommand::FindHostFolder() {
+    // Without a host folder the destinations would be relative to whatever the current
+    // drive is, so an unreadable or empty "AppPath" stops the command before anything; so
+    // does one naming no folder, which means the host is not (or no longer) installed there.
+    HostFolder host;
+    wchar_t value[RegistryPath::kBufferChars] = {};
+    if (!RegistryPath::ReadValue(kAppPathValue, value)) return host;
+    host.path = value;
+    if (host.path.empty()) {
+        host.status = HostFolder::Status::Empty;
+    } else if (!IsFolder(value)) {
+        host.status = HostFolder::Status::NotAFolder;
+    } else {
+        host.status = HostFolder::Status::Found;
+        if (host.path.back() == L'\\') host.path.pop_back();
+    }
+    return host;
+}
+
+bool InstallCommand::UninstallPackage(const std::wstring& packagePath, const std::wstring& host,
+                                      package::Removal& removal, std::string& error) {
+    if (!package::UninstallFromHost(packagePath, host, removal, error)) return false;
+    if (removal.Count(package::RemovalOutcome::Removed) > 0)
+        RegistryPath::WriteDword(kUpdateFlagValue, 1);
+    return true;
+}
+
 bool InstallCommand::Run(const wchar_t* installProgram, const wchar_t* selectedPath) {
     if (installProgram && *installProgram) {
         StartInstallProgram(installProgram);
@@ -38,21 +70,9 @@ bool InstallCommand::Run(const wchar_t* installProgram, const wchar_t* selectedP
 }
 
 InstallCommand::Outcome InstallCommand::InstallPackage(const wchar_t* packagePath) {
-    // Without a host folder the destinations would be relative to whatever the current
-    // drive is, so an unreadable or empty "AppPath" stops the command before anything; so
-    // does one naming no folder, which means the host is not (or no longer) installed there.
-    wchar_t hostFolder[RegistryPath::kBufferChars] = {};
-    if (!RegistryPath::ReadValue(kAppPathValue, hostFolder) || hostFolder[0] == L'\0' ||
-        !IsFolder(hostFolder)) {
-        const std::wstring text =
-            std::wstring(
-                L"The host application's folder could not be read from the registry "
-                L"value\n") +
-            kAppPathValue +
-            (hostFolder[0] ? L"\nor is not a folder:\n" + std::wstring(hostFolder)
-                           : std::wstring()) +
-            L"\n\nNothing was installed.";
-        prompt_.Show(text.c_str(), nullptr, MB_OK | MB_ICONERROR);
+    const HostFolder hostFolder = FindHostFolder();
+    if (hostFolder.status != HostFolder::Status::Found) {
+        prompt_.HostFolderUnknown(hostFolder);
         return Outcome::HostFolderUnknown;
     }
 
@@ -65,19 +85,15 @@ InstallCommand::Outcome InstallCommand::InstallPackage(const wchar_t* packagePat
     wchar_t description[package::kDescriptionChars] = {};
     if (package.Open(packagePath, description) != 1) {
         package.Close();
-        const std::wstring text =
-            std::wstring(L"The selected file cannot be opened as a template package:\n") +
-            packagePath + L"\n\nNothing was installed.";
-        prompt_.Show(text.c_str(), nullptr, MB_OK | MB_ICONERROR);
+        prompt_.NotAPackage(packagePath);
         return Outcome::NotAPackage;
     }
 
     prompt_.Show(description, nullptr, MB_OK);
 
-    std::wstring host(hostFolder);
-    if (!host.empty() && host.back() == L'\\') host.pop_back();
-    bool anythingInPlace = false;
-    for (const MaterialFolder& folder : kMaterialFolders) {
+    const std::wstring& host = hostFolder.path;
+    InstallTally total;
+    for (const package::MaterialFolder& folder : package::kMaterialFolders) {
         // The material folders are the host's own layout: one that is missing is made. A
         // failure in one folder does not stop the others.
         const std::wstring destination = host + L'\\' + folder.name;
@@ -89,14 +105,18 @@ InstallCommand::Outcome InstallCommand::InstallPackage(const wchar_t* packagePat
                                L"installed");
         }
         const TemplatePackage::Tally& tally = package.LastTally();
-        anythingInPlace = anythingInPlace || tally.written > 0 || tally.kept > 0;
+        total.written += tally.written;
+        total.inPlace += tally.inPlace;
+        total.newer += tally.newer;
+        total.skipped += tally.refused;
     }
     package.Close();
     // A package installed again changes no file but still signals the host.
+    const bool anythingInPlace = total.written + total.inPlace + total.newer > 0;
     if (problems.empty() || anythingInPlace) RegistryPath::WriteDword(kUpdateFlagValue, 1);
-    if (problems.empty()) return Outcome::Installed;
-    prompt_.ShowProblems(problems);
-    return Outcome::Incomplete;
+    if (!problems.empty()) prompt_.ShowProblems(problems);
+    prompt_.Finished(total);
+    return problems.empty() ? Outcome::Installed : Outcome::Incomplete;
 }
 
 void InstallCommand::StartInstallProgram(const wchar_t* programPath) {

@@ -5,10 +5,26 @@
 // the host's refresh flag.
 
 #include "base/Handles.h"
+#include "package/PackageHost.h"
 #include "package/TemplatePackage.h"
 
 #include <string>
 #include <vector>
+
+// The host application's folder as the install command reads it from "AppPath".
+struct HostFolder {
+    enum class Status { Found, Unreadable, Empty, NotAFolder };
+    Status status = Status::Unreadable;
+    std::wstring path;  // as read; when found, without a trailing backslash
+};
+
+// What an install did with the members of the six kinds, all kinds together.
+struct InstallTally {
+    int written = 0;
+    int inPlace = 0;  // already there with the package's own time
+    int newer = 0;    // kept because the file in place is newer than the package
+    int skipped = 0;  // refused, corrupt or not writable
+};
 
 // Where the install command talks to the user: message boxes in the dialog, console
 // lines in `qrt`, a recorder in the tests.
@@ -20,6 +36,12 @@ public:
     // What of a package could not be installed, one line per member and why: by default
     // one warning box that lists them.
     virtual void ShowProblems(const std::vector<std::wstring>& lines);
+    // Nothing was installed for want of a host folder: by default the dialog's error box.
+    virtual void HostFolderUnknown(const HostFolder& host);
+    // Nothing was installed because `path` is no package: by default the dialog's error box.
+    virtual void NotAPackage(const wchar_t* path);
+    // The install ran to its end; the dialog shows no completion message.
+    virtual void Finished(const InstallTally&) {}
 };
 
 class InstallCommand {
@@ -46,6 +68,15 @@ public:
     bool Run(const wchar_t* installProgram, const wchar_t* selectedPath);
 
     Outcome InstallPackage(const wchar_t* packagePath);
+
+    // "AppPath" read and checked as InstallPackage does before it installs anything.
+    static HostFolder FindHostFolder();
+
+    // Removes from `host` the files whose content is identical to the package's members (see
+    // package::UninstallFromHost) and raises the refresh flag when anything was removed, as
+    // an install does. False (with `error`) when the package cannot be read.
+    static bool UninstallPackage(const std::wstring& packagePath, const std::wstring& host,
+                                 package::Removal& removal, std::string& error);
 
     // Starts the install program unless the one started last is still running.
     void StartInstallProgram(const wchar_t* programPath);

@@ -74,6 +74,40 @@ int CreateLockedTemporary(const std::string& folder, std::string& temp) {
     return -1;
 }
 
+// Plain words for the errors a user meets; the system's own text for the rest.
+std::string Words(int error) {
+    switch (error) {
+        case ENOENT:
+            return "no such file";
+        case EACCES:
+        case EPERM:
+            return "access denied";
+        case ENOSPC:
+            return "the disk is full";
+        case EROFS:
+            return "the file system is read-only";
+        case EISDIR:
+            return "a folder, not a file";
+        case ENOTDIR:
+            return "a file is in the way of a folder";
+        case ENOTEMPTY:
+            return "the folder is not empty";
+    }
+    return std::strerror(error);
+}
+
+std::string WriteFailure(const std::string& target, int error) {
+    if (error == ENOENT) {
+        const size_t slash = target.find_last_of('/');
+        return "the folder " + (slash == std::string::npos ? "." : target.substr(0, slash)) +
+               " does not exist";
+    }
+    struct stat st;
+    if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return "a folder of that name is in the way";
+    return Words(error);
+}
+
 mode_t CurrentUmask() {
     const mode_t mask = ::umask(0);
     ::umask(mask);
@@ -107,14 +141,17 @@ void CreateFolder(const std::wstring& path) {
     ::mkdir(NativePath(path).c_str(), 0777);
 }
 
-bool WriteFileAtomically(const std::wstring& path, const uint8_t* data, size_t size,
-                         FileTime time) {
+bool WriteFileAtomically(const std::wstring& path, const uint8_t* data, size_t size, FileTime time,
+                         std::string* why) {
     const std::string target = NativePath(path);
     const size_t slash = target.find_last_of('/');
     std::string temp;
     const int fd = CreateLockedTemporary(
         slash == std::string::npos ? std::string(".") : target.substr(0, slash), temp);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        if (why) *why = WriteFailure(target, errno);
+        return false;
+    }
 
     struct timespec times[2];
     times[0].tv_sec = 0;
@@ -123,10 +160,16 @@ bool WriteFileAtomically(const std::wstring& path, const uint8_t* data, size_t s
     times[1].tv_sec = static_cast<time_t>(hundreds / 10000000 - kEpochDifference);
     times[1].tv_nsec = static_cast<long>((hundreds % 10000000) * 100);
     // Moved into place while still locked, so no sweeper can take it first.
-    const bool ok = ::fchmod(fd, 0666 & ~CurrentUmask()) == 0 && WriteAll(fd, data, size) &&
-                    ::futimens(fd, times) == 0 && ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) ::unlink(temp.c_str());
-    return (::close(fd) == 0) && ok;
+    const bool written = ::fchmod(fd, 0666 & ~CurrentUmask()) == 0 && WriteAll(fd, data, size) &&
+                         ::futimens(fd, times) == 0;
+    const bool ok = written && ::rename(temp.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        if (why) *why = written ? WriteFailure(target, errno) : Words(errno);
+        ::unlink(temp.c_str());
+    }
+    const bool closed = ::close(fd) == 0;
+    if (ok && !closed && why) *why = Words(errno);
+    return closed && ok;
 }
 
 void RemoveLeftoverTemporaries(const std::wstring& folder) {
@@ -144,6 +187,96 @@ void RemoveLeftoverTemporaries(const std::wstring& folder) {
             ::unlink(path.c_str());
         ::close(fd);
     }
+}
+
+Entry Inspect(const std::wstring& path) {
+    Entry entry;
+    const std::string native = NativePath(path);
+    struct stat st;
+    if (::stat(native.c_str(), &st) != 0) return entry;
+    struct stat own;
+    const bool link = ::lstat(native.c_str(), &own) == 0 && S_ISLNK(own.st_mode);
+    entry.type = S_ISDIR(st.st_mode)              ? EntryType::Folder
+                 : (S_ISREG(st.st_mode) && !link) ? EntryType::File
+                                                  : EntryType::Other;
+    entry.size = static_cast<uint64_t>(st.st_size);
+    FileTime time = 0;
+    if (LastWriteTime(path, time)) entry.time = time;
+    entry.readOnly = (st.st_mode & 0222) == 0;
+    return entry;
+}
+
+std::string WhyUnreadable(const std::wstring& path) {
+    const std::string native = NativePath(path);
+    struct stat st;
+    if (::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return "a folder, not a file";
+    const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return errno == ENOTDIR ? "no such file" : Words(errno);
+    ::close(fd);
+    return "cannot be read";
+}
+
+bool HeldFile::Open(const std::wstring& path, bool /*forRemoval*/, std::string& why) {
+    Close();
+    // POSIX has no share modes; Remove checks that the name still leads to this file.
+    const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        why = errno == ELOOP ? "a link, not a file" : Words(errno);
+        return false;
+    }
+    handle_ = fd;
+    path_ = path;
+    return true;
+}
+
+bool HeldFile::Read(uint8_t* data, size_t size, size_t& got) {
+    got = 0;
+    if (handle_ < 0) return false;
+    for (;;) {
+        const ssize_t n = ::read(static_cast<int>(handle_), data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        got = static_cast<size_t>(n);
+        return true;
+    }
+}
+
+bool HeldFile::Remove(std::string& why) {
+    if (handle_ < 0) {
+        why = "not open";
+        return false;
+    }
+    const std::string native = NativePath(path_);
+    struct stat held, named;
+    if (::fstat(static_cast<int>(handle_), &held) != 0 || ::lstat(native.c_str(), &named) != 0 ||
+        held.st_dev != named.st_dev || held.st_ino != named.st_ino) {
+        why = "it was replaced while it was compared";
+        return false;
+    }
+    // As on Windows, a read-only file is not removed.
+    if ((named.st_mode & 0222) == 0) {
+        why = "read-only";
+        return false;
+    }
+    if (::unlink(native.c_str()) != 0) {
+        why = Words(errno);
+        return false;
+    }
+    Close();
+    return true;
+}
+
+void HeldFile::Close() {
+    if (handle_ >= 0) ::close(static_cast<int>(handle_));
+    handle_ = -1;
+}
+
+bool RemoveEmptyFolder(const std::wstring& path) {
+    const std::string native = NativePath(path);
+    struct stat st;
+    // A link is left alone: removing it would not remove an empty folder.
+    if (::lstat(native.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    return ::rmdir(native.c_str()) == 0;
 }
 
 bool Seek(FILE* stream, uint64_t position) {

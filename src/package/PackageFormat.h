@@ -27,6 +27,16 @@ inline constexpr uint8_t kKindTemplates = 16;
 inline constexpr uint8_t kKindBrushes = 21;
 inline constexpr uint8_t kKindSample = 22;
 
+// The host application's material folders, in the order an install fills them.
+struct MaterialFolder {
+    uint8_t kind;
+    const wchar_t* name;
+};
+inline constexpr MaterialFolder kMaterialFolders[] = {
+    {16, L"Templates"}, {17, L"Backgrounds"}, {18, L"Borders"},
+    {19, L"Masks"},     {20, L"Textures"},    {21, L"Brushes"},
+};
+
 // zlib's deflate expands at most about 1032:1; anything claiming more cannot be real.
 inline constexpr uint64_t kMaxInflateRatio = 1032;
 

@@ -1,6 +1,9 @@
 #include "package/TemplatePackage.h"
 
 #include "package/FileSystem.h"
+#include "package/PackageHost.h"
+
+#include "base/Utf.h"
 
 #include <cstring>
 #include <cwchar>
@@ -101,15 +104,16 @@ int TemplatePackage::ExtractKind(int kind, const wchar_t* folder) {
         }
 
         if (header.kind != kKindSample) {
-            fs::FileTime existing;
-            if (fs::LastWriteTime(destination, existing) && !(packageTime > existing)) {
-                ++tally_.kept;
+            const InPlace inPlace = CompareInPlace(destination, packageTime);
+            if (inPlace == InPlace::Same || inPlace == InPlace::Newer) {
+                ++(inPlace == InPlace::Same ? tally_.inPlace : tally_.newer);
                 if (!fs::Seek(stream_, recordEnd)) return 1;
                 continue;  // in place and not older than the package
             }
         }
 
-        CreateSubFolders(folder, name);
+        for (const std::wstring& level : SubFolderLevels(name))
+            fs::CreateFolder(std::wstring(folder) + L'\\' + level);
         SweepOnce(destination);
 
         uint8_t sizeField[kSizeFieldSize] = {};
@@ -140,8 +144,10 @@ int TemplatePackage::ExtractKind(int kind, const wchar_t* folder) {
             Report(name, p);
             continue;
         }
-        if (!fs::WriteFileAtomically(destination, content.Data(), content.Size(), packageTime)) {
-            Report(name, Problem::Unwritable);
+        std::string why;
+        if (!fs::WriteFileAtomically(destination, content.Data(), content.Size(), packageTime,
+                                     &why)) {
+            Report(name, Problem::Unwritable, why);
             return -1;
         }
         ++tally_.written;
@@ -193,12 +199,11 @@ int TemplatePackage::Close() {
     return rc == 0 ? 1 : 4;
 }
 
-void TemplatePackage::Report(const std::wstring& name, Problem problem) {
+void TemplatePackage::Report(const std::wstring& name, Problem problem, const std::string& why) {
     ++tally_.refused;
     if (!diagnostics_) return;
-    const std::string reason = Describe(problem);
-    diagnostics_(L"skipped member \"" + name + L"\": " +
-                 std::wstring(reason.begin(), reason.end()));
+    const std::string reason = std::string(Describe(problem)) + (why.empty() ? "" : ": " + why);
+    diagnostics_(L"skipped member \"" + name + L"\": " + text::FromUtf8(reason));
 }
 
 void TemplatePackage::SweepOnce(const std::wstring& destination) {
@@ -206,14 +211,4 @@ void TemplatePackage::SweepOnce(const std::wstring& destination) {
     if (separator == std::wstring::npos) return;
     const std::wstring folder = destination.substr(0, separator);
     if (swept_.insert(folder).second) fs::RemoveLeftoverTemporaries(folder);
-}
-
-// Creates each folder level the name contains below `folder`, outermost first. The scan
-// stops at a final three-letter extension, as the format has always done.
-void TemplatePackage::CreateSubFolders(const std::wstring& folder, const std::wstring& name) {
-    for (size_t n = 0; n < name.size(); ++n) {
-        if (name[n] == L'.' && name.size() - n - 1 == 3) return;
-        if (name[n] == L'\\' || name[n] == L'/')
-            fs::CreateFolder(folder + L'\\' + name.substr(0, n));
-    }
 }

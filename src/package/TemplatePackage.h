@@ -20,8 +20,10 @@ public:
     // What the last ExtractKind did with the members of its kind.
     struct Tally {
         int written = 0;
-        int kept = 0;     // the file in place is not older than the package
+        int inPlace = 0;  // kept: the file in place has the package's own time
+        int newer = 0;    // kept: the file in place is newer than the package
         int refused = 0;  // reported to the sink: refused, corrupt or unwritable
+        int Kept() const { return inPlace + newer; }
     };
 
     TemplatePackage() = default;
@@ -51,10 +53,9 @@ public:
     const Tally& LastTally() const { return tally_; }
 
 private:
-    void Report(const std::wstring& name, package::Problem problem);
+    void Report(const std::wstring& name, package::Problem problem, const std::string& why = {});
     // Before the first write into a folder, the leftovers of an interrupted run go.
     void SweepOnce(const std::wstring& destination);
-    static void CreateSubFolders(const std::wstring& folder, const std::wstring& name);
 
     wchar_t path_[520] = {};
     FILE* stream_ = nullptr;

@@ -7,13 +7,21 @@
 
 #include "glimmerly/Version.h"
 
+#ifdef _WIN32
+#include "app/RegistryPath.h"
+#include "base/Handles.h"
+#include "support/RegistrySandbox.h"
+#endif
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 
 namespace {
 
 namespace stdfs = std::filesystem;
+using testing_support::CopyWriteTime;
 using testing_support::PackageBytes;
 using testing_support::ReadFile;
 using testing_support::TempDir;
@@ -260,6 +268,277 @@ TEST_F(QrtPackTest, PackStoresALinkUnderItsOwnNameAndRefusesOneLeavingTheFolder)
     EXPECT_EQ(run.code, 1);
     EXPECT_NE(run.err.find("leak.tpl"), std::string::npos) << run.err;
     EXPECT_FALSE(stdfs::exists(temp_ / "two.qrt"));
+}
+#endif
+
+// A package against a host folder named with --host (the registry is Windows' own, below).
+class QrtHostTest : public QrtTest {
+protected:
+    void SetUp() override {
+        for (const auto& folder : package::kMaterialFolders)
+            stdfs::create_directories(host_ / folder.name);
+    }
+    std::wstring Host() const { return TempDir::WideOf(host_); }
+
+    // Every file (with its content) and folder below the host folder.
+    std::map<std::string, std::string> Snapshot() const {
+        std::map<std::string, std::string> entries;
+        for (const auto& entry : stdfs::recursive_directory_iterator(host_)) {
+            const std::string name = stdfs::relative(entry.path(), host_).generic_string();
+            entries[name] = entry.is_directory() ? "<folder>" : ReadFile(entry.path());
+        }
+        return entries;
+    }
+
+    stdfs::path host_ = temp_ / "Host";
+};
+
+TEST_F(QrtHostTest, StatusAndUninstallCompareContentAndKeepWhatDiffers) {
+    // Larger than the comparison's pieces, so the content is compared across several of them.
+    std::string big(300000, '\0');
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 7919) >> 5);
+    const std::wstring pkg = Write("a.qrt", PackageBytes()
+                                                .Add(16, L"Set\\Deep\\frame.tpl", "frame")
+                                                .Add(16, L"same-size.tpl", "original")
+                                                .Add(17, L"big.jpg", big)
+                                                .Add(18, L"..\\up.brd", "refused")
+                                                .Bytes());
+    // What an install writes: each kind extracted into its folder.
+    for (const auto& [kind, folder] : {std::pair{L"16", "Templates"}, {L"17", "Backgrounds"}})
+        ASSERT_EQ(Qrt({L"extract", pkg, kind, TempDir::WideOf(host_ / folder)}).code, 0);
+
+    const QrtRun installed = Qrt({L"status", pkg, L"--host", Host()});
+    EXPECT_EQ(
+        installed.out,
+        "installed\tTemplates\\Set\\Deep\\frame.tpl\n"
+        "installed\tTemplates\\same-size.tpl\n"
+        "installed\tBackgrounds\\big.jpg\n"
+        "refused\tBorders\\..\\up.brd\tname has an empty, '.', '..' or dot/space-ended level\n"
+        "status: 3 of 4 members installed (1 refused) in " +
+            text::ToUtf8(Host()) + "\n");
+    EXPECT_EQ(installed.code, 5);
+
+    // Same sizes, other bytes: an edit in the last piece of the big file, and a user's edit.
+    big[big.size() - 1] ^= 1;
+    WriteFile(host_ / "Backgrounds" / "big.jpg", big);
+    WriteFile(host_ / "Templates" / "same-size.tpl", "ORIGINAL");
+    CopyWriteTime(temp_ / "a.qrt", host_ / "Templates" / "same-size.tpl", std::chrono::hours(1));
+    CopyWriteTime(temp_ / "a.qrt", host_ / "Backgrounds" / "big.jpg", -std::chrono::hours(1));
+    stdfs::remove(host_ / "Templates" / "Set" / "Deep" / "frame.tpl");
+    const QrtRun edited = Qrt({L"status", pkg, L"--host", Host()});
+    EXPECT_EQ(edited.code, 5);
+    EXPECT_NE(edited.out.find("missing\tTemplates\\Set\\Deep\\frame.tpl\n"
+                              "differs\tTemplates\\same-size.tpl\tnewer than the package\n"
+                              "differs\tBackgrounds\\big.jpg\tolder than the package\n"),
+              std::string::npos)
+        << edited.out;
+
+    // Uninstall removes only identical files and the sub-folders it empties.
+    ASSERT_EQ(Qrt({L"extract", pkg, L"16", TempDir::WideOf(host_ / "Templates")}).code, 0);
+    WriteFile(host_ / "Templates" / "Set" / "mine.tpl", "a user's own");
+    const QrtRun removed = Qrt({L"uninstall", pkg, L"--host", Host()});
+    EXPECT_EQ(removed.code, 0) << removed.err;
+    EXPECT_NE(removed.out.find("removed\tTemplates\\Set\\Deep\\frame.tpl\n"
+                               "kept\tTemplates\\same-size.tpl\tdiffers from the package, newer "
+                               "than the package\n"
+                               "kept\tBackgrounds\\big.jpg\tdiffers from the package, older than "
+                               "the package\n"),
+              std::string::npos)
+        << removed.out;
+    EXPECT_NE(removed.out.find("removed\tTemplates\\Set\\Deep\\\n"), std::string::npos);
+    EXPECT_EQ(Snapshot(), (std::map<std::string, std::string>{
+                              {"Backgrounds", "<folder>"},
+                              {"Backgrounds/big.jpg", big},
+                              {"Borders", "<folder>"},
+                              {"Brushes", "<folder>"},
+                              {"Masks", "<folder>"},
+                              {"Templates", "<folder>"},
+                              {"Templates/Set", "<folder>"},  // not empty: the user's file
+                              {"Templates/Set/mine.tpl", "a user's own"},
+                              {"Templates/same-size.tpl", "ORIGINAL"},
+                              {"Textures", "<folder>"},
+                          }));
+
+    // A read-only identical file is not removed: said on stderr, exit 3.
+    ASSERT_EQ(Qrt({L"extract", pkg, L"16", TempDir::WideOf(host_ / "Templates")}).code, 0);
+    const stdfs::path frame = host_ / "Templates" / "Set" / "Deep" / "frame.tpl";
+    stdfs::permissions(
+        frame, stdfs::perms::owner_write | stdfs::perms::group_write | stdfs::perms::others_write,
+        stdfs::perm_options::remove);
+    const QrtRun readOnly = Qrt({L"uninstall", pkg, L"--host", Host()});
+    EXPECT_EQ(readOnly.code, 3);
+    EXPECT_EQ(readOnly.err, "qrt: cannot remove Templates\\Set\\Deep\\frame.tpl: read-only\n");
+    EXPECT_TRUE(stdfs::exists(frame));
+    stdfs::permissions(frame, stdfs::perms::owner_write, stdfs::perm_options::add);
+
+    EXPECT_EQ(Qrt({L"status", pkg, L"--host", TempDir::WideOf(temp_ / "nowhere")}).code, 1);
+    EXPECT_EQ(Qrt({L"status", W("missing.qrt"), L"--host", Host()}).code, 1);
+    EXPECT_EQ(Qrt({L"verify", pkg, L"--host", Host()}).code, 2);
+}
+
+#ifdef _WIN32
+// The host folder registered as "AppPath" in a sandboxed registry, as an administrator has it.
+class QrtRegisteredHostTest : public QrtHostTest {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(sandbox_.Ok());
+        QrtHostTest::SetUp();
+        win::UniqueKey key;
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Brannic\\Lumora\\Orvane", 0,
+                                    nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(), nullptr),
+                  ERROR_SUCCESS);
+        const std::wstring value = Host();
+        ::RegSetValueExW(key.Get(), L"AppPath", 0, REG_SZ,
+                         reinterpret_cast<const BYTE*>(value.c_str()),
+                         static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    }
+
+    // The refresh flag, or -1 when it is not set.
+    static long Flag() {
+        DWORD type = 0, value = 0, size = sizeof value;
+        if (!RegistryPath::QueryValue(L"HKEY_CURRENT_USER\\Software\\Velnor\\Tessaly\\Orvane",
+                                      L"ShouldUpdateCat", &type, reinterpret_cast<BYTE*>(&value),
+                                      &size)) {
+            return -1;
+        }
+        return static_cast<long>(value);
+    }
+    static void ClearFlag() { ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Velnor"); }
+
+    testing_support::RegistrySandbox sandbox_;
+};
+
+TEST_F(QrtRegisteredHostTest, CheckedBeforeAndAfterAnInstallAndTakenBackExactly) {
+    WriteFile(host_ / "Templates" / "user.tpl", "the user's own");
+    WriteFile(host_ / "Backgrounds" / "Old" / "user.jpg", "kept folder");
+    const auto before = Snapshot();
+    const std::wstring pkg = Write("a.qrt", PackageBytes(L"Gold frames")
+                                                .Add(16, L"Gold\\frame.tpl", "frame")
+                                                .Add(16, L"Gold\\Deep\\inner.tpl", "inner")
+                                                .Add(17, L"Old\\paper.jpg", "paper")
+                                                .Add(21, L"round.abr", "brush")
+                                                .Add(22, L"sample.jpg", "not installed")
+                                                .Bytes());
+    const QrtRun missing = Qrt({L"status", pkg});
+    EXPECT_EQ(missing.code, 5);
+    EXPECT_EQ(missing.out,
+              "missing\tTemplates\\Gold\\frame.tpl\n"
+              "missing\tTemplates\\Gold\\Deep\\inner.tpl\n"
+              "missing\tBackgrounds\\Old\\paper.jpg\n"
+              "missing\tBrushes\\round.abr\n"
+              "status: 0 of 4 members installed (4 missing) in " +
+                  text::ToUtf8(Host()) + "\n");
+
+    const QrtRun dry = Qrt({L"install", L"--dry-run", pkg});
+    EXPECT_EQ(dry.code, 0) << dry.err;
+    EXPECT_EQ(dry.out.substr(0, dry.out.find("dry run:")),
+              "write\tTemplates\\Gold\\frame.tpl\n"
+              "write\tTemplates\\Gold\\Deep\\inner.tpl\n"
+              "write\tBackgrounds\\Old\\paper.jpg\n"
+              "write\tBrushes\\round.abr\n");
+    EXPECT_EQ(Snapshot(), before);
+    EXPECT_EQ(Flag(), -1);
+
+    ASSERT_EQ(Qrt({L"install", pkg}).code, 0);
+    ClearFlag();
+    const QrtRun after = Qrt({L"status", pkg});
+    EXPECT_EQ(after.code, 0);
+    EXPECT_NE(after.out.find("status: 4 of 4 members installed in "), std::string::npos);
+    const QrtRun again = Qrt({L"install", L"--dry-run", pkg});
+    EXPECT_EQ(std::count(again.out.begin(), again.out.end(), '\n'), 5);
+    EXPECT_NE(again.out.find("skip\tBrushes\\round.abr\talready in place\n"), std::string::npos);
+
+    // Taken back: exactly the folders as they were, the flag raised.
+    const QrtRun removed = Qrt({L"uninstall", pkg});
+    EXPECT_EQ(removed.code, 0) << removed.err;
+    EXPECT_NE(removed.out.find("uninstall: 4 removed, 0 kept because they differ, 0 not there; 2 "
+                               "folders removed from "),
+              std::string::npos)
+        << removed.out;
+    EXPECT_EQ(Snapshot(), before);
+    EXPECT_EQ(Flag(), 1);
+
+    // Nothing left to remove: no flag.
+    ClearFlag();
+    EXPECT_EQ(Qrt({L"uninstall", pkg}).code, 0);
+    EXPECT_EQ(Flag(), -1);
+}
+
+TEST_F(QrtRegisteredHostTest, UninstallingOneOfTwoPackagesKeepsTheOthersFileAndFilesInUse) {
+    const std::wstring first =
+        Write("first.qrt", PackageBytes().Add(16, L"frame.tpl", "first's").Bytes());
+    const std::wstring second =
+        Write("second.qrt",
+              PackageBytes().Add(16, L"frame.tpl", "second's").Add(16, L"own.tpl", "own").Bytes());
+    CopyWriteTime(temp_ / "first.qrt", temp_ / "second.qrt", std::chrono::hours(1));
+    ASSERT_EQ(Qrt({L"install", first}).code, 0);
+    ASSERT_EQ(Qrt({L"install", second}).code, 0);  // newer: replaces frame.tpl
+
+    const QrtRun one = Qrt({L"uninstall", first});
+    EXPECT_EQ(one.code, 0);
+    EXPECT_EQ(one.out.substr(0, one.out.find("uninstall:")),
+              "kept\tTemplates\\frame.tpl\tdiffers from the package, newer than the package\n");
+    EXPECT_EQ(ReadFile(host_ / "Templates" / "frame.tpl"), "second's");
+    EXPECT_EQ(Qrt({L"status", second}).code, 0);
+
+    // A file another program holds open is not removed; it is named and the rest goes.
+    win::UniqueHandle held(::CreateFileW(TempDir::WideOf(host_ / "Templates" / "own.tpl").c_str(),
+                                         GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                         nullptr));
+    ASSERT_TRUE(held);
+    ClearFlag();
+    const QrtRun inUse = Qrt({L"uninstall", second});
+    EXPECT_EQ(inUse.code, 3);
+    EXPECT_EQ(inUse.err, "qrt: cannot remove Templates\\own.tpl: in use by another program\n");
+    EXPECT_FALSE(stdfs::exists(host_ / "Templates" / "frame.tpl"));
+    EXPECT_EQ(Flag(), 1);
+    held.Reset();
+    EXPECT_EQ(Qrt({L"uninstall", second}).code, 0);
+    EXPECT_FALSE(stdfs::exists(host_ / "Templates" / "own.tpl"));
+}
+
+// The dry run foretells the install: what it would write is installed afterwards, what it
+// refuses or does not reach is not, and its exit code is the install's.
+TEST_F(QrtRegisteredHostTest, DryRunForetellsWhatTheInstallDoes) {
+    WriteFile(host_ / "Borders" / "blocked", "a file where a folder is needed");
+    WriteFile(host_ / "Masks" / "newer.msk", "the user's newer mask");
+    const std::string corrupt = PackageBytes::Record(17, PackageBytes::NameField(L"broken.jpg"),
+                                                     PackageBytes::U32(100) + std::string(20, 'x'));
+    const std::wstring pkg = Write("mixed.qrt", PackageBytes()
+                                                    .Add(16, L"aux.png", "device")
+                                                    .Add(16, L"t.tpl", "t")
+                                                    .Append(corrupt)
+                                                    .Add(17, L"bg.jpg", "bg")
+                                                    .Add(18, L"blocked\\x.brd", "x")
+                                                    .Add(18, L"after.brd", "not reached")
+                                                    .Add(19, L"newer.msk", "the package's")
+                                                    .Bytes());
+    CopyWriteTime(temp_ / "mixed.qrt", host_ / "Masks" / "newer.msk", std::chrono::hours(1));
+    const auto before = Snapshot();
+    const QrtRun dry = Qrt({L"install", L"--dry-run", pkg});
+    EXPECT_EQ(dry.code, 3);
+    EXPECT_EQ(
+        dry.out.substr(0, dry.out.find("dry run:")),
+        "refuse\tTemplates\\aux.png\tname has a level that is a device name (CON, PRN, AUX, "
+        "NUL, COM1-9, LPT1-9)\n"
+        "write\tTemplates\\t.tpl\n"
+        "refuse\tBackgrounds\\broken.jpg\tdata does not inflate completely\n"
+        "write\tBackgrounds\\bg.jpg\n"
+        "refuse\tBorders\\blocked\\x.brd\tcannot be written: Borders\\blocked is a file, not a "
+        "folder\n"
+        "not-reached\tBorders\\after.brd\tnot reached: install stops this kind at the member "
+        "that cannot be written\n"
+        "skip\tMasks\\newer.msk\tkept: the file in place is newer than the package\n");
+    EXPECT_EQ(Snapshot(), before);
+
+    EXPECT_EQ(Qrt({L"install", pkg}).code, 3);
+    const QrtRun status = Qrt({L"status", pkg});
+    EXPECT_NE(status.out.find("installed\tTemplates\\t.tpl\n"), std::string::npos);
+    EXPECT_NE(status.out.find("installed\tBackgrounds\\bg.jpg\n"), std::string::npos);
+    EXPECT_NE(status.out.find("missing\tBorders\\blocked\\x.brd\n"), std::string::npos);
+    EXPECT_NE(status.out.find("missing\tBorders\\after.brd\n"), std::string::npos);
+    EXPECT_NE(status.out.find("differs\tMasks\\newer.msk\tnewer than the package\n"),
+              std::string::npos);
 }
 #endif
 
