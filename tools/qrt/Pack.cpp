@@ -1,6 +1,7 @@
 #include "Qrt.h"
 
 #include "base/Utf.h"
+#include "package/FileSystem.h"
 #include "package/PackageFormat.h"
 #include "package/PackageWriter.h"
 
@@ -63,7 +64,8 @@ bool IsHidden(const stdfs::path& path) {
 bool ReadDescription(const stdfs::path& file, std::wstring& description, std::string& error) {
     std::string bytes;
     if (!ReadWholeFile(file, bytes)) {
-        error = Show(file) + ": cannot be read (every package needs a description)";
+        error = Show(file) + ": " + package::fs::WhyUnreadable(ToWide(file)) +
+                " (every package needs a description)";
         return false;
     }
     if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) bytes.erase(0, 3);
@@ -154,7 +156,7 @@ bool AddFile(package::PackageWriter& writer, uint8_t kind, const std::wstring& n
     }
     std::string bytes;
     if (!ReadWholeFile(file, bytes)) {
-        error = Show(file) + ": cannot be read";
+        error = Show(file) + ": " + package::fs::WhyUnreadable(ToWide(file));
         return false;
     }
     return writer.AddMember(kind, name, reinterpret_cast<const uint8_t*>(bytes.data()),
