@@ -115,7 +115,7 @@ InstallCommand::Outcome InstallCommand::InstallPackage(const wchar_t* packagePat
     const bool anythingInPlace = total.written + total.inPlace + total.newer > 0;
     if (problems.empty() || anythingInPlace) RegistryPath::WriteDword(kUpdateFlagValue, 1);
     if (!problems.empty()) prompt_.ShowProblems(problems);
-    prompt_.Finished(total);
+    prompt_.Finished(host, total);
     return problems.empty() ? Outcome::Installed : Outcome::Incomplete;
 }
 

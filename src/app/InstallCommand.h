@@ -41,7 +41,7 @@ public:
     // Nothing was installed because `path` is no package: by default the dialog's error box.
     virtual void NotAPackage(const wchar_t* path);
     // The install ran to its end; the dialog shows no completion message.
-    virtual void Finished(const InstallTally&) {}
+    virtual void Finished(const std::wstring& /*host*/, const InstallTally& /*tally*/) {}
 };
 
 class InstallCommand {

@@ -27,17 +27,19 @@ std::wstring RawName(const uint8_t* field, size_t length) {
     return name;
 }
 
+// Opens a package and reads its description. `error` names the file and the reason in plain
+// words when it cannot be read or is not a package.
 bool OpenPackage(const std::wstring& path, File& file, uint64_t& size, Listing& listing,
                  std::string& error) {
     file.reset(fs::OpenForReading(path));
     if (!file) {
-        error = "cannot open " + text::ToUtf8(path);
+        error = text::ToUtf8(path) + ": " + fs::WhyUnreadable(path);
         return false;
     }
     uint8_t fileHeader[kFileHeaderSize];
     if (std::fread(fileHeader, 1, sizeof fileHeader, file.get()) != sizeof fileHeader ||
         std::memcmp(fileHeader, kMagic, sizeof kMagic) != 0) {
-        error = text::ToUtf8(path) + " is not a template package";
+        error = text::ToUtf8(path) + ": not a template package (it does not begin with \" qrv\")";
         return false;
     }
     uint8_t raw[kRecordHeaderSize];
@@ -45,7 +47,7 @@ bool OpenPackage(const std::wstring& path, File& file, uint64_t& size, Listing& 
     const bool headerRead = std::fread(raw, 1, sizeof raw, file.get()) == sizeof raw;
     const RecordHeader header = headerRead ? ParseRecordHeader(raw) : RecordHeader{};
     if (!headerRead || std::fread(field, 1, header.nameLength, file.get()) != header.nameLength) {
-        error = text::ToUtf8(path) + " ends inside its description";
+        error = text::ToUtf8(path) + ": not a template package (it ends inside its description)";
         return false;
     }
     listing.description = RawName(field, header.nameLength);
@@ -55,7 +57,7 @@ bool OpenPackage(const std::wstring& path, File& file, uint64_t& size, Listing& 
         (framing == Problem::NameOddLength || framing == Problem::NameUnterminated) ? framing
                                                                                     : Problem::None;
     if (!fs::Size(file.get(), size)) {
-        error = "cannot read " + text::ToUtf8(path);
+        error = text::ToUtf8(path) + ": cannot be read";
         return false;
     }
     return true;
@@ -98,6 +100,14 @@ std::string Where(size_t index, const MemberInfo& member) {
 }
 
 }  // namespace
+
+std::string WhyNotAPackage(const std::wstring& path) {
+    File file;
+    uint64_t size = 0;
+    Listing listing;
+    std::string error;
+    return OpenPackage(path, file, size, listing, error) ? std::string() : error;
+}
 
 bool ReadListing(const std::wstring& path, Listing& listing, std::string& error) {
     File file;

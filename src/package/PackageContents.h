@@ -25,6 +25,10 @@ struct Listing {
     std::vector<MemberInfo> members;
 };
 
+// "PATH: why" when `path` cannot be opened as a package (no such file, a folder, not a
+// package, ...); empty when it can.
+std::string WhyNotAPackage(const std::wstring& path);
+
 // Reads the description and every member record's header, name and stored size, in file
 // order. A record cut off by the end of the file ends the listing with Truncated.
 // False (with `error`) when the file cannot be read or is not a package.

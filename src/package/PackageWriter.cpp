@@ -39,8 +39,9 @@ bool IsUtf16Unit(wchar_t c) {
 bool FitsName(const std::wstring& text, const char* what, std::string& error) {
     if (text.size() > kMaxNameChars) {
         error = std::string(what) + " \"" + text::ToUtf8(text) + "\" has " +
-                std::to_string(text.size()) + " characters; a package holds at most " +
-                std::to_string(kMaxNameChars);
+                std::to_string(text.size()) + " UTF-16 units; a package holds at most " +
+                std::to_string(kMaxNameChars) + " (a character beyond U+FFFF, such as an emoji, " +
+                "takes two)";
         return false;
     }
     for (wchar_t c : text) {
@@ -99,12 +100,14 @@ std::vector<uint8_t> PackageWriter::Bytes() const {
     return out;
 }
 
-bool PackageWriter::Write(const std::wstring& path, std::string& error) const {
+bool PackageWriter::Write(const std::wstring& path, std::string& error, uint64_t* written) const {
     const std::vector<uint8_t> bytes = Bytes();
-    if (!fs::WriteFileAtomically(path, bytes.data(), bytes.size(), fs::Now())) {
-        error = "cannot write " + text::ToUtf8(path);
+    std::string why;
+    if (!fs::WriteFileAtomically(path, bytes.data(), bytes.size(), fs::Now(), &why)) {
+        error = "cannot write " + text::ToUtf8(path) + ": " + why;
         return false;
     }
+    if (written) *written = bytes.size();
     return true;
 }
 

@@ -23,8 +23,8 @@ public:
     // The whole package file.
     std::vector<uint8_t> Bytes() const;
 
-    // Writes Bytes() to `path`, replacing it.
-    bool Write(const std::wstring& path, std::string& error) const;
+    // Writes Bytes() to `path`, replacing it; `written`, when given, receives the size.
+    bool Write(const std::wstring& path, std::string& error, uint64_t* written = nullptr) const;
 
 private:
     std::wstring description_;

@@ -57,7 +57,7 @@ check "nothing installed" test -z "$(find "$work/host" -type f)"
 check "no flag" test -z "$(flag)"
 
 wine reg add 'HKLM\SOFTWARE\Brannic\Lumora\Orvane' /v AppPath /t REG_SZ /d "$(winpath "$work/host")\\" /f >/dev/null 2>&1
-out=$(wine "$qrt" install "$pkg" 2>"$work/err")
+out=$(wine "$qrt" install -q "$pkg" 2>"$work/err")
 check "install exits 0" test $? -eq 0
 check "description printed" test "$out" = "End-to-end package"
 for k in $kinds; do

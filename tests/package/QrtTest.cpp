@@ -39,7 +39,7 @@ protected:
         WriteFile(temp_ / name, bytes);
         return TempDir::WideOf(temp_ / name);
     }
-    std::wstring W(const std::string& name) const { return TempDir::WideOf(temp_ / name); }
+    std::wstring W(const stdfs::path& name) const { return TempDir::WideOf(temp_.Path() / name); }
 
     TempDir temp_;
 };
@@ -143,25 +143,65 @@ TEST_F(QrtTest, ExtractExitCodesFollowTheReader) {
     EXPECT_EQ(ReadFile(temp_ / "out" / "c.jpg"), "c");
     EXPECT_FALSE(stdfs::exists(temp_ / "out" / "bad.brd"));
 
-    // Everything written: exit 0 and a quiet stderr. Kept because the file in place is not
-    // older: still exit 0, said in one line.
+    // Everything written: exit 0, a quiet stderr and one summary line. Kept because the file
+    // in place is not older: still exit 0, and the summary says so. Kinds go by name too.
     const QrtRun first = Qrt({L"extract", pkg, L"19", W("out")});
     EXPECT_EQ(first.code, 0);
     EXPECT_EQ(first.err, "");
-    const QrtRun again = Qrt({L"extract", pkg, L"19", W("out")});
+    const std::string summary = "extracted kind 19 (Masks) into " + text::ToUtf8(W("out")) + ": ";
+    EXPECT_EQ(first.out,
+              summary + "1 written, 0 already in place, 0 kept because newer, 0 skipped\n");
+    const QrtRun again = Qrt({L"extract", pkg, L"masks", W("out")});
     EXPECT_EQ(again.code, 0);
-    EXPECT_EQ(std::count(again.err.begin(), again.err.end(), '\n'), 1) << again.err;
-    EXPECT_NE(again.err.find("kept 1 member"), std::string::npos) << again.err;
+    EXPECT_EQ(again.err, "");
+    EXPECT_EQ(again.out,
+              summary + "0 written, 1 already in place, 0 kept because newer, 0 skipped\n");
+    EXPECT_EQ(Qrt({L"extract", L"-q", pkg, L"Masks", W("out")}).out, "");
+    const QrtRun none = Qrt({L"extract", pkg, L"23", W("out")});
+    EXPECT_EQ(none.code, 0);
+    EXPECT_EQ(none.err, "qrt: the package has no member of kind 23\n");
 
-    EXPECT_EQ(Qrt({L"extract", pkg, L"16", W("no-such-folder")}).code, 3);
-    EXPECT_EQ(Qrt({L"extract", W("missing.qrt"), L"16", W("out")}).code, 1);
+    const QrtRun noFolder = Qrt({L"extract", pkg, L"16", W("no-such-folder")});
+    EXPECT_EQ(noFolder.code, 3);
+    EXPECT_EQ(noFolder.err, "qrt: cannot extract into " + text::ToUtf8(W("no-such-folder")) +
+                                ": no such folder; make it first\n");
+    // A member that cannot be written is named, with the reason; the scan stops there.
+    const std::wstring nested =
+        Write("nested.qrt",
+              PackageBytes().Add(16, L"Sub\\a.tpl", "a").Add(16, L"later.tpl", "later").Bytes());
+    WriteFile(temp_ / "blocked" / "Sub", "a file where a folder is needed");
+    const QrtRun blocked = Qrt({L"extract", nested, L"16", W("blocked")});
+    EXPECT_EQ(blocked.code, 3);
+    EXPECT_EQ(blocked.err.rfind("qrt: skipped member \"Sub\\a.tpl\": destination file cannot be "
+                                "written: ",
+                                0),
+              0u)
+        << blocked.err;
+    EXPECT_NE(blocked.err.find("extraction stopped at the member that could not be written"),
+              std::string::npos);
+    EXPECT_FALSE(stdfs::exists(temp_ / "blocked" / "later.tpl"));
+
+    const QrtRun missing = Qrt({L"extract", W("missing.qrt"), L"16", W("out")});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_EQ(missing.err,
+              "qrt: " + text::ToUtf8(W("missing.qrt")) + ": no such file; nothing was extracted\n");
     EXPECT_EQ(Qrt({L"extract", pkg, L"sixteen", W("out")}).code, 2);
 }
 
-TEST_F(QrtTest, UsageErrorsExitTwo) {
+TEST_F(QrtTest, UsageErrorsExitTwoAndShowTheCommandsOwnUsage) {
     EXPECT_EQ(Qrt({}).code, 2);
-    EXPECT_EQ(Qrt({L"list"}).code, 2);
-    EXPECT_EQ(Qrt({L"frobnicate", L"x"}).code, 2);
+    const QrtRun unknown = Qrt({L"frobnicate", L"x"});
+    EXPECT_EQ(unknown.code, 2);
+    EXPECT_EQ(unknown.err.rfind("qrt: there is no command \"frobnicate\"\nusage: qrt COMMAND", 0),
+              0u);
+    const QrtRun pack = Qrt({L"pack", W("src")});
+    EXPECT_EQ(pack.code, 2);
+    EXPECT_EQ(pack.err,
+              "qrt: pack takes 2 operands, 1 given\n"
+              "usage: qrt pack [-q] SRCDIR OUT.qrt\n"
+              "(qrt --help describes every command)\n");
+    EXPECT_EQ(Qrt({L"list", L"--host", W("."), W("a.qrt")}).err.substr(0, 61),
+              "qrt: --host goes with status, uninstall and install --dry-run");
     const QrtRun help = Qrt({L"--help"});
     EXPECT_EQ(help.code, 0);
     EXPECT_NE(help.out.find("qrt pack SRCDIR OUT.qrt"), std::string::npos);
@@ -186,7 +226,14 @@ protected:
 TEST_F(QrtPackTest, PackMakesAPackageTheReaderAcceptsAndIsDeterministic) {
     const QrtRun run = Qrt({L"pack", W("src"), W("one.qrt")});
     ASSERT_EQ(run.code, 0) << run.err;
-    EXPECT_NE(run.err.find("notes.txt"), std::string::npos);  // said, not silently dropped
+    EXPECT_EQ(run.out, "packed " + text::ToUtf8(W("one.qrt")) + " (" +
+                           std::to_string(stdfs::file_size(temp_ / "one.qrt")) +
+                           " bytes): Templates 2, Brushes 1, and the sample\n");
+    // Said, not silently dropped, with the names a package holds; hidden files go silently.
+    EXPECT_EQ(run.err, "qrt: ignored " + text::ToUtf8(W(stdfs::path("src") / "notes.txt")) +
+                           ": not part of a package, which holds description.txt, sample.jpg and "
+                           "the folders Templates/ Backgrounds/ Borders/ Masks/ Textures/ "
+                           "Brushes/\n");
 
     EXPECT_EQ(Qrt({L"list", W("one.qrt")}).out,
               "description: Spring wedding\n"
@@ -196,6 +243,11 @@ TEST_F(QrtPackTest, PackMakesAPackageTheReaderAcceptsAndIsDeterministic) {
               "21\t3000\tround.abr\n");
     EXPECT_EQ(Qrt({L"verify", W("one.qrt")}).code, 0);
 
+    const QrtRun again = Qrt({L"pack", L"-q", W("src"), W("one.qrt")});
+    ASSERT_EQ(again.code, 0);
+    EXPECT_EQ(again.out, "");
+    EXPECT_NE(again.err.find("qrt: warning: replaced the existing " + text::ToUtf8(W("one.qrt"))),
+              std::string::npos);
     ASSERT_EQ(Qrt({L"pack", W("src"), W("two.qrt")}).code, 0);
     EXPECT_EQ(ReadFile(temp_ / "one.qrt"), ReadFile(temp_ / "two.qrt"));
 
@@ -204,20 +256,85 @@ TEST_F(QrtPackTest, PackMakesAPackageTheReaderAcceptsAndIsDeterministic) {
     EXPECT_EQ(ReadFile(temp_ / "out" / "Sub" / "a.tpl"), "template a");
 }
 
+// Names in another letter case are what they look like; what is missing or misnamed is said.
+TEST_F(QrtPackTest, PackTakesNamesInAnyCaseAndSaysWhatItTookIgnoredOrMissed) {
+    // Made afresh: a case-only rename is no change on Windows.
+    const stdfs::path src = temp_ / "cased";
+    WriteFile(src / "description.txt", "Spring wedding");
+    WriteFile(src / "Sample.JPG", "sample");
+    WriteFile(src / "templates" / "b.tpl", "template b");
+    WriteFile(src / "templates" / "Sub" / "a.tpl", "template a");
+    WriteFile(src / "Brush" / "round.abr", "not packed");
+    WriteFile(src / ".DS_Store", "hidden");
+    const QrtRun run = Qrt({L"pack", W("cased"), W("one.qrt")});
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.err, "qrt: ignored " + text::ToUtf8(W(stdfs::path("cased") / "Brush")) +
+                           ": did you mean Brushes/?\n"
+                           "qrt: took Sample.JPG as sample.jpg\n"
+                           "qrt: took templates/ as Templates/\n");
+    EXPECT_EQ(Qrt({L"list", W("one.qrt")}).out,
+              "description: Spring wedding\n"
+              "22\t6\tsample.jpg\n"
+              "16\t10\tSub\\a.tpl\n"
+              "16\t10\tb.tpl\n");
+
+    // No material and no sample: packed all the same, with a warning for each.
+    stdfs::remove_all(src / "templates");
+    stdfs::remove(src / "Sample.JPG");
+    const QrtRun bare = Qrt({L"pack", W("cased"), W("bare.qrt")});
+    ASSERT_EQ(bare.code, 0) << bare.err;
+    EXPECT_NE(bare.err.find("qrt: warning: no material"), std::string::npos) << bare.err;
+    EXPECT_NE(bare.err.find("qrt: warning: no sample.jpg"), std::string::npos) << bare.err;
+    EXPECT_NE(bare.out.find("bytes): no material, and no sample\n"), std::string::npos);
+}
+
 TEST_F(QrtPackTest, PackRefusesWhatTheFormatCannotHold) {
     WriteFile(temp_ / "src" / "Templates" / (std::string(127, 'n')), "too long a name");
     QrtRun run = Qrt({L"pack", W("src"), W("out.qrt")});
     EXPECT_EQ(run.code, 1);
-    EXPECT_NE(run.err.find("at most 126"), std::string::npos);
+    EXPECT_NE(run.err.find("127 UTF-16 units; a package holds at most 126"), std::string::npos);
     EXPECT_FALSE(stdfs::exists(temp_ / "out.qrt"));
-
     stdfs::remove(temp_ / "src" / "Templates" / (std::string(127, 'n')));
-    WriteFile(temp_ / "src" / "description.txt", std::string(127, 'd'));
-    EXPECT_EQ(Qrt({L"pack", W("src"), W("out.qrt")}).code, 1);
+
+    // The description's limit counts UTF-16 units: 63 emoji fit, 64 do not.
+    const std::string emoji = "\xF0\x9F\x8C\xB8";
+    std::string fits;
+    for (int i = 0; i < 63; ++i) fits += emoji;
+    WriteFile(temp_ / "src" / "description.txt", fits + "\r\n");
+    EXPECT_EQ(Qrt({L"pack", W("src"), W("out.qrt")}).code, 0);
+    WriteFile(temp_ / "src" / "description.txt", fits + emoji);
+    run = Qrt({L"pack", W("src"), W("out.qrt")});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err.find("has 128 UTF-16 units; a package holds at most 126"), std::string::npos)
+        << run.err;
+    WriteFile(temp_ / "src" / "description.txt", "Caf\xC3\xA9\tframes\nsecond line\n");
+    run = Qrt({L"pack", W("src"), W("out.qrt")});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err.find("description.txt: a tab at character 5; the description is one line"),
+              std::string::npos)
+        << run.err;
+
     stdfs::remove(temp_ / "src" / "description.txt");
+    stdfs::remove(temp_ / "out.qrt");
     EXPECT_EQ(Qrt({L"pack", W("src"), W("out.qrt")}).code, 1);
     EXPECT_FALSE(stdfs::exists(temp_ / "out.qrt"));
-    EXPECT_EQ(Qrt({L"pack", W("nowhere"), W("out.qrt")}).code, 1);
+    WriteFile(temp_ / "src" / "description.txt", "Fine");
+
+    // The folder and the package path: missing, unwritable, or the package inside the folder.
+    run = Qrt({L"pack", W("nowhere"), W("out.qrt")});
+    EXPECT_EQ(run.err,
+              "qrt: " + text::ToUtf8(W("nowhere")) + ": no such folder; no package was written\n");
+    run = Qrt({L"pack", W("src"), W(stdfs::path("nowhere") / "out.qrt")});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err.find("cannot write " + text::ToUtf8(W(stdfs::path("nowhere") / "out.qrt")) +
+                           ": the folder "),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find(" does not exist; no package was written\n"), std::string::npos);
+    run = Qrt({L"pack", W("src"), W(stdfs::path("src") / "Templates" / "self.qrt")});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err.find("the folder being packed"), std::string::npos) << run.err;
+    EXPECT_FALSE(stdfs::exists(temp_ / "src" / "Templates" / "self.qrt"));
 }
 
 #ifndef _WIN32
@@ -439,7 +556,11 @@ TEST_F(QrtRegisteredHostTest, CheckedBeforeAndAfterAnInstallAndTakenBackExactly)
     EXPECT_EQ(Snapshot(), before);
     EXPECT_EQ(Flag(), -1);
 
-    ASSERT_EQ(Qrt({L"install", pkg}).code, 0);
+    const QrtRun install = Qrt({L"install", pkg});
+    ASSERT_EQ(install.code, 0);
+    EXPECT_EQ(install.out,
+              "Gold frames\ninstalled into " + text::ToUtf8(Host()) +
+                  ": 4 written, 0 already in place, 0 kept because newer, 0 skipped\n");
     ClearFlag();
     const QrtRun after = Qrt({L"status", pkg});
     EXPECT_EQ(after.code, 0);
@@ -495,6 +616,32 @@ TEST_F(QrtRegisteredHostTest, UninstallingOneOfTwoPackagesKeepsTheOthersFileAndF
     held.Reset();
     EXPECT_EQ(Qrt({L"uninstall", second}).code, 0);
     EXPECT_FALSE(stdfs::exists(host_ / "Templates" / "own.tpl"));
+}
+
+TEST_F(QrtRegisteredHostTest, WithoutAPackageOrAHostTheMessageSaysWhyAndWhatToDo) {
+    const QrtRun nosuch = Qrt({L"install", W("nosuch.qrt")});
+    EXPECT_EQ(nosuch.code, 1);
+    EXPECT_EQ(nosuch.err,
+              "qrt: " + text::ToUtf8(W("nosuch.qrt")) + ": no such file; nothing was installed\n");
+    const QrtRun folder = Qrt({L"install", Host()});
+    EXPECT_EQ(folder.err,
+              "qrt: " + text::ToUtf8(Host()) + ": a folder, not a file; nothing was installed\n");
+
+    ASSERT_EQ(::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Brannic"), ERROR_SUCCESS);
+    const std::wstring pkg = Write("a.qrt", PackageBytes().Add(16, L"a.tpl", "a").Bytes());
+    const std::string notSet =
+        "qrt: no host folder: the registry value "
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\Brannic\\Lumora\\Orvane\\AppPath is not set";
+    const std::string registerIt =
+        "register the host's folder with: reg add \"HKLM\\SOFTWARE\\Brannic\\Lumora\\Orvane\" /v "
+        "AppPath /t REG_SZ /d \"FOLDER\" /f\n";
+    const QrtRun install = Qrt({L"install", pkg});
+    EXPECT_EQ(install.code, 1);
+    EXPECT_EQ(install.err, notSet + "; nothing was installed\nqrt: " + registerIt);
+    const QrtRun status = Qrt({L"status", pkg});
+    EXPECT_EQ(status.code, 1);
+    EXPECT_EQ(status.err, notSet + "; give --host FOLDER, or " + registerIt);
+    EXPECT_TRUE(Snapshot().size() == 6u);
 }
 
 // The dry run foretells the install: what it would write is installed afterwards, what it

@@ -2,6 +2,7 @@
 
 #include "cache/ThumbCache.h"
 #include "support/BmpFile.h"
+#include "base/Handles.h"
 #include "base/Utf.h"
 #include "support/TempDir.h"
 #include "support/ToolRun.h"
@@ -10,6 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <wincodec.h>
+#include <wrl/client.h>
+
+#include <cstring>
 #include <filesystem>
 
 namespace {
@@ -70,13 +75,15 @@ protected:
     TempDir temp_;
 };
 
+// A picture that cannot be decoded fails again on the second run: nothing of it is stored.
 TEST_F(ThumbsToolTest, MakeTwiceReadsEverythingFromTheCacheTheSecondTime) {
+    WriteFile(temp_ / "broken.bmp", "BM but not a bitmap");
     const ToolRun first = Thumbs({L"make", Dir()});
     ASSERT_EQ(first.code, 0) << first.err;
     auto lines = Lines(first.out);
     std::sort(lines.begin(), lines.end());
-    EXPECT_EQ(lines,
-              (std::vector<std::string>{"made\tsmall.bmp", "made\ttall.bmp", "made\twide.bmp"}));
+    EXPECT_EQ(lines, (std::vector<std::string>{"failed\tbroken.bmp", "made\tsmall.bmp",
+                                               "made\ttall.bmp", "made\twide.bmp"}));
     const std::string data = ReadFile(Data());
     EXPECT_EQ(data.size(), 3u * kRecord);
 
@@ -84,10 +91,14 @@ TEST_F(ThumbsToolTest, MakeTwiceReadsEverythingFromTheCacheTheSecondTime) {
     lines = Lines(second.out);
     std::sort(lines.begin(), lines.end());
     EXPECT_EQ(lines, (std::vector<std::string>{"cached\tsmall.bmp", "cached\ttall.bmp",
-                                               "cached\twide.bmp"}));
+                                               "cached\twide.bmp", "failed\tbroken.bmp"}));
     EXPECT_EQ(ReadFile(Data()), data);  // byte for byte
 
-    EXPECT_EQ(Thumbs({L"make", TempDir::WideOf(temp_ / "missing")}).code, 1);
+    const std::wstring missing = TempDir::WideOf(temp_ / "missing");
+    const ToolRun noFolder = Thumbs({L"make", missing});
+    EXPECT_EQ(noFolder.code, 1);
+    EXPECT_EQ(noFolder.err, "thumbs: " + text::ToUtf8(missing) + ": no such folder\n");
+    EXPECT_EQ(Thumbs({L"show", missing}).err, noFolder.err);
 }
 
 // The working folder for the life of the object, restored afterwards.
@@ -177,23 +188,66 @@ TEST_F(ThumbsToolTest, ChangedFilesAreRebuiltInPlaceAndDeletedSlotsReused) {
     EXPECT_EQ(stdfs::file_size(Data()), 3u * kRecord);
 }
 
-TEST_F(ThumbsToolTest, ShowListsEntriesWithFactsAndDescriptions) {
+// Entries as stored, with the state of their file: current, stale (changed since it was
+// stored) or missing.
+TEST_F(ThumbsToolTest, ShowListsEntriesWithFactsDescriptionsAndWhetherTheyAreStale) {
     Thumbs({L"make", Dir()});
     const ToolRun run = Thumbs({L"show", Dir()});
     ASSERT_EQ(run.code, 0);
-    const auto lines = Lines(run.out);
+    auto lines = Lines(run.out);
     ASSERT_EQ(lines.size(), 2u + 3 * 2);
     EXPECT_EQ(lines[0], "index: " + text::ToUtf8(TempDir::WideOf(temp_ / "_thumbs.idx")));
     EXPECT_EQ(lines[1], "data: " + text::ToUtf8(TempDir::WideOf(Data())));
     EXPECT_EQ(lines[2].substr(0, 11), "|SMALL.BMP\t");
-    EXPECT_NE(lines[2].find("\t1\t24\t24\t24"), std::string::npos);  // type, width, height, bpp
+    // Type, width, height, bits per pixel and the state close the line.
+    EXPECT_EQ(lines[2].substr(lines[2].size() - 19), "\t1\t24\t24\t24\tcurrent");
     EXPECT_EQ(lines[3].substr(0, 37), "\t Type   : Microsoft Windows Bitmap. ");
     EXPECT_EQ(lines[4].substr(0, 10), "|TALL.BMP\t");
     EXPECT_EQ(lines[6].substr(0, 10), "|WIDE.BMP\t");
+
+    testing_support::CopyWriteTime(temp_ / "tall.bmp", temp_ / "tall.bmp", std::chrono::seconds(5));
+    stdfs::remove(temp_ / "wide.bmp");
+    lines = Lines(Thumbs({L"show", Dir()}).out);
+    ASSERT_EQ(lines.size(), 2u + 3 * 2);
+    EXPECT_EQ(lines[2].substr(lines[2].size() - 8), "\tcurrent");
+    EXPECT_EQ(lines[4].substr(lines[4].size() - 6), "\tstale");
+    EXPECT_EQ(lines[6].substr(lines[6].size() - 8), "\tmissing");
 }
 
-TEST_F(ThumbsToolTest, ExportWritesTheStoredThumbnailAsABitmap) {
+// The rows of a picture file as 24-bit BGR, top row first, read through WIC.
+std::vector<uint8_t> DecodeRows(const stdfs::path& file, UINT& width, UINT& height) {
+    using Microsoft::WRL::ComPtr;
+    win::ComScope com;
+    ComPtr<IWICImagingFactory> factory;
+    ComPtr<IWICBitmapDecoder> decoder;
+    ComPtr<IWICBitmapFrameDecode> frame;
+    ComPtr<IWICFormatConverter> converter;
+    std::vector<uint8_t> rows;
+    width = height = 0;
+    if (FAILED(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_PPV_ARGS(&factory))) ||
+        FAILED(factory->CreateDecoderFromFilename(file.c_str(), nullptr, GENERIC_READ,
+                                                  WICDecodeMetadataCacheOnDemand, &decoder)) ||
+        FAILED(decoder->GetFrame(0, &frame)) ||
+        FAILED(factory->CreateFormatConverter(&converter)) ||
+        FAILED(converter->Initialize(frame.Get(), GUID_WICPixelFormat24bppBGR,
+                                     WICBitmapDitherTypeNone, nullptr, 0,
+                                     WICBitmapPaletteTypeCustom)) ||
+        FAILED(converter->GetSize(&width, &height))) {
+        return rows;
+    }
+    rows.resize(static_cast<size_t>(width) * height * 3);
+    if (FAILED(converter->CopyPixels(nullptr, width * 3, static_cast<UINT>(rows.size()),
+                                     rows.data()))) {
+        rows.clear();
+    }
+    return rows;
+}
+
+TEST_F(ThumbsToolTest, ExportWritesTheFormatItsNameAsksFor) {
+    WriteBmp(temp_ / "later.bmp", 10, 10, [](uint32_t, uint32_t) { return Rgb{1, 2, 3}; });
     Thumbs({L"make", Dir()});
+    WriteBmp(temp_ / "unstored.bmp", 10, 10, [](uint32_t, uint32_t) { return Rgb{1, 2, 3}; });
     const stdfs::path out = temp_ / "export";
     stdfs::create_directory(out);
     ASSERT_EQ(Thumbs({L"export", Dir(), L"WIDE.bmp", TempDir::WideOf(out / "wide.bmp")}).code, 0);
@@ -207,7 +261,40 @@ TEST_F(ThumbsToolTest, ExportWritesTheStoredThumbnailAsABitmap) {
     EXPECT_EQ(uint8_t(bmp[at(50, 5)]), 255);
     EXPECT_EQ(uint8_t(bmp[at(50, 5) + 1]), 0);
     EXPECT_EQ(uint8_t(bmp[at(50, 5) + 2]), 255);
-    EXPECT_EQ(Thumbs({L"export", Dir(), L"nothing.bmp", TempDir::WideOf(out / "x.bmp")}).code, 1);
+
+    // The same pixels as a PNG.
+    const ToolRun png = Thumbs({L"export", Dir(), L"wide.bmp", TempDir::WideOf(out / "wide.PNG")});
+    ASSERT_EQ(png.code, 0) << png.err;
+    EXPECT_EQ(ReadFile(out / "wide.PNG").substr(0, 8), "\x89PNG\r\n\x1A\n");
+    UINT width, height;
+    const std::vector<uint8_t> rows = DecodeRows(out / "wide.PNG", width, height);
+    ASSERT_EQ(width, 100u);
+    ASSERT_EQ(height, 100u);
+    for (int y = 0; y < 100; ++y) {
+        ASSERT_EQ(std::memcmp(&rows[y * 300], &bmp[at(0, y)], 300), 0) << "row " << y;
+    }
+
+    const auto exportError = [&](const wchar_t* file, const char* name) {
+        const ToolRun run = Thumbs({L"export", Dir(), file, TempDir::WideOf(out / name)});
+        EXPECT_FALSE(stdfs::exists(out / name)) << name;
+        return std::to_string(run.code) + " " + run.err;
+    };
+    EXPECT_EQ(exportError(L"wide.bmp", "wide.jpg").substr(0, 17), "2 thumbs: cannot ");
+    EXPECT_NE(exportError(L"wide.bmp", "wide.jpg")
+                  .find("wide.jpg: a thumbnail is written as "
+                        ".bmp or .png"),
+              std::string::npos);
+    EXPECT_EQ(
+        exportError(L"nothing.bmp", "x.bmp"),
+        "1 thumbs: no such file: " + text::ToUtf8(TempDir::WideOf(temp_ / "nothing.bmp")) + "\n");
+    EXPECT_EQ(exportError(L"unstored.bmp", "x.bmp"),
+              "1 thumbs: no stored thumbnail for " +
+                  text::ToUtf8(TempDir::WideOf(temp_ / "unstored.bmp")) +
+                  "; store it with: thumbs make " + text::ToUtf8(Dir()) + "\n");
+    EXPECT_NE(exportError(L"readme.txt", "x.bmp").find("; only pictures are stored"),
+              std::string::npos);
+    EXPECT_NE(exportError(L"wide.bmp", "no-such-folder\\x.png").find("1 thumbs: cannot write "),
+              std::string::npos);
 }
 
 TEST_F(ThumbsToolTest, PlantedIndexNeitherCrashesNorGrowsTheData) {
@@ -233,7 +320,9 @@ TEST_F(ThumbsToolTest, PlantedIndexNeitherCrashesNorGrowsTheData) {
 
 TEST(ThumbsTool, UsageErrorsExitTwo) {
     EXPECT_EQ(Thumbs({}).code, 2);
-    EXPECT_EQ(Thumbs({L"make"}).code, 2);
+    EXPECT_EQ(Thumbs({L"make"}).err,
+              "thumbs: make takes 1 operand, 0 given\nusage: thumbs make FOLDER\n"
+              "(thumbs --help describes every command)\n");
     EXPECT_EQ(Thumbs({L"export", L"a", L"b"}).code, 2);
     EXPECT_EQ(Thumbs({L"--help"}).code, 0);
     EXPECT_EQ(Thumbs({L"--version"}).out, std::string("thumbs ") + GLIMMERLY_VERSION + "\n");

@@ -1,6 +1,7 @@
 #include "Qrt.h"
 
 #include "base/Utf.h"
+#include "package/FileSystem.h"
 #include "package/PackageFormat.h"
 #include "package/PackageWriter.h"
 
@@ -9,6 +10,7 @@
 #endif
 
 #include <algorithm>
+#include <cwctype>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -17,15 +19,7 @@ namespace stdfs = std::filesystem;
 
 namespace {
 
-struct MaterialFolder {
-    uint8_t kind;
-    const wchar_t* name;
-};
-
-const MaterialFolder kMaterialFolders[] = {
-    {16, L"Templates"}, {17, L"Backgrounds"}, {18, L"Borders"},
-    {19, L"Masks"},     {20, L"Textures"},    {21, L"Brushes"},
-};
+using package::kMaterialFolders;
 
 stdfs::path ToPath(const std::wstring& wide) {
 #ifdef _WIN32
@@ -65,11 +59,13 @@ bool IsHidden(const stdfs::path& path) {
     return !name.empty() && name[0] == L'.';
 }
 
-bool ReadDescription(const stdfs::path& folder, std::wstring& description, std::string& error) {
-    const stdfs::path file = folder / "description.txt";
+// The description: one line of UTF-8 (a byte-order mark and final line breaks are dropped),
+// at most kMaxNameChars UTF-16 units, no control characters.
+bool ReadDescription(const stdfs::path& file, std::wstring& description, std::string& error) {
     std::string bytes;
     if (!ReadWholeFile(file, bytes)) {
-        error = Show(file) + ": cannot be read (every package needs a description)";
+        error = Show(file) + ": " + package::fs::WhyUnreadable(ToWide(file)) +
+                " (every package needs a description)";
         return false;
     }
     if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) bytes.erase(0, 3);
@@ -78,7 +74,26 @@ bool ReadDescription(const stdfs::path& folder, std::wstring& description, std::
         return false;
     }
     while (!bytes.empty() && (bytes.back() == '\n' || bytes.back() == '\r')) bytes.pop_back();
+    // Positions count characters as a reader sees them: UTF-8 lead bytes.
+    size_t position = 0;
+    for (const char byte : bytes) {
+        const unsigned char c = static_cast<unsigned char>(byte);
+        if ((c & 0xC0) != 0x80) ++position;
+        if (c >= 0x20 && c != 0x7F) continue;
+        const std::string what = c == '\n' || c == '\r' ? "a line break"
+                                 : c == '\t'            ? "a tab"
+                                                        : "a control character";
+        error = Show(file) + ": " + what + " at character " + std::to_string(position) +
+                "; the description is one line of text";
+        return false;
+    }
     description = text::FromUtf8(bytes);
+    if (description.size() > package::kMaxNameChars) {
+        error = Show(file) + ": the description has " + std::to_string(description.size()) +
+                " UTF-16 units; a package holds at most " + std::to_string(package::kMaxNameChars) +
+                " (a character beyond U+FFFF, such as an emoji, takes two)";
+        return false;
+    }
     return true;
 }
 
@@ -101,8 +116,7 @@ bool CollectMembers(const stdfs::path& root, std::vector<Member>& members, std::
             return false;
         }
         const stdfs::path& path = it->path();
-        if (IsHidden(path)) {
-            warnings.push_back("skipped hidden " + Show(path));
+        if (IsHidden(path)) {  // left out without a word, as promised
             if (it->is_directory(ec)) it.disable_recursion_pending();
             continue;
         }
@@ -142,52 +156,176 @@ bool AddFile(package::PackageWriter& writer, uint8_t kind, const std::wstring& n
     }
     std::string bytes;
     if (!ReadWholeFile(file, bytes)) {
-        error = Show(file) + ": cannot be read";
+        error = Show(file) + ": " + package::fs::WhyUnreadable(ToWide(file));
         return false;
     }
     return writer.AddMember(kind, name, reinterpret_cast<const uint8_t*>(bytes.data()),
                             bytes.size(), error);
 }
 
+// Edit distance between two names, letter case ignored.
+size_t Distance(const std::wstring& a, const std::wstring& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            const bool same = std::towlower(a[i - 1]) == std::towlower(b[j - 1]);
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+bool SameLetters(const std::wstring& a, const std::wstring& b) {
+    return a.size() == b.size() && Distance(a, b) == 0;
+}
+
+// What an author's folder holds at its top: the description, the sample, the six folders.
+struct Expected {
+    const wchar_t* name;
+    bool folder;
+    uint8_t kind;  // 0 for the description
+    stdfs::path found;
+};
+
+std::wstring Shown(const Expected& e) {
+    return std::wstring(e.name) + (e.folder ? L"/" : L"");
+}
+
+// Matches the top-level entries with the expected names, letter case ignored; says which
+// name it took where the case differs and what else it ignores, with the nearest expected name.
+bool MatchTopLevel(const stdfs::path& root, std::vector<Expected>& expected, std::string& error,
+                   std::vector<std::string>& notes) {
+    std::error_code ec;
+    std::vector<stdfs::directory_entry> entries;
+    for (const stdfs::directory_entry& entry : stdfs::directory_iterator(root, ec))
+        entries.push_back(entry);
+    if (ec) {
+        error = Show(root) + ": " + ec.message();
+        return false;
+    }
+    std::sort(entries.begin(), entries.end());
+    for (const stdfs::directory_entry& entry : entries) {
+        if (IsHidden(entry.path())) continue;
+        const std::wstring name = ToWide(entry.path().filename());
+        const bool isFolder = entry.is_directory(ec);
+        Expected* match = nullptr;
+        for (Expected& e : expected) {
+            if (SameLetters(name, e.name)) match = &e;
+        }
+        if (match && match->folder != isFolder) {
+            notes.push_back("ignored " + Show(entry.path()) + ": " +
+                            (match->folder
+                                 ? "a file; " + text::ToUtf8(match->name) + " must be a folder"
+                                 : "a folder; " + text::ToUtf8(match->name) + " must be a file"));
+            continue;
+        }
+        if (match) {
+            if (!match->found.empty()) {
+                error = "both " + Show(match->found) + " and " + Show(entry.path()) + " are " +
+                        text::ToUtf8(Shown(*match)) + "; keep one";
+                return false;
+            }
+            match->found = entry.path();
+            if (name != match->name)
+                notes.push_back("took " + text::ToUtf8(name) + (isFolder ? "/" : "") + " as " +
+                                text::ToUtf8(Shown(*match)));
+            continue;
+        }
+        const Expected* nearest = &expected.front();
+        for (const Expected& e : expected) {
+            if (Distance(name, e.name) < Distance(name, nearest->name)) nearest = &e;
+        }
+        const size_t distance = Distance(name, nearest->name);
+        notes.push_back(
+            "ignored " + Show(entry.path()) +
+            (distance <= 3 && distance < name.size()
+                 ? ": did you mean " + text::ToUtf8(Shown(*nearest)) + "?"
+                 : std::string(": not part of a package, which holds description.txt, "
+                               "sample.jpg and the folders Templates/ Backgrounds/ Borders/ "
+                               "Masks/ Textures/ Brushes/")));
+    }
+    return true;
+}
+
+// Whether `inner` lies inside `folder` (or is it), links and ".." resolved.
+bool IsInside(const stdfs::path& inner, const stdfs::path& folder) {
+    std::error_code ec;
+    const stdfs::path relative =
+        stdfs::weakly_canonical(inner, ec).lexically_relative(stdfs::weakly_canonical(folder, ec));
+    return !ec && !relative.empty() && *relative.begin() != "..";
+}
+
 }  // namespace
 
 bool PackFolder(const std::wstring& sourceFolder, const std::wstring& packagePath,
-                std::string& error, std::vector<std::string>& warnings) {
+                PackSummary& summary, std::string& error, std::vector<std::string>& notes) {
+    summary = PackSummary{};
     const stdfs::path root = ToPath(sourceFolder);
+    const stdfs::path out = ToPath(packagePath);
     std::error_code ec;
     if (!stdfs::is_directory(root, ec)) {
-        error = Show(root) + ": not a folder";
+        error = Show(root) + (stdfs::exists(root, ec) ? ": not a folder (pack takes the author's "
+                                                        "folder)"
+                                                      : ": no such folder");
         return false;
     }
+    if (IsInside(out, root)) {
+        error = Show(out) + " lies inside " + Show(root) + ", the folder being packed; choose " +
+                "another place for the package";
+        return false;
+    }
+
+    std::vector<Expected> expected = {{L"description.txt", false, 0, {}},
+                                      {L"sample.jpg", false, package::kKindSample, {}}};
+    for (const package::MaterialFolder& folder : kMaterialFolders)
+        expected.push_back({folder.name, true, folder.kind, {}});
+    if (!MatchTopLevel(root, expected, error, notes)) return false;
 
     package::PackageWriter writer;
     std::wstring description;
-    if (!ReadDescription(root, description, error) || !writer.SetDescription(description, error))
-        return false;
-
-    // The preview first, then the six material kinds in their install order, each sorted.
-    const stdfs::path sample = root / "sample.jpg";
-    if (stdfs::is_regular_file(sample, ec) &&
-        !AddFile(writer, package::kKindSample, L"sample.jpg", sample, error)) {
+    if (expected[0].found.empty()) {
+        error = Show(root / "description.txt") + ": no such file (every package needs a " +
+                "description: one line of text)";
         return false;
     }
-    for (const MaterialFolder& folder : kMaterialFolders) {
-        const stdfs::path path = root / ToPath(folder.name);
-        if (!stdfs::is_directory(path, ec)) continue;
+    if (!ReadDescription(expected[0].found, description, error) ||
+        !writer.SetDescription(description, error)) {
+        return false;
+    }
+
+    // The preview first, stored under the name the program looks for; then the six material
+    // kinds in their install order, each sorted.
+    summary.sample = !expected[1].found.empty();
+    if (summary.sample &&
+        !AddFile(writer, package::kKindSample, L"sample.jpg", expected[1].found, error)) {
+        return false;
+    }
+    int material = 0;
+    for (size_t k = 0; k < std::size(kMaterialFolders); ++k) {
+        const stdfs::path& folder = expected[2 + k].found;
+        if (folder.empty()) continue;
         std::vector<Member> members;
-        if (!CollectMembers(path, members, error, warnings)) return false;
+        if (!CollectMembers(folder, members, error, notes)) return false;
         for (const Member& member : members) {
-            if (!AddFile(writer, folder.kind, member.name, member.file, error)) return false;
+            if (!AddFile(writer, kMaterialFolders[k].kind, member.name, member.file, error))
+                return false;
         }
+        summary.members[k] = static_cast<int>(members.size());
+        material += summary.members[k];
     }
-
-    // Anything else at the top is not part of a package; say so rather than drop it quietly.
-    for (const stdfs::directory_entry& entry : stdfs::directory_iterator(root, ec)) {
-        const std::wstring name = ToWide(entry.path().filename());
-        const bool known = name == L"description.txt" || name == L"sample.jpg" ||
-                           std::any_of(std::begin(kMaterialFolders), std::end(kMaterialFolders),
-                                       [&](const MaterialFolder& f) { return name == f.name; });
-        if (!known) warnings.push_back("ignored " + Show(entry.path()));
-    }
-    return writer.Write(packagePath, error);
+    if (material == 0)
+        notes.push_back(
+            "warning: no material: none of the six folders holds a file, so the "
+            "package installs nothing");
+    if (!summary.sample)
+        notes.push_back("warning: no sample.jpg: Glimmerly shows a placeholder for this package");
+    const bool replacing = stdfs::exists(out, ec);
+    if (!writer.Write(packagePath, error, &summary.bytes)) return false;
+    if (replacing) notes.push_back("warning: replaced the existing " + Show(out));
+    return true;
 }

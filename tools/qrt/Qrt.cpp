@@ -2,6 +2,7 @@
 
 #include "base/Utf.h"
 #include "glimmerly/Version.h"
+#include "package/FileSystem.h"
 #include "package/PackageContents.h"
 #include "package/PackageHost.h"
 #include "package/TemplatePackage.h"
@@ -12,6 +13,7 @@
 #endif
 
 #include <cwchar>
+#include <cwctype>
 
 namespace {
 
@@ -22,29 +24,48 @@ constexpr int kExitUnwritable = 3;
 constexpr int kExitProblems = 4;
 constexpr int kExitNotInstalled = 5;
 
+// Each command's usage line, shown with a usage error of that command.
+struct CommandForm {
+    const wchar_t* name;
+    size_t operands;
+    const char* usage;
+};
+
+const CommandForm kCommands[] = {
+    {L"list", 1, "qrt list PKG"},
+    {L"verify", 1, "qrt verify PKG"},
+    {L"extract", 3, "qrt extract [-q] PKG KIND FOLDER"},
+    {L"pack", 2, "qrt pack [-q] SRCDIR OUT.qrt"},
+    {L"install", 1, "qrt install [-q] [--dry-run [--host FOLDER]] PKG"},
+    {L"status", 1, "qrt status [-q] [--host FOLDER] PKG"},
+    {L"uninstall", 1, "qrt uninstall [-q] [--host FOLDER] PKG"},
+};
+
 const char kUsage[] =
     "usage: qrt COMMAND ...\n"
     "  qrt list PKG                  description and one line per record: KIND<TAB>SIZE<TAB>NAME;\n"
     "                                exit 4 when the package is cut short\n"
-    "  qrt extract PKG KIND FOLDER   extract the members of one kind (16-22) below FOLDER;\n"
-    "                                exit 3 when any of them is refused or cannot be written\n"
     "  qrt verify PKG                check every record; exit 4 and one line per problem\n"
-    "  qrt pack SRCDIR OUT.qrt       pack description.txt, Templates/ Backgrounds/ Borders/\n"
-    "                                Masks/ Textures/ Brushes/ and sample.jpg of SRCDIR\n"
-    "  qrt install [--dry-run] PKG   install PKG into the host application's folders; exit 3\n"
-    "                                and a line per member when some could not be installed;\n"
-    "                                --dry-run: what it would write, skip or refuse, writing "
-    "nothing\n"
+    "  qrt extract PKG KIND FOLDER   extract the members of one kind below FOLDER (which must\n"
+    "                                exist); KIND is 16-22 or Templates, Backgrounds, Borders,\n"
+    "                                Masks, Textures, Brushes, sample; exit 3 when any of them\n"
+    "                                is refused or cannot be written\n"
+    "  qrt pack SRCDIR OUT.qrt       pack description.txt, sample.jpg and the folders Templates/\n"
+    "                                Backgrounds/ Borders/ Masks/ Textures/ Brushes/ of SRCDIR\n"
+    "  qrt install PKG               install PKG into the host application's folders; exit 3\n"
+    "                                and a line per member when some could not be installed\n"
+    "  qrt install --dry-run PKG     what install would write, skip or refuse; writes nothing\n"
     "  qrt status PKG                one line per member: installed, differs or missing in the\n"
     "                                host's folders; exit 5 unless everything is installed\n"
     "  qrt uninstall PKG             remove the host files identical to PKG's members; exit 3\n"
     "                                when some could not be removed\n"
-    "  --host FOLDER                 (status, uninstall, install --dry-run) this host folder\n"
+    "  --host FOLDER                 status, uninstall, install --dry-run: this host folder\n"
 #ifdef _WIN32
     "                                instead of the one registered in \"AppPath\"\n"
 #else
-    "                                (required here: install itself is part of qrt.exe)\n"
+    "                                (required here: only qrt.exe reads the registry)\n"
 #endif
+    "  -q                            no summary line\n"
     "  qrt --version                 the version\n"
     "  qrt --help                    this text\n";
 
@@ -69,8 +90,16 @@ int Usage(FILE* err, const std::string& message) {
     return kExitUsage;
 }
 
+// A usage error of a known command: its own usage line.
+int CommandUsage(FILE* err, const CommandForm& form, const std::string& message) {
+    Print(err, "qrt: " + message);
+    Print(err, std::string("usage: ") + form.usage);
+    Print(err, "(qrt --help describes every command)");
+    return kExitUsage;
+}
+
 // A path operand as the commands use it: made full on Windows (under Wine a Linux path such as
-// /srv/x names Z:\\srv\\x), as given elsewhere.
+// /srv/x names Z:\srv\x), as given elsewhere.
 std::wstring Full(const std::wstring& path) {
 #ifdef _WIN32
     return win::FullPath(path);
@@ -83,6 +112,7 @@ std::wstring Full(const std::wstring& path) {
 struct Invocation {
     std::wstring command;
     std::vector<std::wstring> operands;
+    bool quiet = false;
     bool dryRun = false;
     bool hostGiven = false;
     std::wstring host;
@@ -97,6 +127,8 @@ bool Parse(const std::vector<std::wstring>& args, Invocation& call, std::string&
             call.operands.push_back(arg);
         } else if (arg == L"--") {
             optionsEnd = true;
+        } else if (arg == L"-q" || arg == L"--quiet") {
+            call.quiet = true;
         } else if (arg == L"--dry-run") {
             call.dryRun = true;
         } else if (arg == L"--host") {
@@ -124,13 +156,32 @@ bool Parse(const std::vector<std::wstring>& args, Invocation& call, std::string&
     return true;
 }
 
+// What to type to register a host folder, for messages that find none.
+const char kRegisterHost[] =
+    "register the host's folder with: reg add \"HKLM\\SOFTWARE\\Brannic\\Lumora\\Orvane\" /v "
+    "AppPath /t REG_SZ /d \"FOLDER\" /f";
+
+#ifdef _WIN32
+// Why "AppPath" gives no host folder, in plain words.
+std::string NoHostFolder(const HostFolder& found) {
+    return "no host folder: the registry value " + text::ToUtf8(InstallCommand::kAppPathValue) +
+           (found.status == HostFolder::Status::NotAFolder
+                ? " names " + text::ToUtf8(found.path) + ", which is not a folder"
+            : found.status == HostFolder::Status::Empty ? " is empty"
+                                                        : " is not set");
+}
+#endif
+
 // The host folder of status, uninstall and a dry run: --host, else "AppPath" as the install
 // command reads it. False (after saying why) when there is none.
 bool FindHost(const Invocation& call, std::wstring& host, FILE* err) {
     if (call.hostGiven) {
         host = Full(call.host);
-        if (package::fs::Inspect(host).type != package::fs::EntryType::Folder) {
-            Print(err, "qrt: " + text::ToUtf8(host) + ": no such folder");
+        const package::fs::EntryType type = package::fs::Inspect(host).type;
+        if (type != package::fs::EntryType::Folder) {
+            Print(err, "qrt: " + text::ToUtf8(host) +
+                           (type == package::fs::EntryType::None ? ": no such folder"
+                                                                 : ": not a folder"));
             return false;
         }
         return true;
@@ -141,13 +192,7 @@ bool FindHost(const Invocation& call, std::wstring& host, FILE* err) {
         host = found.path;
         return true;
     }
-    Print(err, "qrt: no host folder: the registry value " +
-                   text::ToUtf8(InstallCommand::kAppPathValue) +
-                   (found.status == HostFolder::Status::NotAFolder
-                        ? " names " + text::ToUtf8(found.path) + ", which is not a folder"
-                    : found.status == HostFolder::Status::Empty ? " is empty"
-                                                                : " is not set") +
-                   "; register the host or give --host FOLDER");
+    Print(err, "qrt: " + NoHostFolder(found) + "; give --host FOLDER, or " + kRegisterHost);
 #else
     Print(err, "qrt: give the host folder with --host FOLDER (only qrt.exe reads the registry)");
 #endif
@@ -170,7 +215,7 @@ std::string Count(int n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-int Status(const std::wstring& path, const std::wstring& host, FILE* out, FILE* err) {
+int Status(const std::wstring& path, const std::wstring& host, bool quiet, FILE* out, FILE* err) {
     std::vector<package::HostMember> members;
     std::string error;
     if (!package::CheckHost(path, host, members, error)) {
@@ -218,11 +263,11 @@ int Status(const std::wstring& path, const std::wstring& host, FILE* out, FILE* 
                 (state == package::HostState::Differs && n == 1 ? " differs" : word);
     }
     if (!rest.empty()) summary += " (" + rest + ")";
-    Print(out, summary + " in " + text::ToUtf8(host));
+    if (!quiet) Print(out, summary + " in " + text::ToUtf8(host));
     return installed == total ? kExitOk : kExitNotInstalled;
 }
 
-int DryRun(const std::wstring& path, const std::wstring& host, FILE* out, FILE* err) {
+int DryRun(const std::wstring& path, const std::wstring& host, bool quiet, FILE* out, FILE* err) {
     std::vector<package::PlannedMember> members;
     std::string error;
     if (!package::PlanInstall(path, host, members, error)) {
@@ -252,13 +297,15 @@ int DryRun(const std::wstring& path, const std::wstring& host, FILE* out, FILE* 
         Print(out, std::string(action) + "\t" + Printable(m.relative) +
                        (m.reason.empty() ? "" : "\t" + m.reason));
     }
-    Print(out, "dry run: " + std::to_string(write) + " to write, " + std::to_string(skip) +
-                   " to skip, " + std::to_string(refuse) + " not installable, into " +
-                   text::ToUtf8(host) + "; nothing was written");
+    if (!quiet)
+        Print(out, "dry run: " + std::to_string(write) + " to write, " + std::to_string(skip) +
+                       " to skip, " + std::to_string(refuse) + " not installable, into " +
+                       text::ToUtf8(host) + "; nothing was written");
     return refuse == 0 ? kExitOk : kExitUnwritable;
 }
 
-int Uninstall(const std::wstring& path, const std::wstring& host, FILE* out, FILE* err) {
+int Uninstall(const std::wstring& path, const std::wstring& host, bool quiet, FILE* out,
+              FILE* err) {
     package::Removal removal;
     std::string error;
 #ifdef _WIN32
@@ -305,7 +352,7 @@ int Uninstall(const std::wstring& path, const std::wstring& host, FILE* out, FIL
     if (!removal.folders.empty())
         summary += "; " + Count(static_cast<int>(removal.folders.size()), "folder", "folders") +
                    " removed";
-    Print(out, summary + " from " + text::ToUtf8(host));
+    if (!quiet) Print(out, summary + " from " + text::ToUtf8(host));
     return failed == 0 ? kExitOk : kExitUnwritable;
 }
 
@@ -335,7 +382,26 @@ int List(const std::wstring& path, FILE* out, FILE* err) {
     return kExitOk;
 }
 
+// The kinds by name, as the folders and the sample are called.
+struct KindName {
+    const wchar_t* name;
+    int kind;
+};
+const KindName kKindNames[] = {{L"Templates", 16}, {L"Backgrounds", 17}, {L"Borders", 18},
+                               {L"Masks", 19},     {L"Textures", 20},    {L"Brushes", 21},
+                               {L"sample", 22}};
+
+// A number from 0 to 255, or one of the kind names (letter case ignored).
 bool ParseKind(const std::wstring& text, int& kind) {
+    for (const KindName& k : kKindNames) {
+        const std::wstring name = k.name;
+        if (name.size() == text.size() &&
+            std::equal(name.begin(), name.end(), text.begin(),
+                       [](wchar_t a, wchar_t b) { return std::towlower(a) == std::towlower(b); })) {
+            kind = k.kind;
+            return true;
+        }
+    }
     if (text.empty() || text.size() > 3) return false;
     kind = 0;
     for (wchar_t c : text) {
@@ -345,31 +411,62 @@ bool ParseKind(const std::wstring& text, int& kind) {
     return kind <= 255;
 }
 
-int Extract(const std::wstring& path, const std::wstring& kindText, const std::wstring& folder,
-            FILE* err) {
+std::string KindText(int kind) {
+    for (const KindName& k : kKindNames) {
+        if (k.kind == kind) return std::to_string(kind) + " (" + text::ToUtf8(k.name) + ")";
+    }
+    return std::to_string(kind);
+}
+
+// "N written, N already in place, N kept because newer, N skipped".
+std::string Outcomes(int written, int inPlace, int newer, int skipped) {
+    return std::to_string(written) + " written, " + std::to_string(inPlace) +
+           " already in place, " + std::to_string(newer) + " kept because newer, " +
+           std::to_string(skipped) + " skipped";
+}
+
+int Extract(const Invocation& call, FILE* out, FILE* err) {
+    const std::wstring path = Full(call.operands[0]);
+    const std::wstring folder = Full(call.operands[2]);
     int kind;
-    if (!ParseKind(kindText, kind)) return Usage(err, "KIND must be a number from 0 to 255");
+    if (!ParseKind(call.operands[1], kind)) {
+        return CommandUsage(err, kCommands[2],
+                            "KIND must be a number from 0 to 255 or one of Templates, "
+                            "Backgrounds, Borders, Masks, Textures, Brushes, sample; not " +
+                                text::ToUtf8(call.operands[1]));
+    }
     TemplatePackage package;
     package.SetDiagnosticSink(
-        [err](const std::wstring& message) { Print(err, "qrt: " + text::ToUtf8(message)); });
+        [err](const std::wstring& message) { Print(err, "qrt: " + Printable(message)); });
     if (package.Open(path.c_str(), nullptr) != 1) {
         package.Close();
-        Print(err, "qrt: " + text::ToUtf8(path) + " cannot be opened as a template package");
+        Print(err, "qrt: " + package::WhyNotAPackage(path) + "; nothing was extracted");
         return kExitFailed;
+    }
+    const package::fs::EntryType type = package::fs::Inspect(folder).type;
+    if (type != package::fs::EntryType::Folder) {
+        package.Close();
+        Print(err, "qrt: cannot extract into " + text::ToUtf8(folder) +
+                       (type == package::fs::EntryType::None
+                            ? ": no such folder; make it first"
+                            : ": not a folder; name a folder to extract into"));
+        return kExitUnwritable;
     }
     const int result = package.ExtractKind(kind, folder.c_str());
     const TemplatePackage::Tally tally = package.LastTally();
     package.Close();
-    if (tally.Kept() > 0) {
-        Print(err, "qrt: kept " + std::to_string(tally.Kept()) +
-                       " member(s): the files in place are not older than the package");
-    }
+    if (tally.written + tally.Kept() + tally.refused == 0)
+        Print(err, "qrt: the package has no member of kind " + KindText(kind));
     if (result != 1) {
-        Print(err, "qrt: a member of kind " + std::to_string(kind) +
-                       " could not be written below " + text::ToUtf8(folder));
-        return kExitUnwritable;
+        Print(err,
+              "qrt: extraction stopped at the member that could not be written; the "
+              "members after it were not extracted");
     }
-    return tally.refused > 0 ? kExitUnwritable : kExitOk;
+    if (!call.quiet) {
+        Print(out, "extracted kind " + KindText(kind) + " into " + text::ToUtf8(folder) + ": " +
+                       Outcomes(tally.written, tally.inPlace, tally.newer, tally.refused));
+    }
+    return result != 1 || tally.refused > 0 ? kExitUnwritable : kExitOk;
 }
 
 int Verify(const std::wstring& path, FILE* out, FILE* err) {
@@ -383,54 +480,72 @@ int Verify(const std::wstring& path, FILE* out, FILE* err) {
     return problems.empty() ? kExitOk : kExitProblems;
 }
 
-int Pack(const std::wstring& folder, const std::wstring& packagePath, FILE* err) {
+int Pack(const Invocation& call, FILE* out, FILE* err) {
+    const std::wstring packagePath = Full(call.operands[1]);
     std::string error;
-    std::vector<std::string> warnings;
-    const bool ok = PackFolder(folder, packagePath, error, warnings);
-    for (const std::string& warning : warnings) Print(err, "qrt: " + warning);
+    std::vector<std::string> notes;
+    PackSummary summary;
+    const bool ok = PackFolder(Full(call.operands[0]), packagePath, summary, error, notes);
+    for (const std::string& note : notes) Print(err, "qrt: " + note);
     if (!ok) {
-        Print(err, "qrt: " + error);
+        Print(err, "qrt: " + error + "; no package was written");
         return kExitFailed;
+    }
+    if (!call.quiet) {
+        std::string contents;
+        for (size_t k = 0; k < std::size(package::kMaterialFolders); ++k) {
+            if (summary.members[k] == 0) continue;
+            contents += text::ToUtf8(package::kMaterialFolders[k].name) + " " +
+                        std::to_string(summary.members[k]) + ", ";
+        }
+        if (contents.empty()) contents = "no material, ";
+        contents += summary.sample ? "and the sample" : "and no sample";
+        Print(out, "packed " + text::ToUtf8(packagePath) + " (" + std::to_string(summary.bytes) +
+                       " bytes): " + contents);
     }
     return kExitOk;
 }
 
 #ifdef _WIN32
-// The dialog's message boxes as console lines: the description on standard output, where
-// the dialog shows its box; error boxes on standard error.
+// The install command's messages as console lines in plain words: the description on standard
+// output, where the dialog shows its box, then the summary; problems on standard error.
 class ConsolePrompt : public InstallPrompt {
 public:
-    ConsolePrompt(FILE* out, FILE* err) : out_(out), err_(err) {}
+    ConsolePrompt(bool quiet, FILE* out, FILE* err) : quiet_(quiet), out_(out), err_(err) {}
     void Show(const wchar_t* text, const wchar_t* title, UINT style) override {
         if (!(style & MB_ICONERROR)) {
             Print(out_, text::ToUtf8(text));
             return;
         }
-        // An error box's lines become one line.
-        std::string line = "qrt: " + (title ? text::ToUtf8(title) + ": " : std::string());
-        bool space = false;
-        for (char c : text::ToUtf8(text)) {
-            if (c == '\n' || c == '\r') {
-                space = true;
-                continue;
-            }
-            if (space && line.back() != ' ') line += ' ';
-            space = false;
-            line += c;
-        }
-        Print(err_, line);
+        Print(err_,
+              "qrt: " + (title ? text::ToUtf8(title) + ": " : std::string()) + Printable(text));
     }
     void ShowProblems(const std::vector<std::wstring>& lines) override {
         for (const std::wstring& line : lines) Print(err_, "qrt: " + Printable(line));
     }
+    void HostFolderUnknown(const HostFolder& host) override {
+        Print(err_, "qrt: " + NoHostFolder(host) + "; nothing was installed");
+        Print(err_, std::string("qrt: ") + kRegisterHost);
+    }
+    void NotAPackage(const wchar_t* path) override {
+        std::string why = package::WhyNotAPackage(path);
+        if (why.empty()) why = text::ToUtf8(path) + ": cannot be read";
+        Print(err_, "qrt: " + why + "; nothing was installed");
+    }
+    void Finished(const std::wstring& host, const InstallTally& tally) override {
+        if (quiet_) return;
+        Print(out_, "installed into " + text::ToUtf8(host) + ": " +
+                        Outcomes(tally.written, tally.inPlace, tally.newer, tally.skipped));
+    }
 
 private:
+    bool quiet_;
     FILE* out_;
     FILE* err_;
 };
 
-int Install(const std::wstring& path, FILE* out, FILE* err) {
-    ConsolePrompt prompt(out, err);
+int Install(const std::wstring& path, bool quiet, FILE* out, FILE* err) {
+    ConsolePrompt prompt(quiet, out, err);
     InstallCommand command(prompt);
     switch (command.InstallPackage(path.c_str())) {
         case InstallCommand::Outcome::Installed:
@@ -456,31 +571,38 @@ int RunQrt(const std::vector<std::wstring>& args, FILE* out, FILE* err) {
         Print(out, std::string("qrt ") + GLIMMERLY_VERSION);
         return kExitOk;
     }
+    const CommandForm* form = nullptr;
+    for (const CommandForm& f : kCommands) {
+        if (command == f.name) form = &f;
+    }
+    if (!form) return Usage(err, "there is no command \"" + text::ToUtf8(command) + "\"");
     Invocation call;
     std::string error;
-    if (!Parse(args, call, error)) return Usage(err, error);
-    const std::vector<std::wstring>& ops = call.operands;
-    const size_t operands = ops.size();
-    if (command == L"list" && operands == 1) return List(Full(ops[0]), out, err);
-    if (command == L"extract" && operands == 3)
-        return Extract(Full(ops[0]), ops[1], Full(ops[2]), err);
-    if (command == L"verify" && operands == 1) return Verify(Full(ops[0]), out, err);
-    if (command == L"pack" && operands == 2) return Pack(Full(ops[0]), Full(ops[1]), err);
-    if ((command == L"status" || command == L"uninstall" ||
-         (command == L"install" && call.dryRun)) &&
-        operands == 1) {
+    if (!Parse(args, call, error)) return CommandUsage(err, *form, error);
+    if (call.operands.size() != form->operands) {
+        const size_t given = call.operands.size();
+        return CommandUsage(err, *form,
+                            text::ToUtf8(command) + " takes " + std::to_string(form->operands) +
+                                (form->operands == 1 ? " operand, " : " operands, ") +
+                                std::to_string(given) + " given");
+    }
+    const std::wstring first = Full(call.operands[0]);
+    if (command == L"list") return List(first, out, err);
+    if (command == L"verify") return Verify(first, out, err);
+    if (command == L"extract") return Extract(call, out, err);
+    if (command == L"pack") return Pack(call, out, err);
+    if (command != L"install" || call.dryRun) {
         std::wstring host;
         if (!FindHost(call, host, err)) return kExitFailed;
-        if (command == L"status") return Status(Full(ops[0]), host, out, err);
-        if (command == L"uninstall") return Uninstall(Full(ops[0]), host, out, err);
-        return DryRun(Full(ops[0]), host, out, err);
+        if (command == L"status") return Status(first, host, call.quiet, out, err);
+        if (command == L"uninstall") return Uninstall(first, host, call.quiet, out, err);
+        return DryRun(first, host, call.quiet, out, err);
     }
 #ifdef _WIN32
-    if (command == L"install" && operands == 1) return Install(Full(ops[0]), out, err);
+    return Install(first, call.quiet, out, err);
 #else
-    if (command == L"install") return Usage(err, "install is part of the Windows build (qrt.exe)");
+    return CommandUsage(err, *form,
+                        "install is part of the Windows build (qrt.exe); here it runs only with "
+                        "--dry-run --host FOLDER");
 #endif
-    return Usage(
-        err, "cannot understand: " + text::ToUtf8(command) +
-                 (operands ? " with " + std::to_string(operands) + " operand(s)" : std::string()));
 }

@@ -2,6 +2,7 @@
 // The qrt command line: list, extract, verify, pack and (Windows) install template
 // packages. Output is UTF-8, one line per item.
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -12,7 +13,14 @@
 // (verify) or the package is cut short (list).
 int RunQrt(const std::vector<std::wstring>& args, FILE* out, FILE* err);
 
+struct PackSummary {
+    int members[6] = {};  // per material kind, in install order
+    bool sample = false;
+    uint64_t bytes = 0;  // the package's size
+};
+
 // Packs an author's folder into a package: description.txt, the six material folders and
-// sample.jpg. Notes about skipped entries go to `warnings`.
+// sample.jpg, their names matched without regard to letter case. Notes on what was taken,
+// ignored or missing go to `notes`.
 bool PackFolder(const std::wstring& sourceFolder, const std::wstring& packagePath,
-                std::string& error, std::vector<std::string>& warnings);
+                PackSummary& summary, std::string& error, std::vector<std::string>& notes);

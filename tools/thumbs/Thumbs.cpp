@@ -12,7 +12,10 @@
 #include "glimmerly/Version.h"
 
 #include <shlwapi.h>
+#include <wincodec.h>
+#include <wrl/client.h>
 
+#include <cstring>
 #include <map>
 
 namespace {
@@ -28,10 +31,11 @@ const char kUsage[] =
     "                                  one line per picture: cached, made or failed, a tab, the "
     "name\n"
     "  thumbs show FOLDER              the cache's two paths, then one line per index entry:\n"
-    "                                  KEY OFFSET MODIFIED TYPE WIDTH HEIGHT BPP (tab-separated)\n"
+    "                                  KEY OFFSET MODIFIED TYPE WIDTH HEIGHT BPP STATE\n"
+    "                                  (tab-separated; STATE is current, stale or missing)\n"
     "                                  and its description on the next line\n"
-    "  thumbs export FOLDER FILE OUT.bmp\n"
-    "                                  the stored 100 x 100 thumbnail of FILE as a 24-bit BMP\n"
+    "  thumbs export FOLDER FILE OUT   the stored 100 x 100 thumbnail of FILE; OUT ends in .bmp\n"
+    "                                  (24-bit BMP) or .png\n"
     "  thumbs --version                the version\n"
     "  thumbs --help                   this text\n";
 
@@ -48,6 +52,14 @@ std::string Utf8(const std::wstring& text) {
 int Usage(FILE* err, const std::string& message) {
     Print(err, "thumbs: " + message);
     std::fputs(kUsage, err);
+    return kExitUsage;
+}
+
+// A usage error of one command: its own usage line.
+int CommandUsage(FILE* err, const std::string& message, const char* usage) {
+    Print(err, "thumbs: " + message);
+    Print(err, std::string("usage: ") + usage);
+    Print(err, "(thumbs --help describes every command)");
     return kExitUsage;
 }
 
@@ -89,7 +101,13 @@ int Make(const std::wstring& folder, FILE* out, FILE* err) {
     WIN32_FIND_DATAW found;
     win::UniqueFindHandle search(::FindFirstFileW(Join(folder, L"*.*").c_str(), &found));
     if (!search) {
-        Print(err, "thumbs: cannot list " + Utf8(folder));
+        const DWORD error = ::GetLastError();
+        const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+        Print(err, "thumbs: " + Utf8(folder) +
+                       (attributes == INVALID_FILE_ATTRIBUTES ? ": no such folder"
+                        : !(attributes & FILE_ATTRIBUTE_DIRECTORY)
+                            ? ": not a folder"
+                            : ": cannot be listed: " + SystemMessage(error)));
         return kExitFailed;
     }
     const std::string problem = CacheProblem(folder);
@@ -146,7 +164,26 @@ bool ReadRecord(HANDLE data, int32_t offset, std::vector<uint8_t>& record) {
     return read == ThumbCache::kRecordBytes;
 }
 
+// Whether the file of a stored entry is gone, or has changed since its thumbnail was stored
+// (its time in whole seconds no longer matches, which makes the program make it anew).
+std::string FileTimeState(const std::wstring& folder, const std::wstring& name,
+                          uint64_t storedSeconds) {
+    WIN32_FIND_DATAW found;
+    win::UniqueFindHandle search(::FindFirstFileW(Join(folder, name).c_str(), &found));
+    if (!search) return "missing";
+    const uint64_t time = (static_cast<uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32) |
+                          found.ftLastWriteTime.dwLowDateTime;
+    return time / 10000000u == storedSeconds ? "current" : "stale";
+}
+
 int Show(const std::wstring& folder, FILE* out, FILE* err) {
+    const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        Print(err,
+              "thumbs: " + Utf8(folder) +
+                  (attributes == INVALID_FILE_ATTRIBUTES ? ": no such folder" : ": not a folder"));
+        return kExitFailed;
+    }
     std::wstring indexPath, dataPath;
     if (!ThumbCache::CachePaths(folder.c_str(), kCacheName, indexPath, dataPath)) {
         Print(err, "thumbs: " + Utf8(folder) + " keeps no thumbnail cache");
@@ -162,7 +199,7 @@ int Show(const std::wstring& folder, FILE* out, FILE* err) {
     for (const auto& [key, offset] : entries) {
         std::vector<uint8_t> record;
         if (!data || !ReadRecord(data.Get(), offset, record)) {
-            Print(out, Utf8(key) + "\t" + std::to_string(offset) + "\t-\t-\t-\t-\t-");
+            Print(out, Utf8(key) + "\t" + std::to_string(offset) + "\t-\t-\t-\t-\t-\t-");
             Print(out, "\t(no complete record)");
             continue;
         }
@@ -172,6 +209,7 @@ int Show(const std::wstring& folder, FILE* out, FILE* err) {
         MakeItemRecord(item, Join(folder, name).c_str());
         ByteCursor cursor(record.data(), record.size());
         cursor.ReadU64(item.modified);
+        const std::string state = FileTimeState(folder, name, item.modified);
         cursor.ReadU32(item.typeCode);
         cursor.ReadU32(item.width);
         cursor.ReadU32(item.height);
@@ -180,7 +218,7 @@ int Show(const std::wstring& folder, FILE* out, FILE* err) {
         Print(out, Utf8(key) + "\t" + std::to_string(offset) + "\t" +
                        std::to_string(item.modified) + "\t" + std::to_string(item.typeCode) + "\t" +
                        std::to_string(item.width) + "\t" + std::to_string(item.height) + "\t" +
-                       std::to_string(item.bitsPerPixel));
+                       std::to_string(item.bitsPerPixel) + "\t" + state);
         // The description's line breaks (CR LF, and a lone CR before the last line) become
         // spaces, so each entry keeps to two lines.
         std::wstring description = item.description;
@@ -192,28 +230,42 @@ int Show(const std::wstring& folder, FILE* out, FILE* err) {
     return kExitOk;
 }
 
-int Export(const std::wstring& folder, const std::wstring& file, const std::wstring& bmpPath,
-           FILE* err) {
-    std::wstring indexPath, dataPath;
-    std::map<std::wstring, int32_t> entries;
-    if (!ThumbCache::CachePaths(folder.c_str(), kCacheName, indexPath, dataPath) ||
-        !ReadIndex(indexPath, entries)) {
-        Print(err, "thumbs: " + Utf8(folder) + " has no thumbnail cache");
-        return kExitFailed;
-    }
-    const wchar_t* slash = std::wcsrchr(file.c_str(), L'\\');
-    const std::wstring key = L"|" + ThumbCache::UpperAscii(slash ? slash + 1 : file);
-    const auto found = entries.find(key);
-    win::UniqueHandle data(::CreateFileW(dataPath.c_str(), GENERIC_READ,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                         0, nullptr));
-    std::vector<uint8_t> record;
-    if (found == entries.end() || !data || !ReadRecord(data.Get(), found->second, record)) {
-        Print(err, "thumbs: no stored thumbnail for " + Utf8(file));
-        return kExitFailed;
-    }
+const char kExportUsage[] = "thumbs export FOLDER FILE OUT.bmp|OUT.png";
 
-    // The record's pixels are already DIB rows: 100 rows of 300 bytes, bottom row first.
+// Writes the 100 x 100 pixels (DIB rows, bottom row first) as a PNG through WIC's encoder.
+HRESULT WritePng(const std::wstring& path, const uint8_t* dibRows) {
+    using Microsoft::WRL::ComPtr;
+    const UINT side = ThumbCache::kThumbSide, stride = side * 3;
+    std::vector<uint8_t> rows(static_cast<size_t>(stride) * side);
+    for (UINT y = 0; y < side; ++y)
+        std::memcpy(&rows[static_cast<size_t>(y) * stride], dibRows + (side - 1 - y) * stride,
+                    stride);
+    ComPtr<IWICImagingFactory> factory;
+    ComPtr<IWICStream> stream;
+    ComPtr<IWICBitmapEncoder> encoder;
+    ComPtr<IWICBitmapFrameEncode> frame;
+    ComPtr<IPropertyBag2> options;
+    WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
+    HRESULT hr = ::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                    IID_PPV_ARGS(&factory));
+    if (SUCCEEDED(hr)) hr = factory->CreateStream(&stream);
+    if (SUCCEEDED(hr)) hr = stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE);
+    if (SUCCEEDED(hr)) hr = factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder);
+    if (SUCCEEDED(hr)) hr = encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache);
+    if (SUCCEEDED(hr)) hr = encoder->CreateNewFrame(&frame, &options);
+    if (SUCCEEDED(hr)) hr = frame->Initialize(options.Get());
+    if (SUCCEEDED(hr)) hr = frame->SetSize(side, side);
+    if (SUCCEEDED(hr)) hr = frame->SetPixelFormat(&format);
+    if (SUCCEEDED(hr) && format != GUID_WICPixelFormat24bppBGR)
+        hr = WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
+    if (SUCCEEDED(hr))
+        hr = frame->WritePixels(side, stride, static_cast<UINT>(rows.size()), rows.data());
+    if (SUCCEEDED(hr)) hr = frame->Commit();
+    if (SUCCEEDED(hr)) hr = encoder->Commit();
+    return hr;
+}
+
+bool WriteBmp(const std::wstring& path, const uint8_t* dibRows) {
     BITMAPFILEHEADER fileHeader = {};
     BITMAPINFOHEADER info = {};
     info.biSize = sizeof info;
@@ -226,12 +278,69 @@ int Export(const std::wstring& folder, const std::wstring& file, const std::wstr
     fileHeader.bfType = 0x4D42;  // "BM"
     fileHeader.bfOffBits = sizeof fileHeader + sizeof info;
     fileHeader.bfSize = fileHeader.bfOffBits + ThumbCache::kPixelBytes;
-    win::UniqueHandle bmp(::CreateFileW(bmpPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    win::UniqueHandle bmp(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!bmp || !WriteBytes(bmp.Get(), &fileHeader, sizeof fileHeader) ||
-        !WriteBytes(bmp.Get(), &info, sizeof info) ||
-        !WriteBytes(bmp.Get(), record.data() + ThumbCache::kHeaderBytes, ThumbCache::kPixelBytes)) {
-        Print(err, "thumbs: cannot write " + Utf8(bmpPath));
+    return bmp && WriteBytes(bmp.Get(), &fileHeader, sizeof fileHeader) &&
+           WriteBytes(bmp.Get(), &info, sizeof info) &&
+           WriteBytes(bmp.Get(), dibRows, ThumbCache::kPixelBytes);
+}
+
+int Export(const std::wstring& folder, const std::wstring& file, const std::wstring& outPath,
+           FILE* err) {
+    const std::wstring extension = ThumbCache::UpperAscii(::PathFindExtensionW(outPath.c_str()));
+    if (extension != L".BMP" && extension != L".PNG") {
+        return CommandUsage(err,
+                            "cannot write " + Utf8(outPath) +
+                                ": a thumbnail is written as .bmp or .png; give OUT one of them",
+                            kExportUsage);
+    }
+    const std::wstring filePath = Join(folder, file);
+    const DWORD attributes = ::GetFileAttributesW(filePath.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        Print(err, "thumbs: no such file: " + Utf8(filePath));
+        return kExitFailed;
+    }
+    std::wstring indexPath, dataPath;
+    std::map<std::wstring, int32_t> entries;
+    if (!ThumbCache::CachePaths(folder.c_str(), kCacheName, indexPath, dataPath) ||
+        !ReadIndex(indexPath, entries)) {
+        Print(err, "thumbs: " + Utf8(folder) +
+                       " has no thumbnail cache yet; build it with: thumbs make " + Utf8(folder));
+        return kExitFailed;
+    }
+    const wchar_t* name = ::PathFindFileNameW(filePath.c_str());
+    const auto found = entries.find(L"|" + ThumbCache::UpperAscii(name));
+    win::UniqueHandle data(::CreateFileW(dataPath.c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                         0, nullptr));
+    std::vector<uint8_t> record;
+    if (found == entries.end() || !data || !ReadRecord(data.Get(), found->second, record)) {
+        Print(err, "thumbs: no stored thumbnail for " + Utf8(filePath) +
+                       (ExtensionAccepted(kDefaultImageTypes, name)
+                            ? "; store it with: thumbs make " + Utf8(folder)
+                            : std::string("; only pictures are stored (") +
+                                  Utf8(kDefaultImageTypes) + ")"));
+        return kExitFailed;
+    }
+
+    // The record's pixels are already DIB rows: 100 rows of 300 bytes, bottom row first.
+    const uint8_t* pixels = record.data() + ThumbCache::kHeaderBytes;
+    std::string why;
+    if (extension == L".PNG") {
+        win::ComScope com;
+        const HRESULT hr = WritePng(outPath, pixels);
+        if (FAILED(hr)) {
+            why = HRESULT_FACILITY(hr) == FACILITY_WIN32
+                      ? SystemMessage(HRESULT_CODE(hr))
+                      : "the PNG encoder failed (" +
+                            std::to_string(static_cast<unsigned long>(hr)) + ")";
+        }
+    } else if (!WriteBmp(outPath, pixels)) {
+        why = SystemMessage(::GetLastError());
+    }
+    if (!why.empty()) {
+        ::DeleteFileW(outPath.c_str());  // no half-written picture stays behind
+        Print(err, "thumbs: cannot write " + Utf8(outPath) + ": " + why);
         return kExitFailed;
     }
     return kExitOk;
@@ -255,5 +364,13 @@ int RunThumbs(const std::vector<std::wstring>& args, FILE* out, FILE* err) {
     if (command == L"show" && operands == 1) return Show(win::FullPath(args[1]), out, err);
     if (command == L"export" && operands == 3)
         return Export(win::FullPath(args[1]), args[2], win::FullPath(args[3]), err);
-    return Usage(err, "cannot understand: " + Utf8(command));
+    if (command == L"make" || command == L"show") {
+        return CommandUsage(
+            err, Utf8(command) + " takes 1 operand, " + std::to_string(operands) + " given",
+            command == L"make" ? "thumbs make FOLDER" : "thumbs show FOLDER");
+    }
+    if (command == L"export")
+        return CommandUsage(err, "export takes 3 operands, " + std::to_string(operands) + " given",
+                            kExportUsage);
+    return Usage(err, "there is no command \"" + Utf8(command) + "\"");
 }
