@@ -181,6 +181,8 @@ private:
     unsigned MonitorThread(const wchar_t* unused);
     unsigned WorkerThread(const wchar_t* folder);
     unsigned CategoryWorkerThread(const wchar_t* category);
+    // The worker's wait, after handing over the list, for the caller to build the list items.
+    void AwaitItemsBuilt();
     // Asks the running worker to stop after its current step.
     void StopWork();
     void ClearRecordsLocked();
@@ -290,6 +292,7 @@ private:
     HANDLE scanRequestEvent = nullptr;
     HANDLE stopEvent = nullptr;
     HANDLE listReadyEvent = nullptr;
+    HANDLE itemsBuiltEvent = nullptr;  // manual reset: RequestScan has built the list items
     std::atomic<bool> abortWork{true};
     ProductionGate gate_;
     int reserved = 0;

@@ -169,6 +169,7 @@ int ThumbListCtrl::RequestScan() {
         ::ResumeThread(monitorThread);
     }
     ::ResetEvent(stopEvent);
+    ::ResetEvent(itemsBuiltEvent);
     ::SetEvent(scanRequestEvent);
     // Waits for the list; should the monitor have ended (it never does while the control
     // lives, but a wait on the event alone could then hang for ever), the request is dropped.
@@ -194,6 +195,7 @@ int ThumbListCtrl::RequestScan() {
     }
     ::SendMessageW(hwndList, WM_SETREDRAW, TRUE, 0);
     ::InvalidateRect(hwndList, nullptr, TRUE);
+    ::SetEvent(itemsBuiltEvent);
     return static_cast<int>(itemCount);
 }
 
@@ -238,6 +240,13 @@ unsigned ThumbListCtrl::MonitorThread(const wchar_t*) {
         workerThread = worker;
         ::ResumeThread(worker);
     }
+}
+
+void ThumbListCtrl::AwaitItemsBuilt() {
+    // Production would compete with the caller, still in SetFolder, for the cores; on one
+    // core a big folder's list items took three times as long. A caller that does not come
+    // back to build them holds production up for a second at most.
+    ::WaitForSingleObject(itemsBuiltEvent, 1000);
 }
 
 void ThumbListCtrl::StopWork() {
@@ -317,7 +326,7 @@ unsigned ThumbListCtrl::WorkerThread(const wchar_t* folderArgument) {
     if (!abortWork && count > 0) {
         Trace(L" Time Taken To Search = %d\n", ::GetTickCount() - started);
         ::SetEvent(listReadyEvent);
-        ::Sleep(50);
+        AwaitItemsBuilt();
         cache.Open(scanFolder, cacheName, Folder, L"");
         {
             const int first = FirstVisibleItem();
@@ -389,7 +398,7 @@ unsigned ThumbListCtrl::CategoryWorkerThread(const wchar_t* categoryArgument) {
     } else {
         Trace(L" Time Taken To Search = %d\n", ::GetTickCount() - started);
         ::SetEvent(listReadyEvent);
-        ::Sleep(50);
+        AwaitItemsBuilt();
         cache.Open(folder, cacheName, static_cast<CacheMode>(cacheMode), wanted);
         {
             std::lock_guard<std::recursive_mutex> guard(lock_);

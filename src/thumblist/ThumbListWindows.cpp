@@ -358,6 +358,7 @@ LRESULT ThumbListCtrl::OnCreate(HWND container) {
     scanRequestEvent = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
     stopEvent = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
     listReadyEvent = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    itemsBuiltEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SetDropTarget(nullptr);
     return 0;
 }
@@ -458,7 +459,7 @@ void ThumbListCtrl::OnDestroy() {
     captionFont = nullptr;
     // Icons loaded from resources are shared and need no release.
     placeholderIcon = nullptr;
-    for (HANDLE* event : {&stopEvent, &scanRequestEvent, &listReadyEvent}) {
+    for (HANDLE* event : {&stopEvent, &scanRequestEvent, &listReadyEvent, &itemsBuiltEvent}) {
         if (*event) ::CloseHandle(*event);
         *event = nullptr;
     }
