@@ -1,9 +1,10 @@
 // The thumbnail control on a folder of pictures: how long SetFolder blocks the
 // user-interface thread, and thumbnails shown per second on a first visit (decoded and
 // stored) and a second visit (read from the cache).
-// Usage: thumblist_bench FOLDER [--listing] [--threads=N]   (--listing: only SetFolder's block
-// time beside a bare listing of the folder, no thumbnails; --threads: decoding threads beside
-// the display loop, default the machine's). After the visits it prints the process's private
+// Usage: thumblist_bench FOLDER [--listing | --race] [--threads=N]   (--listing: only
+// SetFolder's block time beside a bare listing of the folder, no thumbnails; --race: only a
+// first visit, as "race<TAB>ITEMS<TAB>SECONDS"; --threads: decoding threads beside the display
+// loop, default the machine's). After the visits it prints the process's private
 // memory beside the thumbnail image list's own size.
 #include "thumblist/ThumbListCtrl.h"
 
@@ -70,10 +71,12 @@ int wmain(int argc, wchar_t** argv) {
     }
     const std::wstring folder = argv[1];
     bool listingOnly = false;
+    bool race = false;
     int threads = 0;
     for (int i = 2; i < argc; ++i) {
         const std::wstring option = argv[i];
         if (option == L"--listing") listingOnly = true;
+        if (option == L"--race") race = true;
         if (option.rfind(L"--threads=", 0) == 0) threads = std::stoi(option.substr(10));
     }
     for (const wchar_t* name : {L"\\_thumbs.idx", L"\\_thumbs.ctl"}) {
@@ -102,6 +105,11 @@ int wmain(int argc, wchar_t** argv) {
             const double blocked = Seconds(start);
             control.Reset();
             std::printf("listing\t%d\t%.4f\t%d\t%.4f\n", entries, bare, count, blocked);
+        } else if (race) {
+            const auto start = Clock::now();
+            const int count = control.SetFolder(folder.c_str(), false);
+            AwaitThumbnails(control);
+            std::printf("race\t%d\t%.4f\n", count, Seconds(start));
         } else {
             Visit(control, folder, "first visit ");
             Visit(control, folder, "second visit");

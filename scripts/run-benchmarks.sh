@@ -80,6 +80,50 @@ echo "$glimmerly" | awk -F'\t' '$1 == "decoder" {
     printf "=== WIC in the decoder process: %.1f ms a picture against %.1f ms in-process (%d 640x480 48-bit PNGs);", 1000 * $4 / $2, 1000 * $3 / $2, $2
     printf " starting a decoder: %.0f ms ===\n", 1000 * $5 }'
 
+# The race on both cores of this machine, through the control (its display loop and decoding
+# threads), beside the same control pinned to one core; vipsthumbnail and GraphicsMagick get
+# the same two cores as two processes over halves of each group.
+declare -A ctl1 ctl2 vips2 gm2
+for g in "${groups[@]}"; do
+    ctl1[$g]=$(one_core wine "$top/build/win/bin/thumblist_bench.exe" "$(winpath "$mixed/$g")" --race |
+        tr -d '\r' | awk -F'\t' '$1 == "race" { print $3 }')
+done
+wineserver -k 2>/dev/null || true  # the next server is not pinned
+scratch=$(mktemp -d)
+for g in "${groups[@]}"; do
+    ctl2[$g]=$(wine "$top/build/win/bin/thumblist_bench.exe" "$(winpath "$mixed/$g")" --race |
+        tr -d '\r' | awk -F'\t' '$1 == "race" { print $3 }')
+    mapfile -t files < <(find "$mixed/$g" -maxdepth 1 -type f ! -name '_thumbs*' | sort)
+    half=$(( (${#files[@]} + 1) / 2 ))
+    start=$(now)
+    printf '%s\0' "${files[@]}" | xargs -0 -P2 -n "$half" vipsthumbnail -s 100x100 -o "$scratch/%s.jpg" 2>/dev/null || true
+    vips2[$g]=$(echo "$(now) - $start" | bc)
+    mkdir -p "$scratch/gm"
+    start=$(now)
+    printf '%s\0' "${files[@]}" | xargs -0 -P2 -n "$half" gm mogrify -output-directory "$scratch/gm" -format jpg -size 200x200 -thumbnail 100x100 2>/dev/null || true
+    gm2[$g]=$(echo "$(now) - $start" | bc)
+    rm -rf "${scratch:?}"/*
+done
+rm -rf "$scratch"
+echo "=== thumbnails on two cores, first visit through the control: images per second ==="
+printf '%-24s %6s %10s %10s %8s %10s %10s %7s\n' group files ctl-1core ctl-2core speedup vips-2 gm-2 ratio
+t1=0; t2=0; tv=0; tg=0; tf=0
+for g in "${groups[@]}"; do
+    n=${count[$g]}
+    best=$(echo "if (${vips2[$g]} < ${gm2[$g]}) ${vips2[$g]} else ${gm2[$g]}" | bc)
+    printf '%-24s %6d %10s %10s %7sx %10s %10s %6sx\n' "$g" "$n" "$(echo "scale=1; $n / ${ctl1[$g]}" | bc)" \
+        "$(echo "scale=1; $n / ${ctl2[$g]}" | bc)" "$(echo "scale=2; ${ctl1[$g]} / ${ctl2[$g]}" | bc)" \
+        "$(echo "scale=1; $n / ${vips2[$g]}" | bc)" "$(echo "scale=1; $n / ${gm2[$g]}" | bc)" \
+        "$(echo "scale=1; $best / ${ctl2[$g]}" | bc)"
+    tf=$((tf + n)); t1=$(echo "$t1 + ${ctl1[$g]}" | bc); t2=$(echo "$t2 + ${ctl2[$g]}" | bc)
+    tv=$(echo "$tv + ${vips2[$g]}" | bc); tg=$(echo "$tg + ${gm2[$g]}" | bc)
+done
+best=$(echo "if ($tv < $tg) $tv else $tg" | bc)
+printf '%-24s %6d %10s %10s %7sx %10s %10s %6sx\n' overall "$tf" "$(echo "scale=1; $tf / $t1" | bc)" \
+    "$(echo "scale=1; $tf / $t2" | bc)" "$(echo "scale=2; $t1 / $t2" | bc)" "$(echo "scale=1; $tf / $tv" | bc)" \
+    "$(echo "scale=1; $tf / $tg" | bc)" "$(echo "scale=1; $best / $t2" | bc)"
+wineserver -k 2>/dev/null || true  # back to one core for what follows
+
 # Videos: a frame at a tenth of each, fitted into 100 x 100, beside ffmpegthumbnailer (the same
 # tenth) and ffmpeg seeking there and writing one scaled frame.
 videos=$mixed/videos
@@ -103,7 +147,7 @@ printf '%-10s %6s %12s %12s %18s %10s %7s\n' group files first-visit second-visi
 printf '%-10s %6d %12s %12s %18s %10s %6sx\n' videos "$files" "$(echo "scale=1; $files / $first" | bc)" \
     "$(echo "scale=1; $files / $second" | bc)" "$(echo "scale=1; ${#clips[@]} / $thumbnailer" | bc)" \
     "$(echo "scale=1; ${#clips[@]} / $ffmpeg_time" | bc)" \
-    "$(echo "scale=1; (if ($thumbnailer < $ffmpeg_time) $thumbnailer else $ffmpeg_time) / $first" | bc)"
+    "$(echo "scale=1; $(echo "if ($thumbnailer < $ffmpeg_time) $thumbnailer else $ffmpeg_time" | bc) / $first" | bc)"
 [ "$failed" -gt 0 ] && echo "  ($failed of them could not be made)"
 
 # SetFolder on 10,000 files beside a bare listing of the same folder.
