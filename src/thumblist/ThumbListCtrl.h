@@ -306,7 +306,7 @@ private:
     uint64_t lastSerial_ = 0;  // guarded by lock_
     uint64_t lastTicket_ = 0;  // the display loop's own
     // Image indices handed to records (guarded by lock_); the image list holds a prefix of
-    // them, grown kImageGrowth at a time as thumbnails arrive.
+    // them, grown by at least kImageGrowth (and half its size) as thumbnails arrive.
     int imageSlots_ = 0;
     static constexpr int kImageGrowth = 256;
     std::atomic<int> decodeThreads_{0};

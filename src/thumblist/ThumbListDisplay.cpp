@@ -88,13 +88,14 @@ HBITMAP CreateMaskBitmap(HBITMAP bitmap, COLORREF key) {
 
 bool ThumbListCtrl::SetItemBitmap(int imageIndex, HBITMAP bitmap) {
     if (!bitmap || imageIndex < 0 || imageIndex >= imageSlots_) return false;
-    // The image list grows as thumbnails arrive, in steps, never past the slots handed out:
-    // sizing it for a whole big folder up front would cost the caller of SetFolder most of its
-    // wait (10,000 images of 100 x 100 are 400 MB).
+    // The image list grows as thumbnails arrive, never past the slots handed out: sizing it
+    // for a whole big folder up front would cost the caller of SetFolder most of its wait
+    // (10,000 images of 100 x 100 are 400 MB). It grows by half its size at least, since
+    // each growth copies every image it holds.
     const int present = ImageList_GetImageCount(thumbImages);
     if (imageIndex >= present) {
-        const int step = ((imageIndex + 1 + kImageGrowth - 1) / kImageGrowth) * kImageGrowth;
-        if (!ImageList_SetImageCount(thumbImages, std::min(step, imageSlots_))) return false;
+        const int wanted = std::max(imageIndex + 1, present + std::max(present / 2, kImageGrowth));
+        if (!ImageList_SetImageCount(thumbImages, std::min(wanted, imageSlots_))) return false;
     }
     win::UniqueBitmap mask(CreateMaskBitmap(bitmap, kKeyColor));
     return ImageList_Replace(thumbImages, imageIndex, bitmap, mask.Get()) != FALSE;
