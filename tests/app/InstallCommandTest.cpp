@@ -46,26 +46,11 @@ protected:
         for (const wchar_t* folder : kFolders) stdfs::create_directories(host_ / folder);
     }
 
-    void SetAppPath(const std::wstring& value) {
-        win::UniqueKey key;
-        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Brannic\\Lumora\\Orvane", 0,
-                                    nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(), nullptr),
-                  ERROR_SUCCESS);
-        ::RegSetValueExW(key.Get(), L"AppPath", 0, REG_SZ,
-                         reinterpret_cast<const BYTE*>(value.c_str()),
-                         static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    static void SetAppPath(const std::wstring& value) {
+        ASSERT_TRUE(testing_support::SetHostAppPath(value));
     }
-
     // The flag's value, or -1 when it is not there.
-    static long Flag() {
-        DWORD type = 0, value = 0, size = sizeof value;
-        if (!RegistryPath::QueryValue(L"HKEY_CURRENT_USER\\Software\\Velnor\\Tessaly\\Orvane",
-                                      L"ShouldUpdateCat", &type, reinterpret_cast<BYTE*>(&value),
-                                      &size)) {
-            return -1;
-        }
-        return type == REG_DWORD ? static_cast<long>(value) : -2;
-    }
+    static long Flag() { return testing_support::HostRefreshFlag(); }
 
     std::wstring MakePackage(const PackageBytes& bytes) {
         WriteFile(temp_ / "material.qrt", bytes.Bytes());

@@ -8,7 +8,6 @@
 #include "glimmerly/Version.h"
 
 #ifdef _WIN32
-#include "app/RegistryPath.h"
 #include "base/Handles.h"
 #include "support/RegistrySandbox.h"
 #endif
@@ -500,26 +499,11 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(sandbox_.Ok());
         QrtHostTest::SetUp();
-        win::UniqueKey key;
-        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Brannic\\Lumora\\Orvane", 0,
-                                    nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(), nullptr),
-                  ERROR_SUCCESS);
-        const std::wstring value = Host();
-        ::RegSetValueExW(key.Get(), L"AppPath", 0, REG_SZ,
-                         reinterpret_cast<const BYTE*>(value.c_str()),
-                         static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+        ASSERT_TRUE(testing_support::SetHostAppPath(Host()));
     }
 
     // The refresh flag, or -1 when it is not set.
-    static long Flag() {
-        DWORD type = 0, value = 0, size = sizeof value;
-        if (!RegistryPath::QueryValue(L"HKEY_CURRENT_USER\\Software\\Velnor\\Tessaly\\Orvane",
-                                      L"ShouldUpdateCat", &type, reinterpret_cast<BYTE*>(&value),
-                                      &size)) {
-            return -1;
-        }
-        return static_cast<long>(value);
-    }
+    static long Flag() { return testing_support::HostRefreshFlag(); }
     static void ClearFlag() { ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Velnor"); }
 
     testing_support::RegistrySandbox sandbox_;

@@ -49,4 +49,26 @@ private:
     bool ok_ = true;
 };
 
+// Registers `folder` as the host application's "AppPath", where the install command looks.
+inline bool SetHostAppPath(const std::wstring& folder) {
+    win::UniqueKey key;
+    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Brannic\\Lumora\\Orvane", 0, nullptr, 0,
+                          KEY_ALL_ACCESS, nullptr, key.Put(), nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    return ::RegSetValueExW(
+               key.Get(), L"AppPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+               static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+// The host's "ShouldUpdateCat" flag, which an install sets; -1 when it is not there, -2 when
+// it is not a DWORD.
+inline long HostRefreshFlag() {
+    DWORD type = 0, value = 0, size = sizeof value;
+    const LSTATUS status = ::RegGetValueW(HKEY_CURRENT_USER, L"Software\\Velnor\\Tessaly\\Orvane",
+                                          L"ShouldUpdateCat", RRF_RT_ANY, &type, &value, &size);
+    if (status == ERROR_FILE_NOT_FOUND) return -1;
+    return status == ERROR_SUCCESS && type == REG_DWORD ? static_cast<long>(value) : -2;
+}
+
 }  // namespace testing_support
