@@ -156,9 +156,10 @@ const char* ConvertNv12(const LockedFrame& frame, LONG pitch, uint32_t width, ui
     // Decoders pad the luma plane to a multiple of 16 rows or more; the chroma plane follows
     // the padding, and the buffer holds one and a half planes of the padded height.
     const size_t rows = frame.Length() / absPitch;
-    size_t lumaRows = rows * 2 / 3;
-    if (lumaRows < height) return "The video frame is smaller than its format says";
-    if (lumaRows * absPitch + (height + 1) / 2 * absPitch > frame.Length()) lumaRows = height;
+    const size_t lumaRows = rows * 2 / 3;
+    if (lumaRows < height || rows - lumaRows < (height + 1) / 2) {
+        return "The video frame is smaller than its format says";
+    }
     return Nv12ToPixels(frame.Data(), frame.Data() + lumaRows * absPitch,
                         static_cast<uint32_t>(absPitch), width, height, fullRange, out)
                ? nullptr

@@ -160,14 +160,13 @@ void ThumbListCtrl::DisplayFunction() {
     // the loop does not hand it out twice meanwhile.
     struct InFlight {
         ThumbItem* record;
-        uint64_t serial;
-        int index;  // where it stood when handed out: the first place to look for it again
-        ThumbItem copy;
+        int index;       // where it stood when handed out: the first place to look for it again
+        ThumbItem copy;  // with the serial the record had then
     };
     std::map<uint64_t, InFlight> flying;
-    const auto isFlying = [&](const ThumbItem* record, uint64_t serial) {
+    const auto isFlying = [&](const ThumbItem* record) {
         for (const auto& [ticket, job] : flying) {
-            if (job.record == record && job.serial == serial) return true;
+            if (job.record == record && job.copy.serial == record->serial) return true;
         }
         return false;
     };
@@ -213,8 +212,8 @@ void ThumbListCtrl::DisplayFunction() {
         finishResults();
         if (abortWork) break;
 
-        // Hand out the next items in display order; cached ones are placed at once.
-        bool exhausted = false;
+        // Hand out the next items in display order; cached ones are placed at once. The loop
+        // ends with nothing in hand only when stopped or when no pending item is left.
         while (flying.size() < ahead && !abortWork) {
             const ProductionGate::Step step = gate_.TryPass(abortWork);
             if (step == ProductionGate::Step::Stop) break;
@@ -244,7 +243,7 @@ void ThumbListCtrl::DisplayFunction() {
                         next = pending.erase(next);
                         continue;
                     }
-                    if (!isFlying(items[index], items[index]->serial)) {
+                    if (!isFlying(items[index])) {
                         cur = index;
                         record = items[index];
                         copy = *record;
@@ -254,10 +253,7 @@ void ThumbListCtrl::DisplayFunction() {
                 }
                 if (record) displayIndex = cur < static_cast<int>(items.size()) - 1 ? cur + 1 : 0;
             }
-            if (!record) {
-                exhausted = true;
-                break;
-            }
+            if (!record) break;
             // File work without the lock, on a copy of the record.
             ObtainedThumbnail got =
                 LookUpThumbnail(cache, copy, thumbWidth, thumbHeight, rebuildThumbnails);
@@ -273,16 +269,10 @@ void ThumbListCtrl::DisplayFunction() {
                 continue;
             }
             const uint64_t ticket = ++lastTicket_;
-            flying.emplace(ticket, InFlight{record, copy.serial, cur, copy});
+            flying.emplace(ticket, InFlight{record, cur, copy});
             pool.Submit(ticket, full);
         }
-        if (abortWork) break;
-        if (flying.empty()) {
-            if (exhausted) break;
-            std::lock_guard<std::recursive_mutex> guard(lock_);
-            if (pending.empty()) break;
-            continue;
-        }
+        if (abortWork || flying.empty()) break;
         // This thread decodes too while there is work queued; otherwise it waits.
         if (!pool.RunOneHere()) pool.WaitForResult(abortWork);
     }
