@@ -33,6 +33,19 @@ std::wstring FirstLineOfSection(const wchar_t* section, const std::wstring& file
     return length ? std::wstring(buffer.c_str()) : std::wstring();
 }
 
+std::wstring FileNameOf(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+// From the last dot on, lower-cased; empty without a dot.
+std::wstring LowerExtension(const std::wstring& fileName) {
+    const size_t dot = fileName.rfind(L'.');
+    std::wstring extension = dot == std::wstring::npos ? L"" : fileName.substr(dot);
+    for (wchar_t& c : extension) c = static_cast<wchar_t>(std::towlower(c));
+    return extension;
+}
+
 void Frame(HDC dc, const RECT& rect) {
     win::UniqueBrush black(::CreateSolidBrush(RGB(0, 0, 0)));
     ::FrameRect(dc, &rect, black.Get());
@@ -283,23 +296,6 @@ void CInstallerDlg::OnSysCommand(UINT id, LPARAM lParam) {
     }
 }
 
-RECT CInstallerDlg::FitPicture(int pictureWidth, int pictureHeight, int panelWidth,
-                               int panelHeight) {
-    const double picture = static_cast<double>(pictureWidth) / pictureHeight;
-    const double panel = static_cast<double>(panelWidth) / panelHeight;
-    if (picture > panel) {
-        const int h = static_cast<int>(panelWidth / picture);
-        const int y = (panelHeight - h) / 2;
-        return {0, y, panelWidth, y + h};
-    }
-    if (picture < panel) {
-        const int w = static_cast<int>(panelHeight * picture);
-        const int x = (panelWidth - w) / 2;
-        return {x, 0, x + w, panelHeight};
-    }
-    return {0, 0, panelWidth, panelHeight};
-}
-
 void CInstallerDlg::PaintPreview() {
     PaintPanel();
     PaintBar();
@@ -319,13 +315,9 @@ void CInstallerDlg::PaintPanel() {
     ::GetClientRect(panel, &area);
     win::UniqueBrush fill(::CreateSolidBrush(kBackground));
     ::FillRect(dc.Get(), &area, fill.Get());
-    if (previewImage && previewImage->IsValid() && area.right > 0 && area.bottom > 0) {
-        const RECT fit =
-            FitPicture(static_cast<int>(previewImage->GetWidth()),
-                       static_cast<int>(previewImage->GetHeight()), area.right, area.bottom);
-        previewImage->Draw2(dc.Get(), fit.left, fit.top, fit.right - fit.left,
-                            fit.bottom - fit.top);
-        Frame(dc.Get(), fit);
+    if (const preview::FittedPicture* picture = panelPicture.For({area.right, area.bottom})) {
+        picture->pixels.Draw(dc.Get(), picture->place.left, picture->place.top);
+        Frame(dc.Get(), picture->place);
     } else if (logoBitmap) {
         BITMAP info = {};
         ::GetObjectW(logoBitmap.Get(), sizeof info, &info);
@@ -433,7 +425,8 @@ void CInstallerDlg::OnSelchangeTemplateList() {
 
 // Nothing selected: no picture, the counter at 0 and no title left from another file.
 void CInstallerDlg::ClearSelection() {
-    previewImage.reset();
+    panelPicture.Clear();
+    neighbours.Want({});
     selectedIndex = -1;
     previewTitle.clear();
 }
@@ -474,17 +467,14 @@ LRESULT CInstallerDlg::OnItemSelected(WPARAM, LPARAM lParam) {
     if (!item || item->state != 1) return 0;
     selectedIndex = item->iItem;
 
-    // Drive, folder, name and extension of the path.
     const std::wstring path = item->pszText ? item->pszText : L"";
-    const size_t slash = path.find_last_of(L"\\/");
-    const std::wstring fileName = slash == std::wstring::npos ? path : path.substr(slash + 1);
-    const size_t dot = fileName.rfind(L'.');
-    previewTitle = fileName.substr(0, dot);
-    std::wstring extension = dot == std::wstring::npos ? L"" : fileName.substr(dot);
-    for (wchar_t& c : extension) c = static_cast<wchar_t>(std::towlower(c));
+    const std::wstring fileName = FileNameOf(path);
+    previewTitle = fileName.substr(0, fileName.rfind(L'.'));
+    std::wstring extension = LowerExtension(fileName);
 
     selectedPath = path;
     std::wstring previewPath = path;
+    bool sample = false;
     if (extension.compare(0, 4, L".qrt") == 0) {
         TemplatePackage package;
         if (package.Open(path.c_str(), nullptr) == 1) {
@@ -497,19 +487,55 @@ LRESULT CInstallerDlg::OnItemSelected(WPARAM, LPARAM lParam) {
             package.ExtractKind(22, temp);
             package.Close();
             extension = L".jpg";
+            sample = true;
         }
     }
 
-    const int type = ImageTypeFromExtension(extension.c_str());
-    previewImage =
-        std::make_unique<CxImage>(previewPath.c_str(), static_cast<uint32_t>(type), false, false);
-    if (!previewImage->IsValid()) {
-        fw::AppMessageBox(text::FromUtf8(previewImage->GetLastError()).c_str(), MB_OK);
-        previewImage.reset();
-        return 0;
+    const auto type = static_cast<uint32_t>(ImageTypeFromExtension(extension.c_str()));
+    const SIZE panel = PanelSize();
+    // The picture shown so far stays at hand while it is a neighbour, for a step back.
+    if (const preview::FittedPicture* shown = panelPicture.Shown(); shown && !showingSample_) {
+        neighbours.Offer({panelPicture.Path(), panelPicture.Type(), shown->panel}, *shown);
     }
+    showingSample_ = sample;
+    preview::FittedPicture prepared;
+    if (!sample && neighbours.Take({previewPath, type, panel}, prepared)) {
+        panelPicture.Adopt(previewPath, type, std::move(prepared));
+    } else {
+        std::string error;
+        if (!panelPicture.Load(previewPath, type, panel, error)) {
+            fw::AppMessageBox(text::FromUtf8(error).c_str(), MB_OK);
+            PrepareNeighbours();
+            return 0;
+        }
+    }
+    PrepareNeighbours();
     PaintPreview();
     return 0;
+}
+
+SIZE CInstallerDlg::PanelSize() const {
+    RECT area = {};
+    if (HWND panel = ::GetDlgItem(GetSafeHwnd(), kPreviewId)) ::GetClientRect(panel, &area);
+    return {area.right, area.bottom};
+}
+
+void CInstallerDlg::PrepareNeighbours() {
+    std::vector<preview::NeighbourPreparer::Job> jobs;
+    const SIZE panel = PanelSize();
+    // Next first: stepping forward is the common way through a template.
+    for (int index : {selectedIndex + 1, selectedIndex - 1}) {
+        ThumbItem item;
+        if (panel.cx <= 0 || panel.cy <= 0 || index < 0 || !thumbs.ItemSnapshot(index, item)) {
+            continue;
+        }
+        const std::wstring extension = LowerExtension(FileNameOf(item.path));
+        // A package's sample is taken out of it when it is selected.
+        if (extension.compare(0, 4, L".qrt") == 0) continue;
+        jobs.push_back(
+            {item.path, static_cast<uint32_t>(ImageTypeFromExtension(extension.c_str())), panel});
+    }
+    neighbours.Want(jobs);
 }
 
 void CInstallerDlg::OnExit() {

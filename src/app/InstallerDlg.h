@@ -4,6 +4,7 @@
 // (hidden) install command behind the Install button.
 
 #include "app/InstallCommand.h"
+#include "app/PreviewPictures.h"
 #include "base/Handles.h"
 #include "controls/CSkinListBox.h"
 #include "controls/uBitmapButton.h"
@@ -99,8 +100,13 @@ public:
     // The position counter's text: the selected item's number (0 for none) and the item count.
     std::wstring CounterText();
 
-    // The rectangle the preview picture is stretched into for a panel of PW x PH.
-    static RECT FitPicture(int pictureWidth, int pictureHeight, int panelWidth, int panelHeight);
+    // The picture the preview panel shows, fitted to it; null when none.
+    const CxImage* PreviewPicture() const {
+        const preview::FittedPicture* shown = panelPicture.Shown();
+        return shown ? &shown->pixels : nullptr;
+    }
+    // For tests and the benchmark: waits until the files beside the selection are prepared.
+    void WaitForNeighbours() { neighbours.WaitIdle(); }
 
     // State, in the order the dialog keeps it.
     int categoryMode = 0;
@@ -109,7 +115,7 @@ public:
     PaintedStatic previewStatic{[this] { PaintPanel(); }};
     HICON icon = nullptr;
     ThumbListCtrl thumbs;
-    std::unique_ptr<CxImage> previewImage;
+    preview::PanelPicture panelPicture;
     // Texts built from folder and file names are held whole; what the program cannot hand to
     // Windows whole is not listed in the first place.
     std::wstring moduleFolder;
@@ -141,6 +147,9 @@ private:
     };
 
     void RegisterShellType();
+    SIZE PanelSize() const;
+    // Has the files beside the selection prepared, and nothing else.
+    void PrepareNeighbours();
     // The three parts of PaintPreview.
     void PaintPanel();
     void PaintBar();
@@ -150,6 +159,9 @@ private:
         PaintBar();
         PaintCaption();
     }};
+    preview::NeighbourPreparer neighbours;
+    // The panel shows a package's sample, taken out into the temporary folder.
+    bool showingSample_ = false;
     DialogPrompt prompt_;
     InstallCommand installer{prompt_};
 };

@@ -33,10 +33,10 @@ protected:
         EXPECT_EQ(std::wstring(Dialog().selectedPath), path);
         const std::wstring file = path.substr(path.rfind(L'\\') + 1);
         EXPECT_EQ(std::wstring(Dialog().previewTitle), file.substr(0, file.rfind(L'.')));
-        ASSERT_TRUE(Dialog().previewImage);
+        ASSERT_TRUE(Dialog().PreviewPicture());
         const SIZE size = kSizes.at(text::ToUtf8(file));
-        EXPECT_EQ(Dialog().previewImage->GetWidth(), static_cast<uint32_t>(size.cx));
-        EXPECT_EQ(Dialog().previewImage->GetHeight(), static_cast<uint32_t>(size.cy));
+        EXPECT_EQ(Dialog().PreviewPicture()->GetImageWidth(), static_cast<uint32_t>(size.cx));
+        EXPECT_EQ(Dialog().PreviewPicture()->GetImageHeight(), static_cast<uint32_t>(size.cy));
     }
 
     // A JPEG file's bytes.
@@ -190,7 +190,7 @@ TEST_F(NavigationTest, TemplateWithoutSupportedFilesSelectsNothing) {
     EXPECT_EQ(Dialog().thumbs.GetItemCount(), 0);
     EXPECT_EQ(Dialog().selectedIndex, -1);
     EXPECT_EQ(Dialog().previewTitle, L"");
-    EXPECT_FALSE(Dialog().previewImage);
+    EXPECT_FALSE(Dialog().PreviewPicture());
     EXPECT_EQ(Dialog().CounterText(), L"0/0");
     // The install command still knows the last file chosen.
     EXPECT_EQ(std::wstring(Dialog().selectedPath), shownBefore);
@@ -261,7 +261,7 @@ TEST_F(NavigationTest, EmptyCategoryLeavesTheListAndTheStripEmpty) {
     EXPECT_EQ(Dialog().templateList.GetCount(), 0);
     EXPECT_EQ(Dialog().thumbs.GetItemCount(), 0);
     EXPECT_EQ(ListSelection(), -1);
-    EXPECT_FALSE(Dialog().previewImage);
+    EXPECT_FALSE(Dialog().PreviewPicture());
     // Nothing is selected, and nothing of the previous template's file is left on show.
     EXPECT_EQ(Dialog().CounterText(), L"0/0");
     EXPECT_EQ(Dialog().previewTitle, L"");
@@ -287,9 +287,9 @@ TEST_F(NavigationTest, PackagePreviewShowsItsSamplePicture) {
         EXPECT_EQ(std::wstring(Dialog().selectedPath), ModuleFolder() + L"Packs\\" + file);
         const std::wstring name = file;
         EXPECT_EQ(std::wstring(Dialog().previewTitle), name.substr(0, name.find(L'.')));
-        ASSERT_TRUE(Dialog().previewImage);
-        EXPECT_EQ(Dialog().previewImage->GetWidth(), static_cast<uint32_t>(size.cx));
-        EXPECT_EQ(Dialog().previewImage->GetHeight(), static_cast<uint32_t>(size.cy));
+        ASSERT_TRUE(Dialog().PreviewPicture());
+        EXPECT_EQ(Dialog().PreviewPicture()->GetImageWidth(), static_cast<uint32_t>(size.cx));
+        EXPECT_EQ(Dialog().PreviewPicture()->GetImageHeight(), static_cast<uint32_t>(size.cy));
         EXPECT_TRUE(stdfs::exists(TempFolder() / "sample.jpg"));
     }
 
@@ -299,16 +299,16 @@ TEST_F(NavigationTest, PackagePreviewShowsItsSamplePicture) {
     EXPECT_EQ(Dialog().selectedIndex, 5);
     EXPECT_EQ(std::wstring(Dialog().selectedPath), spring);
     EXPECT_EQ(Dialog().previewTitle, L"Spring");
-    ASSERT_TRUE(Dialog().previewImage);
-    EXPECT_EQ(Dialog().previewImage->GetWidth(), 20u);
-    EXPECT_EQ(Dialog().previewImage->GetHeight(), 44u);
+    ASSERT_TRUE(Dialog().PreviewPicture());
+    EXPECT_EQ(Dialog().PreviewPicture()->GetImageWidth(), 20u);
+    EXPECT_EQ(Dialog().PreviewPicture()->GetImageHeight(), 44u);
     EXPECT_TRUE(modal_.boxes.empty());
 }
 
 TEST_F(NavigationTest, PackageSelectedAgainExtractsItsSampleAgain) {
     WriteFile(Library() / "Packs" / "Autumn.qrt", PackageWithSample(64, 48));
     Start();
-    ASSERT_TRUE(Dialog().previewImage);
+    ASSERT_TRUE(Dialog().PreviewPicture());
     const std::string extracted = ReadFile(TempFolder() / "sample.jpg");
     ASSERT_FALSE(extracted.empty());
 
@@ -316,8 +316,8 @@ TEST_F(NavigationTest, PackageSelectedAgainExtractsItsSampleAgain) {
     WriteFile(TempFolder() / "sample.jpg", Jpeg(8, 8));
     SendSelected(0, ModuleFolder() + L"Packs\\Autumn.qrt");
     EXPECT_EQ(ReadFile(TempFolder() / "sample.jpg"), extracted);
-    ASSERT_TRUE(Dialog().previewImage);
-    EXPECT_EQ(Dialog().previewImage->GetWidth(), 64u);
+    ASSERT_TRUE(Dialog().PreviewPicture());
+    EXPECT_EQ(Dialog().PreviewPicture()->GetImageWidth(), 64u);
     EXPECT_TRUE(modal_.boxes.empty());
 }
 
@@ -332,7 +332,7 @@ TEST_F(NavigationTest, PackageWithoutSampleShowsNoPictureNotAnEarlierSample) {
     ASSERT_EQ(modal_.boxes.size(), 1u);
     EXPECT_EQ(modal_.boxes[0].text, expectedText);
     EXPECT_EQ(modal_.boxes[0].title, application_.Name());
-    EXPECT_FALSE(Dialog().previewImage);
+    EXPECT_FALSE(Dialog().PreviewPicture());
     EXPECT_EQ(Dialog().previewTitle, L"Bare");
     EXPECT_FALSE(stdfs::exists(sample));
 
@@ -341,7 +341,7 @@ TEST_F(NavigationTest, PackageWithoutSampleShowsNoPictureNotAnEarlierSample) {
     SendSelected(0, ModuleFolder() + L"Packs\\Bare.qrt");
     ASSERT_EQ(modal_.boxes.size(), 2u);
     EXPECT_EQ(modal_.boxes[1].text, expectedText);
-    EXPECT_FALSE(Dialog().previewImage);
+    EXPECT_FALSE(Dialog().PreviewPicture());
     EXPECT_FALSE(stdfs::exists(sample));
 }
 
@@ -352,7 +352,7 @@ TEST_F(NavigationTest, FileThatIsNotAPackageIsLoadedAsItIs) {
     Start();
     ASSERT_EQ(modal_.boxes.size(), 1u);
     EXPECT_EQ(modal_.boxes[0].text, expectedText);
-    EXPECT_FALSE(Dialog().previewImage);
+    EXPECT_FALSE(Dialog().PreviewPicture());
     EXPECT_FALSE(stdfs::exists(TempFolder() / "sample.jpg"));
 
     // A real picture that merely carries the package extension shows as itself.
@@ -360,8 +360,8 @@ TEST_F(NavigationTest, FileThatIsNotAPackageIsLoadedAsItIs) {
     ASSERT_TRUE(sample::Write(sample::Format::Png, sample::QuadrantPicture(26, 14), disguised));
     SendSelected(1, Wide(disguised));
     EXPECT_EQ(modal_.boxes.size(), 1u);
-    ASSERT_TRUE(Dialog().previewImage);
-    EXPECT_EQ(Dialog().previewImage->GetWidth(), 26u);
+    ASSERT_TRUE(Dialog().PreviewPicture());
+    EXPECT_EQ(Dialog().PreviewPicture()->GetImageWidth(), 26u);
 }
 
 TEST_F(NavigationTest, UnloadableFileShowsOneBoxWithTheLibrarysText) {
@@ -377,7 +377,7 @@ TEST_F(NavigationTest, UnloadableFileShowsOneBoxWithTheLibrarysText) {
     modal_.boxes.clear();
     Dialog().thumbs.SelectItems(1 - brokenIndex, -1);
     ASSERT_TRUE(modal_.boxes.empty());
-    ASSERT_TRUE(Dialog().previewImage);
+    ASSERT_TRUE(Dialog().PreviewPicture());
 
     Dialog().thumbs.SelectItems(brokenIndex, -1);
     ASSERT_EQ(modal_.boxes.size(), 1u);
@@ -386,7 +386,7 @@ TEST_F(NavigationTest, UnloadableFileShowsOneBoxWithTheLibrarysText) {
     EXPECT_EQ(modal_.boxes[0].title, L"dialog_tests");
     EXPECT_EQ(modal_.boxes[0].style, static_cast<UINT>(MB_OK));
     EXPECT_EQ(modal_.boxes[0].owner, Window());
-    EXPECT_FALSE(Dialog().previewImage);
+    EXPECT_FALSE(Dialog().PreviewPicture());
     EXPECT_EQ(Dialog().selectedIndex, brokenIndex);
     EXPECT_EQ(Dialog().previewTitle, L"broken");
     EXPECT_EQ(std::wstring(Dialog().selectedPath), Wide(broken));
@@ -403,9 +403,9 @@ TEST_F(NavigationTest, UpperCaseExtensionsAreLowerCasedBeforeTheLookUp) {
     ASSERT_TRUE(sample::Write(sample::Format::Jpeg, sample::QuadrantPicture(48, 32), photo));
     Start();
     SendSelected(0, Wide(photo));
-    ASSERT_TRUE(Dialog().previewImage);
-    EXPECT_EQ(Dialog().previewImage->GetWidth(), 48u);
-    EXPECT_EQ(Dialog().previewImage->GetType(), 3u);
+    ASSERT_TRUE(Dialog().PreviewPicture());
+    EXPECT_EQ(Dialog().PreviewPicture()->GetImageWidth(), 48u);
+    EXPECT_EQ(Dialog().PreviewPicture()->GetType(), 3u);
     EXPECT_EQ(Dialog().previewTitle, L"Harbour");
     EXPECT_TRUE(modal_.boxes.empty());
 }

@@ -24,27 +24,27 @@ bool operator==(const RECT& a, const RECT& b) {
 }
 
 TEST(FitPicture, WiderPictureFillsTheWidthAndIsCentredVertically) {
-    EXPECT_TRUE(CInstallerDlg::FitPicture(1000, 500, 600, 400) == (RECT{0, 50, 600, 350}));
+    EXPECT_TRUE(preview::FitPicture(1000, 500, 600, 400) == (RECT{0, 50, 600, 350}));
     // The drawn height is cut to an integer and the offset halved toward zero.
-    EXPECT_TRUE(CInstallerDlg::FitPicture(1000, 500, 601, 401) == (RECT{0, 50, 601, 350}));
-    EXPECT_TRUE(CInstallerDlg::FitPicture(700, 300, 601, 400) == (RECT{0, 71, 601, 328}));
+    EXPECT_TRUE(preview::FitPicture(1000, 500, 601, 401) == (RECT{0, 50, 601, 350}));
+    EXPECT_TRUE(preview::FitPicture(700, 300, 601, 400) == (RECT{0, 71, 601, 328}));
 }
 
 TEST(FitPicture, TallerPictureFillsTheHeightAndIsCentredHorizontally) {
-    EXPECT_TRUE(CInstallerDlg::FitPicture(500, 1000, 600, 400) == (RECT{200, 0, 400, 400}));
-    EXPECT_TRUE(CInstallerDlg::FitPicture(300, 700, 600, 401) == (RECT{214, 0, 385, 401}));
+    EXPECT_TRUE(preview::FitPicture(500, 1000, 600, 400) == (RECT{200, 0, 400, 400}));
+    EXPECT_TRUE(preview::FitPicture(300, 700, 600, 401) == (RECT{214, 0, 385, 401}));
 }
 
 TEST(FitPicture, EqualAspectFillsThePanel) {
-    EXPECT_TRUE(CInstallerDlg::FitPicture(600, 400, 600, 400) == (RECT{0, 0, 600, 400}));
-    EXPECT_TRUE(CInstallerDlg::FitPicture(3, 2, 600, 400) == (RECT{0, 0, 600, 400}));
-    EXPECT_TRUE(CInstallerDlg::FitPicture(1500, 1000, 600, 400) == (RECT{0, 0, 600, 400}));
+    EXPECT_TRUE(preview::FitPicture(600, 400, 600, 400) == (RECT{0, 0, 600, 400}));
+    EXPECT_TRUE(preview::FitPicture(3, 2, 600, 400) == (RECT{0, 0, 600, 400}));
+    EXPECT_TRUE(preview::FitPicture(1500, 1000, 600, 400) == (RECT{0, 0, 600, 400}));
 }
 
 TEST(FitPicture, SmallPictureIsEnlarged) {
-    EXPECT_TRUE(CInstallerDlg::FitPicture(60, 20, 600, 400) == (RECT{0, 100, 600, 300}));
-    EXPECT_TRUE(CInstallerDlg::FitPicture(10, 40, 600, 400) == (RECT{250, 0, 350, 400}));
-    EXPECT_TRUE(CInstallerDlg::FitPicture(1, 1, 600, 400) == (RECT{100, 0, 500, 400}));
+    EXPECT_TRUE(preview::FitPicture(60, 20, 600, 400) == (RECT{0, 100, 600, 300}));
+    EXPECT_TRUE(preview::FitPicture(10, 40, 600, 400) == (RECT{250, 0, 350, 400}));
+    EXPECT_TRUE(preview::FitPicture(1, 1, 600, 400) == (RECT{100, 0, 500, 400}));
 }
 
 class PreviewTest : public DialogTest {
@@ -204,7 +204,7 @@ TEST_F(PreviewTest, EmptyTemplateOrUnloadableFileShowsTheLogo) {
             ::SendMessageW(Item(CInstallerDlg::kTemplateListId), LB_FINDSTRINGEXACT,
                            static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(name))));
         Notify(CInstallerDlg::kTemplateListId, LBN_SELCHANGE);
-        EXPECT_FALSE(Dialog().previewImage);
+        EXPECT_FALSE(Dialog().PreviewPicture());
         // The repaint that follows shows the logo.
         PumpPending();
         panel_ = CaptureClient(Item(CInstallerDlg::kPreviewId));

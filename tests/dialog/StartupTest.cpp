@@ -245,7 +245,7 @@ TEST_F(StartupTest, EmptyLibraryShowsNothingSelected) {
     EXPECT_EQ(Dialog().thumbs.GetItemCount(), 0);
     EXPECT_EQ(Dialog().selectedIndex, -1);
     EXPECT_EQ(Dialog().previewTitle, L"");
-    EXPECT_FALSE(Dialog().previewImage);
+    EXPECT_FALSE(Dialog().PreviewPicture());
     EXPECT_TRUE(modal_.boxes.empty());
 }
 
