@@ -7,6 +7,7 @@
 #include "support/PackageBytes.h"
 #include "support/SampleImages.h"
 
+#include <array>
 #include <map>
 
 namespace dialog_tests {
@@ -105,6 +106,76 @@ TEST_F(NavigationTest, NextStopsAtTheLastItemAndPrevAtTheFirst) {
     ExpectShowing(1);
     for (int i = 0; i < 4; ++i) Dialog().OnPrev();
     ExpectShowing(0);
+    EXPECT_TRUE(modal_.boxes.empty());
+}
+
+// The files beside the selection are prepared on another thread while the user steps on: each
+// step still shows the selected file's own picture, also once a prepared file was rewritten.
+TEST_F(NavigationTest, SteppingQuicklyShowsEachFilesOwnPicture) {
+    constexpr int kFiles = 12;
+    const auto colorOf = [](int i) {
+        return testing_support::Rgb{static_cast<uint8_t>(20 * i),
+                                    static_cast<uint8_t>(250 - 20 * i),
+                                    static_cast<uint8_t>(i % 2 ? 200 : 40)};
+    };
+    for (int i = 0; i < kFiles; ++i) {
+        wchar_t name[16];
+        ::wsprintfW(name, L"p%02d.bmp", i);
+        Picture(Library() / "Many" / name, 40 + i, 30, colorOf(i));
+    }
+    Start();
+    ASSERT_EQ(Dialog().thumbs.GetItemCount(), kFiles);
+
+    // The middle pixel of the picture shown, and the file whose name the title gives.
+    const auto expectShowing = [&](int index, testing_support::Rgb color, uint32_t width) {
+        SCOPED_TRACE(::testing::Message() << "item " << index);
+        EXPECT_EQ(Dialog().selectedIndex, index);
+        const std::wstring path = PathOfItem(index);
+        const std::wstring file = path.substr(path.rfind(L'\\') + 1);
+        EXPECT_EQ(Dialog().previewTitle, file.substr(0, file.rfind(L'.')));
+        const CxImage* shown = Dialog().PreviewPicture();
+        ASSERT_TRUE(shown);
+        EXPECT_EQ(shown->GetImageWidth(), width);
+        const uint8_t* middle =
+            shown->GetBits(shown->GetHeight() / 2) + shown->GetWidth() / 2 * (shown->GetBpp() / 8);
+        EXPECT_EQ((std::array{middle[2], middle[1], middle[0]}),
+                  (std::array{color.r, color.g, color.b}));
+    };
+    const auto original = [&](int index) {
+        const std::wstring path = PathOfItem(index);
+        const int i = std::stoi(path.substr(path.rfind(L'\\') + 2, 2));
+        return std::pair{colorOf(i), static_cast<uint32_t>(40 + i)};
+    };
+
+    // Next and Prev held down: no step waits for the neighbours to be ready.
+    for (int index = 1; index < kFiles; ++index) {
+        Dialog().OnNext();
+        expectShowing(index, original(index).first, original(index).second);
+    }
+    for (int index = kFiles - 2; index >= 0; --index) {
+        Dialog().OnPrev();
+        expectShowing(index, original(index).first, original(index).second);
+    }
+
+    // The next file is prepared, then rewritten in place: same size, other colour.
+    Dialog().WaitForNeighbours();
+    const std::wstring next = PathOfItem(1);
+    ASSERT_EQ(original(1).second, 41u);
+    Picture(stdfs::path(next), 41, 30, {1, 2, 3});
+    HANDLE file = ::CreateFileW(next.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    // A rewrite within the file system's time resolution must still count: the stamp is set
+    // two seconds on.
+    FILETIME written;
+    ASSERT_TRUE(::GetFileTime(file, nullptr, nullptr, &written));
+    const uint64_t later =
+        ((uint64_t{written.dwHighDateTime} << 32) | written.dwLowDateTime) + 20'000'000;
+    const FILETIME stamp{static_cast<DWORD>(later), static_cast<DWORD>(later >> 32)};
+    ::SetFileTime(file, nullptr, nullptr, &stamp);
+    ::CloseHandle(file);
+    Dialog().OnNext();
+    expectShowing(1, {1, 2, 3}, 41);
     EXPECT_TRUE(modal_.boxes.empty());
 }
 
