@@ -2,8 +2,9 @@
 # `make bench`: the thumbnail race and the other benchmarks, on one core (taskset -c 0).
 # Installs what it compares against, lays out the mixed picture set, and prints per group
 # and overall Glimmerly's first- and second-visit thumbnails per second beside vipsthumbnail
-# and GraphicsMagick; video thumbnails beside ffmpegthumbnailer and ffmpeg; SetFolder's block time on 10,000 files beside a bare listing; package
-# extraction beside zlib's raw uncompress.
+# and GraphicsMagick; video thumbnails beside ffmpegthumbnailer and ffmpeg; SetFolder's block time
+# on 10,000 files beside a bare listing; the preview panel's time from a selection to the painted
+# panel; package extraction beside zlib's raw uncompress.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 if [ -z "${GLIMMERLY_IN_XVFB:-}" ]; then
@@ -161,6 +162,34 @@ if [ "$(find "$many" -maxdepth 1 -name '*.jpg' 2>/dev/null | wc -l)" -lt 10000 ]
 fi
 one_core wine "$top/build/win/bin/thumblist_bench.exe" "$(winpath "$many")" --listing | tr -d '\r' |
     awk -F'\t' '$1 == "listing" { printf "=== SetFolder on %d files: blocked %.1f ms; a bare listing takes %.1f ms ===\n", $4, $5 * 1000, $3 * 1000 }'
+
+# The preview panel: from a selection change to the painted panel, in the real dialog, for
+# large JPEGs (baseline and progressive) and 3 MP PNG and TIFF, beside a whole decode drawn
+# scaled twice. The templates hold links to the mixed set's files; 24 MP progressive JPEGs
+# are made from the baseline ones.
+previews=$bench/preview
+mkdir -p "$previews"
+for g in jpeg-12mp-baseline jpeg-12mp-progressive png-3mp tiff-3mp; do
+    mkdir -p "$previews/$g"
+    for f in "$mixed/$g"/*.*; do
+        case $f in */_thumbs*) continue ;; esac
+        ln -f "$f" "$previews/$g/" 2>/dev/null || true
+    done
+done
+mkdir -p "$previews/jpeg-24mp-baseline" "$previews/jpeg-24mp-progressive"
+for f in "$mixed/jpeg-24mp"/*.jpg; do
+    ln -f "$f" "$previews/jpeg-24mp-baseline/" 2>/dev/null || true
+    p=$previews/jpeg-24mp-progressive/$(basename "$f" .jpg)-progressive.jpg
+    [ -f "$p" ] || convert "$f" -quality 90 -interlace plane "$p"
+done
+echo "=== preview panel, one core: ms from a selection change to the painted panel ==="
+printf '%-24s %5s %8s %8s %9s %8s %9s %12s %10s\n' template files cold step step-max held whole neighbours panel
+one_core wine "$top/build/win/bin/preview_bench.exe" "$(winpath "$previews")" | tr -d '\r' |
+    awk -F'\t' '$1 == "preview" && NF == 3 { printf "%-24s %5d (too few files the dialog lists)\n", $2, $3 }
+                 $1 == "preview" && NF > 3 { printf "%-24s %5d %8.1f %8.1f %9.1f %8.1f %9.1f %10.1fMB %10s\n", $2, $3, $4, $5, $6, $7, $8, $9 / 1048576, $10 }'
+echo "(cold: the template chosen, its first file shown; step: Next once the neighbours are prepared;"
+echo " held: Next pressed again at once; whole: decoded whole and drawn scaled twice, as before;"
+echo " neighbours: pixels the two prepared neighbours held at most)"
 
 # Package extraction beside zlib.
 "$top/build/native/bin/package_bench" "$mixed/photos" |

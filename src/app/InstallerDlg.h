@@ -107,6 +107,7 @@ public:
     }
     // For tests and the benchmark: waits until the files beside the selection are prepared.
     void WaitForNeighbours() { neighbours.WaitIdle(); }
+    size_t NeighbourBytes() { return neighbours.HeldBytes(); }
 
     // State, in the order the dialog keeps it.
     int categoryMode = 0;

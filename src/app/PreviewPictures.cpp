@@ -189,6 +189,15 @@ void NeighbourPreparer::WaitIdle() {
     });
 }
 
+size_t NeighbourPreparer::HeldBytes() {
+    std::lock_guard lock(mutex_);
+    size_t bytes = 0;
+    for (const auto& slot : slots_) {
+        if (slot->picture) bytes += slot->picture->pixels.GetSize();
+    }
+    return bytes;
+}
+
 void NeighbourPreparer::Run() {
     win::ComScope com(COINIT_MULTITHREADED);
     std::unique_lock lock(mutex_);

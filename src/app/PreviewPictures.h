@@ -107,6 +107,8 @@ public:
 
     // For tests and the benchmark: waits until nothing is queued or being made.
     void WaitIdle();
+    // The bytes of pixels held by prepared pictures.
+    size_t HeldBytes();
 
 private:
     enum class State { Queued, Making, Ready, Failed };
