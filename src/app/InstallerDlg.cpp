@@ -121,7 +121,7 @@ const fw::MessageMap& CInstallerDlg::GetMessageMap() const {
             fw::OnCommand(kCategoryId, CBN_SELCHANGE, &CInstallerDlg::OnSelchangeCategory),
             fw::OnMessage(TLM_SELCHANGED, &CInstallerDlg::OnItemSelected),
             fw::OnMessage(WM_CLOSE, &CInstallerDlg::OnClose),
-            fw::OnMessage(ui::kDpiChangedMessage, &CInstallerDlg::OnDpiChanged),
+            fw::OnMessage(WM_DPICHANGED, &CInstallerDlg::OnDpiChanged),
         });
     return map;
 }

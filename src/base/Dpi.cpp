@@ -30,6 +30,12 @@ UINT DpiOf(HWND window) {
     return SystemDpi();
 }
 
+int SystemMetric(int index, UINT dpi) {
+    using GetMetricFn = int(WINAPI*)(int, UINT);
+    static const auto getMetric = User32Function<GetMetricFn>("GetSystemMetricsForDpi");
+    return getMetric ? getMetric(index, dpi) : ::GetSystemMetrics(index);
+}
+
 void LayOutDialogOurselves(HWND dialog) {
     using SetBehaviorFn = BOOL(WINAPI*)(HWND, int, int);
     static const auto setBehavior = User32Function<SetBehaviorFn>("SetDialogDpiChangeBehavior");

@@ -32,9 +32,9 @@ UINT DpiOf(HWND window);
 // The system DPI: GetDpiForSystem where it exists, else the screen's LOGPIXELSX.
 UINT SystemDpi();
 
-// Sent to a top-level window whose DPI changed: the new DPI in both words of wParam, the
-// suggested window rectangle at lParam.
-inline constexpr UINT kDpiChangedMessage = 0x02E0;  // WM_DPICHANGED
+// GetSystemMetrics(index) for a window at `dpi`: GetSystemMetricsForDpi where it exists
+// (Windows 10 1607 and later, Wine), else the system's own value.
+int SystemMetric(int index, UINT dpi);
 
 // Tells the dialog manager (Windows 10 1703 and later) to leave a dialog's size, font and
 // controls alone when its DPI changes: the dialog lays itself out. Nothing elsewhere.

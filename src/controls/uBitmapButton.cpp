@@ -66,7 +66,7 @@ void uBitmapButton::EnsureToolTip() {
         return;
     }
     toolTip->Activate(false);
-    toolTip->SetMaxTipWidth(400);
+    toolTip->SetMaxTipWidth(ui::Scale(400, dpi_));
 }
 
 void uBitmapButton::SetToolTipText(const wchar_t* text, BOOL activate) {

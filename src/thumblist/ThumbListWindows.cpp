@@ -434,12 +434,15 @@ void ThumbListCtrl::OnSize(int width, int height) {
     info.cbSize = sizeof info;
     info.fMask = SIF_ALL;
     const int line = CellPitch();
-    const int usableHeight = ::GetScrollInfo(hwndList, SB_HORZ, &info)
-                                 ? client.bottom
-                                 : client.bottom - ::GetSystemMetrics(SM_CYHSCROLL) - 2;
-    const int usableWidth = ::GetScrollInfo(hwndList, SB_VERT, &info)
-                                ? client.right
-                                : client.right - ::GetSystemMetrics(SM_CXVSCROLL) - 2;
+    const unsigned dpi = dpi_.load();
+    const int usableHeight =
+        ::GetScrollInfo(hwndList, SB_HORZ, &info)
+            ? client.bottom
+            : client.bottom - ui::SystemMetric(SM_CYHSCROLL, dpi) - ui::Scale(2, dpi);
+    const int usableWidth =
+        ::GetScrollInfo(hwndList, SB_VERT, &info)
+            ? client.right
+            : client.right - ui::SystemMetric(SM_CXVSCROLL, dpi) - ui::Scale(2, dpi);
     visibleRows = usableHeight >= line ? usableHeight / line : 0;
     visibleColumns = pitch > 0 && usableWidth >= pitch ? usableWidth / pitch : 0;
     Trace(L"No of colums adjusted %d\n", visibleColumns.load());
