@@ -17,6 +17,24 @@
 #define IDB_NEXT 139           // unused, disabled, hover); 24 x 125 for Prev and Next,
 #define IDB_INSTALL 140        // 77 x 125 for Install and Exit
 #define IDB_EXIT 141
+// The same skins drawn for 144 DPI (id + 200) and 192 DPI (id + 400), each at its 96-DPI size
+// scaled as the program scales it; the program picks the nearest for a window's DPI.
+#define IDB_SKIN_150 200
+#define IDB_SKIN_200 400
+#define IDB_LIST_SELECTED_150 330
+#define IDB_LIST_NORMAL_150 334
+#define IDB_PREVIEW_LOGO_150 337
+#define IDB_PREV_150 338
+#define IDB_NEXT_150 339
+#define IDB_INSTALL_150 340
+#define IDB_EXIT_150 341
+#define IDB_LIST_SELECTED_200 530
+#define IDB_LIST_NORMAL_200 534
+#define IDB_PREVIEW_LOGO_200 537
+#define IDB_PREV_200 538
+#define IDB_NEXT_200 539
+#define IDB_INSTALL_200 540
+#define IDB_EXIT_200 541
 
 // Controls of the installer dialog.
 #define IDC_THUMB_STRIP 1000    // placeholder frame, replaced by the thumbnail strip

@@ -2,6 +2,7 @@
 """Draws Glimmerly's pictures: the bitmaps and the icon in res/, and the demo library's wordmark.
 
     make-resources.py [--out DIR]        writes the resource pictures (default: res/ of the tree)
+                                         at 1x, and the skins also at 1.5x and 2x
     make-resources.py --wordmark FILE    writes the small "Glimmerly" wordmark as a 24-bit BMP
 
 Only the Python standard library is used and the output is deterministic, so running it again
@@ -10,6 +11,11 @@ gives identical files. The generated files are committed; the build never runs t
 Every shape is filled by supersampling an inside test, which gives clean anti-aliased edges
 without any drawing library. Text is drawn with a small pixel font of our own, in the spirit
 of the dialog's 8-point system font, so that button labels stay crisp at 25 pixels high.
+
+The skins (list bars, button strips, the preview logo) are also drawn for 144 and 192 DPI, at
+each 96-DPI size scaled as the program scales it (rounded to the nearest pixel, halves up), so
+that at those DPIs the program shows them pixel for pixel. Shapes are drawn again at the larger
+size; lines stay whole pixels thick.
 """
 
 import argparse
@@ -89,6 +95,31 @@ class Canvas:
     def rgb_rows(self):
         return [[tuple(int(round(min(255.0, max(0.0, c)))) for c in p[:3]) for p in row]
                 for row in self.px]
+
+
+def scale_px(px96, dpi):
+    """The program's scaling of a 96-DPI pixel quantity: nearest pixel, halves up."""
+    return (px96 * dpi + 48) // 96
+
+
+class Scaled:
+    """Draws on `canvas` in 96-DPI coordinates stretched by (sx, sy): the shapes are sampled at
+    the canvas's own resolution, and a pixel put at 96 DPI becomes a filled square."""
+
+    def __init__(self, canvas, sx, sy):
+        self.canvas, self.sx, self.sy = canvas, sx, sy
+
+    def fill(self, inside, paint, box=None, samples=4, opacity=1.0):
+        sx, sy = self.sx, self.sy
+        if box:
+            box = (box[0] * sx, box[1] * sy, box[2] * sx, box[3] * sy)
+        scaled_paint = (lambda x, y: paint(x / sx, y / sy)) if callable(paint) else paint
+        self.canvas.fill(lambda x, y: inside(x / sx, y / sy), scaled_paint, box=box,
+                         samples=samples, opacity=opacity)
+
+    def put(self, x, y, color, alpha=1.0):
+        square = lambda u, v: x <= u < x + 1 and y <= v < y + 1
+        self.fill(square, color, box=(x, y, x + 1, y + 1), samples=4, opacity=alpha)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -269,37 +300,43 @@ def make_badge(size, background, transparent):
 # The pictures.
 
 
-def logo_bitmap():
-    """Resource 137: 100 x 100, drawn centred on the empty preview panel."""
-    return make_badge(100, DIALOG, False)
+def logo_bitmap(dpi=96):
+    """Resource 137: 100 x 100 at 96 DPI, drawn centred on the empty preview panel."""
+    return make_badge(scale_px(100, dpi), DIALOG, False)
 
 
-def list_bar(selected):
-    """Resources 134 (raised, normal) and 130 (flat and lighter, selected): 145 x 17."""
-    w, h = 145, 17
+def list_bar(selected, dpi=96):
+    """Resources 134 (raised, normal) and 130 (flat and lighter, selected): 145 x 17 at 96 DPI.
+
+    Drawn in device pixels: every line is `t` pixels thick, one 96-DPI pixel scaled."""
+    w, h, t = scale_px(145, dpi), scale_px(17, dpi), scale_px(1, dpi)
+
+    def rows(c, y0, y1, color, x0=0, x1=None):
+        for y in range(y0, y1):
+            for x in range(x0, w if x1 is None else x1):
+                c.put(x, y, color)
+
     if selected:
         c = Canvas(w, h, (210, 212, 215))
-        for x in range(w):
-            c.put(x, 0, (54, 56, 60))
-            c.put(x, 1, (168, 170, 174))
-            c.put(x, 2, (194, 196, 200))
+        rows(c, 0, t, (54, 56, 60))
+        rows(c, t, 2 * t, (168, 170, 174))
+        rows(c, 2 * t, 3 * t, (194, 196, 200))
         # A gold tick at the left end marks the chosen template.
-        for y in range(3, h - 2):
-            c.put(2, y, GOLD_DEEP)
-            c.put(3, y, GOLD)
+        rows(c, 3 * t, h - 2 * t, GOLD_DEEP, 2 * t, 3 * t)
+        rows(c, 3 * t, h - 2 * t, GOLD, 3 * t, 4 * t)
         return c
     c = Canvas(w, h)
     for y in range(h):
         for x in range(w):
             c.put(x, y, mix((172, 175, 180), (144, 147, 153), y / (h - 1)))
-    for x in range(w):
-        c.put(x, 0, (222, 224, 228))
-        c.put(x, 1, (190, 193, 197))
-        c.put(x, h - 1, (62, 64, 68))
-        c.put(x, h - 2, (118, 121, 126))
-    for y in range(h):
-        c.put(0, y, (210, 212, 216) if y < h - 1 else (62, 64, 68))
-        c.put(w - 1, y, (74, 76, 80) if y > 0 else (222, 224, 228))
+    rows(c, 0, t, (222, 224, 228))
+    rows(c, t, 2 * t, (190, 193, 197))
+    rows(c, h - t, h, (62, 64, 68))
+    rows(c, h - 2 * t, h - t, (118, 121, 126))
+    rows(c, 0, h - t, (210, 212, 216), 0, t)
+    rows(c, h - t, h, (62, 64, 68), 0, t)
+    rows(c, t, h, (74, 76, 80), w - t, w)
+    rows(c, 0, t, (222, 224, 228), w - t, w)
     return c
 
 
@@ -326,20 +363,25 @@ def button_face(canvas, top, w, h, row):
                     (255, 214, 130), samples=6, opacity=0.35)
 
 
-def button_strip(w, draw_glyph):
-    """Five rows of w x 25: normal, pressed, normal again (unused), disabled, hover."""
+def button_strip(w, draw_glyph, dpi=96):
+    """Five rows of w x 25 at 96 DPI: normal, pressed, normal again (unused), disabled, hover.
+
+    Each row is drawn on its own canvas of the scaled size, so no row reaches into another."""
     h = 25
-    c = Canvas(w, h * 5, BAR)
+    width, height = scale_px(w, dpi), scale_px(h, dpi)
+    strip = Canvas(width, height * 5, BAR)
     for row in range(5):
         look = 0 if row == 2 else row
-        top = row * h
-        button_face(c, top, w, h, look)
+        canvas = Canvas(width, height, BAR)
+        c = canvas if dpi == 96 else Scaled(canvas, width / w, height / h)
+        button_face(c, 0, w, h, look)
         _, _, _, _, ink, shadow = FACES[look]
         shift = 1 if look == 1 else 0  # pressed: the label sinks one pixel
         if shadow:
-            draw_glyph(c, top, shift, 1, shadow, 0.55)
-        draw_glyph(c, top, shift, 0, ink, 1.0)
-    return c
+            draw_glyph(c, 0, shift, 1, shadow, 0.55)
+        draw_glyph(c, 0, shift, 0, ink, 1.0)
+        strip.px[row * height:(row + 1) * height] = canvas.px
+    return strip
 
 
 def arrow_glyph(pointing_left):
@@ -484,17 +526,20 @@ def main():
 
     out = os.path.normpath(args.out)
     os.makedirs(out, exist_ok=True)
-    pictures = {
-        "ListItemSelected.bmp": list_bar(True),  # IDB_LIST_SELECTED 130
-        "ListItem.bmp": list_bar(False),  # IDB_LIST_NORMAL 134
-        "PreviewLogo.bmp": logo_bitmap(),  # IDB_PREVIEW_LOGO 137
-        "ButtonPrev.bmp": button_strip(24, arrow_glyph(True)),  # IDB_PREV 138
-        "ButtonNext.bmp": button_strip(24, arrow_glyph(False)),  # IDB_NEXT 139
-        "ButtonInstall.bmp": button_strip(77, label_glyph("Install", 77)),  # IDB_INSTALL 140
-        "ButtonExit.bmp": button_strip(77, label_glyph("Exit", 77)),  # IDB_EXIT 141
+    # The skins at 96 DPI under their names, and at 144 and 192 DPI as NAME-150.bmp and
+    # NAME-200.bmp (resource ids + 200 and + 400, see res/resource.h).
+    skins = {
+        "ListItemSelected": lambda dpi: list_bar(True, dpi),  # IDB_LIST_SELECTED 130
+        "ListItem": lambda dpi: list_bar(False, dpi),  # IDB_LIST_NORMAL 134
+        "PreviewLogo": logo_bitmap,  # IDB_PREVIEW_LOGO 137
+        "ButtonPrev": lambda dpi: button_strip(24, arrow_glyph(True), dpi),  # IDB_PREV 138
+        "ButtonNext": lambda dpi: button_strip(24, arrow_glyph(False), dpi),  # IDB_NEXT 139
+        "ButtonInstall": lambda dpi: button_strip(77, label_glyph("Install", 77), dpi),  # 140
+        "ButtonExit": lambda dpi: button_strip(77, label_glyph("Exit", 77), dpi),  # 141
     }
-    for name, canvas in pictures.items():
-        write(os.path.join(out, name), bmp24_bytes(canvas))
+    for name, draw in skins.items():
+        for dpi, suffix in ((96, ""), (144, "-150"), (192, "-200")):
+            write(os.path.join(out, name + suffix + ".bmp"), bmp24_bytes(draw(dpi)))
     write(os.path.join(out, "Glimmerly.ico"), ico_bytes([icon_image(n) for n in (16, 32, 48)]))
     return 0
 

@@ -24,6 +24,7 @@ for tree in build/native build/win; do
     fi
     rm -f "$log"
 done
-# End the test prefix's Wine session before the display goes away.
+# End the test prefixes' Wine sessions before the display goes away.
 wineserver -k 2>/dev/null
+[ -d build/wine-dpi ] && WINEPREFIX="$top/build/wine-dpi" wineserver -k 2>/dev/null
 exit $status

@@ -21,7 +21,7 @@ if [ "$(cat "$WINEPREFIX/.glimmerly-ready" 2>/dev/null)" != "$stamp" ]; then
     fi
     mkdir -p "$WINEPREFIX"
     wineboot --init >/dev/null 2>&1 || true
-    if [ "$WINEPREFIX" = "$top/build/wine-test" ]; then
+    if [ "$WINEPREFIX" = "$top/build/wine-test" ] || [ "$WINEPREFIX" = "$top/build/wine-dpi" ]; then
         # Xvfb has no window manager: Wine would wait two seconds for one whenever a managed
         # top-level window goes away. Test windows are left unmanaged.
         wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true

@@ -1,6 +1,8 @@
 #include "app/InstallerDlg.h"
 
+#include "base/Dpi.h"
 #include "base/Utf.h"
+#include "controls/SkinBitmap.h"
 #include "framework/Application.h"
 #include "framework/FileFind.h"
 #include "package/TemplatePackage.h"
@@ -46,9 +48,14 @@ std::wstring LowerExtension(const std::wstring& fileName) {
     return extension;
 }
 
-void Frame(HDC dc, const RECT& rect) {
+// A black frame `thickness` pixels wide inside `rect`.
+void Frame(HDC dc, const RECT& rect, int thickness = 1) {
     win::UniqueBrush black(::CreateSolidBrush(RGB(0, 0, 0)));
-    ::FrameRect(dc, &rect, black.Get());
+    RECT ring = rect;
+    for (int i = 0; i < thickness && ring.right > ring.left && ring.bottom > ring.top; ++i) {
+        ::FrameRect(dc, &ring, black.Get());
+        ::InflateRect(&ring, -1, -1);
+    }
 }
 
 TRIVERTEX Vertex(int x, int y, COLORREF color) {
@@ -127,6 +134,7 @@ const fw::MessageMap& CInstallerDlg::GetMessageMap() const {
             fw::OnCommand(kCategoryId, CBN_SELCHANGE, &CInstallerDlg::OnSelchangeCategory),
             fw::OnMessage(TLM_SELCHANGED, &CInstallerDlg::OnItemSelected),
             fw::OnMessage(WM_CLOSE, &CInstallerDlg::OnClose),
+            fw::OnMessage(WM_DPICHANGED, &CInstallerDlg::OnDpiChanged),
         });
     return map;
 }
@@ -156,6 +164,9 @@ void CInstallerDlg::RegisterShellType() {
 
 BOOL CInstallerDlg::OnInitDialog() {
     Dialog::OnInitDialog();
+    // The dialog manager made the font for the window's DPI; a later change is ours to follow.
+    dpi_ = ui::DpiOf(GetSafeHwnd());
+    ui::LayOutDialogOurselves(GetSafeHwnd());
     if (fw::Application* application = fw::Application::Current())
         application->mainWindow = GetSafeHwnd();
     ::SendMessageW(GetSafeHwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
@@ -176,6 +187,7 @@ BOOL CInstallerDlg::OnInitDialog() {
     params.selectedColor = ::GetSysColor(COLOR_HIGHLIGHT);
     params.iconId = kIconId;
     params.bkBitmapId = -1;
+    params.dpi = dpi_;
     thumbs.Create(GetSafeHwnd(), GetDlgItem(kThumbStripId), params, L"_thumbs", Folder);
     thumbs.SetFileTypes(kDialogFileTypes, false);
 
@@ -183,8 +195,10 @@ BOOL CInstallerDlg::OnInitDialog() {
     nextButton.Create(kNextId, GetSafeHwnd(), kNextStripId, 110, 20, L"Next", 5, false);
     installButton.Create(kInstallId, GetSafeHwnd(), kInstallStripId, 110, 20, L"Install", 5, false);
     exitButton.Create(kExitId, GetSafeHwnd(), kExitStripId, 110, 20, L"Exit", 5, false);
+    for (uBitmapButton* button : {&prevButton, &nextButton, &installButton, &exitButton})
+        button->SetDpi(dpi_);
 
-    logoBitmap.Reset(::LoadBitmapW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kLogoBitmapId)));
+    logoBitmap = skin::Load(kLogoBitmapId, dpi_);
     logoPath = moduleFolder + L"Logo.bmp";
     logoImage = std::make_unique<CxImage>(logoPath.c_str(), 1, false, false);
 
@@ -225,20 +239,21 @@ void CInstallerDlg::Layout() {
         if (HWND control = GetDlgItem(id))
             ::SetWindowPos(control, nullptr, x, y, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
     };
+    const auto s = [this](int px96) { return ui::Scale(px96, dpi_); };
     if (categoryMode) {
-        place(kTemplateListId, 10, h - 122, 165, 114);
+        place(kTemplateListId, s(10), h - s(122), s(165), s(114));
     } else {
-        place(kTemplateListId, 10, h - 142, 165, 132);
+        place(kTemplateListId, s(10), h - s(142), s(165), s(132));
     }
-    place(kCategoryId, 10, h - 142, 165, 100);
-    place(kThumbStripId, 180, h - 142, w - 190, 140);
-    place(kPreviewId, 10, 10, w - 20, h - 207);
-    move(kPrevId, 70, h - 182);
-    move(kNextId, 150, h - 182);
-    move(kInstallId, w - 180, h - 182);
-    move(kExitId, w - 95, h - 182);
-    place(kBarId, 10, h - 190, w - 20, 42);
-    captionRect = {180, h - 185, w - 10, h - 153};
+    place(kCategoryId, s(10), h - s(142), s(165), s(100));
+    place(kThumbStripId, s(180), h - s(142), w - s(190), s(140));
+    place(kPreviewId, s(10), s(10), w - s(20), h - s(207));
+    move(kPrevId, s(70), h - s(182));
+    move(kNextId, s(150), h - s(182));
+    move(kInstallId, w - s(180), h - s(182));
+    move(kExitId, w - s(95), h - s(182));
+    place(kBarId, s(10), h - s(190), w - s(20), s(42));
+    captionRect = {s(180), h - s(185), w - s(10), h - s(153)};
 }
 
 void CInstallerDlg::OnSize(UINT, int, int) {
@@ -246,8 +261,52 @@ void CInstallerDlg::OnSize(UINT, int, int) {
 }
 
 void CInstallerDlg::OnGetMinMaxInfo(MINMAXINFO* info) {
-    info->ptMinTrackSize.x = kMinWidth;
-    info->ptMinTrackSize.y = kMinHeight;
+    info->ptMinTrackSize.x = ui::Scale(kMinWidth, dpi_);
+    info->ptMinTrackSize.y = ui::Scale(kMinHeight, dpi_);
+}
+
+HFONT CInstallerDlg::DialogFont() const {
+    if (dialogFont_) return dialogFont_.Get();
+    return reinterpret_cast<HFONT>(::SendMessageW(GetSafeHwnd(), WM_GETFONT, 0, 0));
+}
+
+void CInstallerDlg::ApplyDpi(UINT dpi) {
+    if (dpi == 0) return;
+    dpi_ = dpi;
+    // The template's font at this DPI, as the dialog manager makes it.
+    LOGFONTW font = {};
+    if (::GetObjectW(DialogFont(), sizeof font, &font)) {
+        const LONG height = -::MulDiv(kFontPoints, static_cast<int>(dpi), 72);
+        if (font.lfHeight != height) {
+            font.lfHeight = height;
+            font.lfWidth = 0;
+            if (win::UniqueFont made{::CreateFontIndirectW(&font)}) {
+                HWND dialog = GetSafeHwnd();
+                ::SendMessageW(dialog, WM_SETFONT, reinterpret_cast<WPARAM>(made.Get()), FALSE);
+                for (HWND child = ::GetWindow(dialog, GW_CHILD); child;
+                     child = ::GetWindow(child, GW_HWNDNEXT)) {
+                    ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(made.Get()), FALSE);
+                }
+                dialogFont_ = std::move(made);  // the previous one of ours is no longer used
+            }
+        }
+    }
+    templateList.SetDpi(dpi);
+    for (uBitmapButton* button : {&prevButton, &nextButton, &installButton, &exitButton})
+        button->SetDpi(dpi);
+    thumbs.SetDpi(dpi);
+    logoBitmap = skin::Load(kLogoBitmapId, dpi);
+}
+
+LRESULT CInstallerDlg::OnDpiChanged(WPARAM dpis, LPARAM suggested) {
+    ApplyDpi(HIWORD(dpis));
+    if (const auto* rect = reinterpret_cast<const RECT*>(suggested)) {
+        ::SetWindowPos(GetSafeHwnd(), nullptr, rect->left, rect->top, rect->right - rect->left,
+                       rect->bottom - rect->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    Layout();  // also when the size stayed and no WM_SIZE came
+    ::InvalidateRect(GetSafeHwnd(), nullptr, TRUE);
+    return 0;
 }
 
 HBRUSH CInstallerDlg::OnCtlColor(HDC dc, HWND, UINT kind) {
@@ -339,13 +398,17 @@ void CInstallerDlg::PaintBar() {
     ::FillRect(dc.Get(), &area, fill.Get());
     const int half = area.right / 2;
     const COLORREF white = RGB(255, 255, 255);
-    HorizontalGradient(dc.Get(), 0, 0, half, 2, kBarColor, white);
-    HorizontalGradient(dc.Get(), 0, area.bottom - 2, half, area.bottom, kBarColor, white);
-    HorizontalGradient(dc.Get(), half, 0, area.right, 2, white, kBarColor);
-    HorizontalGradient(dc.Get(), half, area.bottom - 2, area.right, area.bottom, white, kBarColor);
+    const auto s = [this](int px96) { return ui::Scale(px96, dpi_); };
+    const int edge = s(2);
+    HorizontalGradient(dc.Get(), 0, 0, half, edge, kBarColor, white);
+    HorizontalGradient(dc.Get(), 0, area.bottom - edge, half, area.bottom, kBarColor, white);
+    HorizontalGradient(dc.Get(), half, 0, area.right, edge, white, kBarColor);
+    HorizontalGradient(dc.Get(), half, area.bottom - edge, area.right, area.bottom, white,
+                       kBarColor);
     if (logoImage) {
-        logoImage->Draw(dc.Get(), 1, 3, static_cast<long>(logoImage->GetWidth()),
-                        static_cast<long>(logoImage->GetHeight()));
+        // The logo's own size is taken as 96-DPI pixels.
+        logoImage->Draw(dc.Get(), s(1), s(3), s(static_cast<int>(logoImage->GetWidth())),
+                        s(static_cast<int>(logoImage->GetHeight())));
     }
 }
 
@@ -356,9 +419,9 @@ void CInstallerDlg::PaintCaption() {
     RECT client;
     ::GetClientRect(dialog, &client);
     win::WindowDc dc(dialog);
-    win::SelectObjectScope font(
-        dc.Get(), reinterpret_cast<HGDIOBJ>(::SendMessageW(dialog, WM_GETFONT, 0, 0)));
-    Frame(dc.Get(), captionRect);
+    win::SelectObjectScope font(dc.Get(), DialogFont());
+    const auto s = [this](int px96) { return ui::Scale(px96, dpi_); };
+    Frame(dc.Get(), captionRect, s(1));
     if (categoryMode) {
         const std::wstring info = FirstLineOfSection(L"INFO", currentFolder + kConfigFile);
         caption = info.empty() ? kDefaultCaption : info;
@@ -374,12 +437,12 @@ void CInstallerDlg::PaintCaption() {
     // Names are drawn as they are: an ampersand is no mnemonic here.
     ::DrawTextW(dc.Get(), caption.c_str(), -1, &box, DT_CENTER | DT_NOPREFIX);
     box = captionRect;
-    box.top += 15;
+    box.top += s(15);
     ::DrawTextW(dc.Get(), previewTitle.c_str(), -1, &box, DT_CENTER | DT_NOPREFIX);
 
-    RECT counter = {96, client.bottom - 182, 148, client.bottom - 157};
-    Frame(dc.Get(), counter);
-    counter.top += 4;
+    RECT counter = {s(96), client.bottom - s(182), s(148), client.bottom - s(157)};
+    Frame(dc.Get(), counter, s(1));
+    counter.top += s(4);
     const std::wstring position = CounterText();
     ::DrawTextW(dc.Get(), position.c_str(), -1, &counter, DT_CENTER | DT_VCENTER);
 }

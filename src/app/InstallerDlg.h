@@ -57,8 +57,11 @@ public:
     static constexpr COLORREF kBackground = RGB(114, 119, 116);
     static constexpr COLORREF kBarColor = RGB(93, 95, 99);
     static constexpr COLORREF kTextColor = RGB(200, 200, 200);
+    // The smallest window, at 96 DPI.
     static constexpr int kMinWidth = 643;
     static constexpr int kMinHeight = 490;
+    // The dialog template's font size, in points.
+    static constexpr int kFontPoints = 8;
 
     explicit CInstallerDlg(HWND parent = nullptr);
     ~CInstallerDlg() override;
@@ -86,8 +89,18 @@ public:
     void OnGetMinMaxInfo(MINMAXINFO* info);
     void OnSelchangeCategory();
     LRESULT OnItemSelected(WPARAM id, LPARAM item);
+    // The window moved to a monitor of another DPI: everything that depends on the DPI is
+    // made anew, and the window takes the suggested rectangle.
+    LRESULT OnDpiChanged(WPARAM dpis, LPARAM suggested);
 
+    // Places the controls for the client size; every distance is the 96-DPI one scaled to
+    // the window's DPI (ui::Scale).
     void Layout();
+    // Fonts, skins and the thumbnail strip for `dpi`.
+    void ApplyDpi(UINT dpi);
+    UINT Dpi() const { return dpi_; }
+    // The font the dialog and its controls are drawn with, for the window's DPI.
+    HFONT DialogFont() const;
     void PaintPreview();
     void ClearSelection();
     void FillCategories(const std::wstring& folder);
@@ -165,4 +178,7 @@ private:
     bool showingSample_ = false;
     DialogPrompt prompt_;
     InstallCommand installer{prompt_};
+    UINT dpi_ = 96;
+    // Made when the DPI changes; until then the dialog manager's font serves.
+    win::UniqueFont dialogFont_;
 };

@@ -1,6 +1,8 @@
 #include "controls/CSkinListBox.h"
 
+#include "base/Dpi.h"
 #include "base/Handles.h"
+#include "controls/SkinBitmap.h"
 #include "framework/FileFind.h"
 
 #include <algorithm>
@@ -8,11 +10,21 @@
 void CSkinListBox::SetBitmaps(UINT normalId, UINT selectedId) {
     normalBitmapId = normalId;
     selectedBitmapId = selectedId;
-    win::UniqueBitmap normal(
-        ::LoadBitmapW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(normalId & 0xFFFF)));
-    BITMAP info = {};
-    if (normal && ::GetObjectW(normal.Get(), sizeof info, &info))
-        SetItemHeight(0, info.bmHeight + 1);
+    LoadSkins(ui::DpiOf(hwnd_));
+}
+
+void CSkinListBox::SetDpi(UINT dpi) {
+    if (dpi == dpi_) return;
+    LoadSkins(dpi);
+    ::InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+void CSkinListBox::LoadSkins(UINT dpi) {
+    dpi_ = dpi;
+    normalBar_ = normalBitmapId ? skin::Load(normalBitmapId, dpi) : win::UniqueBitmap();
+    selectedBar_ = selectedBitmapId ? skin::Load(selectedBitmapId, dpi) : win::UniqueBitmap();
+    const SIZE normal = skin::Size96(normalBitmapId);
+    if (normal.cy > 0) SetItemHeight(0, ui::Scale(normal.cy + 1, dpi));
 }
 
 void CSkinListBox::FillFolders(const wchar_t* folder) {
@@ -43,21 +55,18 @@ void CSkinListBox::DrawSkinItem(const DRAWITEMSTRUCT* draw) {
     if (draw->itemAction & (ODA_DRAWENTIRE | ODA_SELECT)) {
         if (normalBitmapId != 0) {
             const bool selected = (draw->itemState & ODS_SELECTED) && ::IsWindowEnabled(hwnd_);
-            const UINT id = selected ? selectedBitmapId : normalBitmapId;
-            // Loaded at every drawing: nothing is cached.
-            win::UniqueBitmap bar(
-                ::LoadBitmapW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id & 0xFFFF)));
+            HBITMAP bar = selected ? selectedBar_.Get() : normalBar_.Get();
             BITMAP info = {};
-            if (bar && ::GetObjectW(bar.Get(), sizeof info, &info)) {
+            if (bar && ::GetObjectW(bar, sizeof info, &info)) {
                 win::MemoryDc memory(::CreateCompatibleDC(dc));
-                win::SelectObjectScope select(memory.Get(), bar.Get());
+                win::SelectObjectScope select(memory.Get(), bar);
                 const int width = std::min<int>(info.bmWidth, item.right - item.left);
                 const int height = std::min<int>(info.bmHeight, item.bottom - item.top);
                 ::BitBlt(dc, item.left, item.top, width, height, memory.Get(), 0, 0, SRCCOPY);
             }
         }
-        win::UniqueFont font(::CreateFontW(14, 0, 0, 0, 500, FALSE, FALSE, FALSE, 0, 0, 0,
-                                           PROOF_QUALITY, 6, L"MS Sans Serif"));
+        win::UniqueFont font(::CreateFontW(ui::Scale(14, dpi_), 0, 0, 0, 500, FALSE, FALSE, FALSE,
+                                           0, 0, 0, PROOF_QUALITY, 6, L"MS Sans Serif"));
         win::SelectObjectScope selectFont(dc, font.Get());
         const COLORREF previousText = ::SetTextColor(dc, RGB(0, 0, 0));
         const int previousMode = ::SetBkMode(dc, TRANSPARENT);

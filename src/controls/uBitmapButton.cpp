@@ -1,5 +1,8 @@
 #include "controls/uBitmapButton.h"
 
+#include "base/Dpi.h"
+#include "controls/SkinBitmap.h"
+
 #include <commctrl.h>
 
 BOOL uBitmapButton::Create(UINT id, HWND parent, UINT bitmapId, int x, int y, const wchar_t* tip,
@@ -7,24 +10,52 @@ BOOL uBitmapButton::Create(UINT id, HWND parent, UINT bitmapId, int x, int y, co
     if (!Subclass(::GetDlgItem(parent, static_cast<int>(id)))) return FALSE;
     tipText = tip ? tip : L"";
     if (!stripBitmap) {
-        stripBitmap.Reset(
-            ::LoadBitmapW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(bitmapId & 0xFFFF)));
+        bitmapId_ = bitmapId;
+        states_ = states;
+        dpi_ = ui::DpiOf(parent);
+        stripBitmap = skin::Load(bitmapId, dpi_, static_cast<int>(states ? states : 1));
         if (!stripBitmap) return FALSE;
     }
-    BITMAP info = {};
-    ::GetObjectW(stripBitmap.Get(), sizeof info, &info);
-    const int width = info.bmWidth;
-    const int height =
-        states ? static_cast<int>(static_cast<UINT>(info.bmHeight) / states) : info.bmHeight;
+    const SIZE size = StateSize();
     const short left = static_cast<short>(x);
     const short top = static_cast<short>(y);
     UINT flags = SWP_NOZORDER | SWP_NOREDRAW | SWP_NOACTIVATE;
     if (left < 0) flags |= SWP_NOMOVE;
-    ::SetWindowPos(hwnd_, nullptr, left, top, width, height, flags);
+    ::SetWindowPos(hwnd_, nullptr, left, top, size.cx, size.cy, flags);
     if (!tipText.empty()) SetToolTipText(tipText.c_str(), TRUE);
     notifyRightClick = notify;
     if (notify) rightClickInfo = std::make_unique<RightClickInfo>();
     return TRUE;
+}
+
+SIZE uBitmapButton::StateSize() const {
+    BITMAP info = {};
+    ::GetObjectW(stripBitmap.Get(), sizeof info, &info);
+    const int height =
+        states_ ? static_cast<int>(static_cast<UINT>(info.bmHeight) / states_) : info.bmHeight;
+    return {info.bmWidth, height};
+}
+
+void uBitmapButton::SetDpi(UINT dpi) {
+    if (!stripBitmap || dpi == dpi_) return;
+    win::UniqueBitmap strip = skin::Load(bitmapId_, dpi, static_cast<int>(states_ ? states_ : 1));
+    if (!strip) return;
+    stripBitmap = std::move(strip);
+    dpi_ = dpi;
+    const SIZE size = StateSize();
+    ::SetWindowPos(hwnd_, nullptr, 0, 0, size.cx, size.cy,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    if (toolTip && toolTip->HasTool(1)) {
+        // The tool's rectangle follows the button's new size.
+        TTTOOLINFOW tool = {};
+        tool.cbSize = sizeof tool;
+        tool.hwnd = hwnd_;
+        tool.uId = 1;
+        ::GetClientRect(hwnd_, &tool.rect);
+        ::SendMessageW(toolTip->GetSafeHwnd(), TTM_NEWTOOLRECTW, 0,
+                       reinterpret_cast<LPARAM>(&tool));
+    }
+    ::InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
 void uBitmapButton::EnsureToolTip() {
@@ -35,7 +66,7 @@ void uBitmapButton::EnsureToolTip() {
         return;
     }
     toolTip->Activate(false);
-    toolTip->SetMaxTipWidth(400);
+    toolTip->SetMaxTipWidth(ui::Scale(400, dpi_));
 }
 
 void uBitmapButton::SetToolTipText(const wchar_t* text, BOOL activate) {

@@ -25,9 +25,13 @@ public:
     ~uBitmapButton() override = default;
 
     // Takes over the parent's control `id` and skins it with the strip `bitmapId` of `states`
-    // rows. A negative x keeps the control's position and only sizes it.
+    // rows, for the parent's DPI (controls/SkinBitmap.h). A negative x keeps the control's
+    // position and only sizes it.
     BOOL Create(UINT id, HWND parent, UINT bitmapId, int x, int y, const wchar_t* tip, UINT states,
                 bool notifyRightClick);
+    // Skins the button for another DPI and sizes it to match; its position stays.
+    void SetDpi(UINT dpi);
+    UINT Dpi() const { return dpi_; }
     void SetToolTipText(const wchar_t* text, BOOL activate);
 
     bool PreTranslateMessage(MSG* msg) override;
@@ -41,6 +45,7 @@ public:
 
 private:
     void EnsureToolTip();
+    SIZE StateSize() const;
     void OnMouseMove(UINT flags, POINT point);
     void OnRButtonUp(UINT flags, POINT point);
     LRESULT OnMouseLeave(WPARAM, LPARAM);
@@ -48,6 +53,9 @@ private:
 
     std::wstring tipText;
     win::UniqueBitmap stripBitmap;
+    UINT bitmapId_ = 0;
+    UINT states_ = 0;
+    UINT dpi_ = 96;
     std::unique_ptr<fw::ToolTip> toolTip;
     int tracking = 0;
     int hovering = 0;

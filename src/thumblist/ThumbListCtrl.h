@@ -66,10 +66,20 @@ struct ThumbListParams {
     int bkBitmapId;  // -1: none
     int mediaKind;   // 0 images, 1 videos
     int reserved;
+    // The DPI the control is shown at (0: the parent's). Thumbnails are kept and cached at
+    // thumbWidth x thumbHeight; cells, gaps, borders, captions and the thumbnails as shown are
+    // those 96-DPI sizes scaled by ui::Scale.
+    unsigned dpi;
 };
 
 // Registers the container and list window classes; once per process, before any Create.
 bool RegisterThumbListClasses();
+
+// `thumbnail` (a picture on a canvas of the key colour) as a 24-bit bitmap of width x height:
+// the picture's rectangle is resampled on its own (area averaging down, linear interpolation
+// up) so that no key colour bleeds into its edges, and placed where the proportional mapping
+// puts it on a fresh canvas of the key colour.
+win::UniqueBitmap ScaleThumbnail(HBITMAP thumbnail, int width, int height, COLORREF key);
 
 // Turns `bitmap`'s key-coloured pixels black and returns a monochrome mask that is 1 exactly
 // there; the caller deletes the mask.
@@ -102,6 +112,10 @@ public:
     void SetBkColor(COLORREF color);
     LRESULT SetBkBitmap(int resourceId, bool tile);
     void SetDropTarget(HWND window);
+    // Shows the control at another DPI: cells, caption font and the thumbnails it holds are
+    // scaled anew (the thumbnails from the images shown so far).
+    void SetDpi(unsigned dpi);
+    unsigned Dpi() const { return dpi_.load(); }
 
     // Content.
     void SetFileTypes(const wchar_t* list, bool rescan);
@@ -140,7 +154,7 @@ public:
     HIMAGELIST ThumbImages() const { return thumbImages; }
     int VisibleRows() const { return visibleRows; }
     int VisibleColumns() const { return visibleColumns; }
-    int CellSize() const { return cellHeight; }
+    int CellSize() const { return cellHeight.load(); }
     bool WorkerRunning() const { return workerThread.load() != nullptr; }
     int HoverIndex() const { return hoverIndex; }
     HWND PreviewWindow() const { return hwndPreview; }
@@ -196,6 +210,12 @@ private:
     DecodePool& PoolForLoop();
     LRESULT OnScroll(WPARAM code);
     bool SetItemBitmap(int imageIndex, HBITMAP bitmap);
+    // The thumbnail at the size the cells show it: `bitmap` itself when it has that size, else
+    // a scaled copy.
+    win::UniqueBitmap FitToCell(win::UniqueBitmap bitmap) const;
+    // The distance from one cell to the next: the cell and the gap between cells.
+    int CellPitch() const;
+    void MakeCaptionFont();
     void RepaintCell(int index);
     // Where the record taken as `serial` stands now; -1 when it has gone (an address alone
     // could name a new record allocated where a freed one was).
@@ -278,10 +298,13 @@ private:
     HCURSOR savedCursor = nullptr;
     std::vector<ThumbItem*> items;
     std::map<int, int> pending;
-    int cellWidth = 0;
-    int cellHeight = 0;
+    // Cells at the control's DPI (read by the worker as it repaints); thumbnails as cached.
+    std::atomic<int> cellWidth{0};
+    std::atomic<int> cellHeight{0};
     int thumbWidth = 0;
     int thumbHeight = 0;
+    std::atomic<unsigned> dpi_{96};
+    int labelHeight_ = 0;            // of the list's items, measured at creation
     bool rebuildThumbnails = false;  // the running worker's; set by the monitor between workers
     std::atomic<bool> requestedRebuild_{false};  // the last SetFolder's or SetCategory's
     int displayIndex = 0;

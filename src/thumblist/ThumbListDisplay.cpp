@@ -2,13 +2,17 @@
 // transfer of bitmaps into the image list, and single-file insertion.
 #include "thumblist/ThumbListCtrl.h"
 
+#include "base/Dpi.h"
 #include "base/Trace.h"
 #include "cache/ItemRecords.h"
+#include "imagelib/CxImage.h"
 #include "imagelib/WicDecoder.h"
 #include "thumblist/DecodePool.h"
 
 #include <shlwapi.h>
 
+#include <algorithm>
+#include <cstring>
 #include <cwchar>
 #include <memory>
 #include <vector>
@@ -64,6 +68,174 @@ HBITMAP MaskFromDibSection(const DIBSECTION& section, COLORREF key) {
 
 }  // namespace
 
+namespace {
+
+constexpr uint32_t Stride24(int width) {
+    return (static_cast<uint32_t>(width) * 3 + 3) & ~3u;
+}
+
+// A 24-bit top-down DIB section of width x height filled with `color`; null when GDI refuses.
+win::UniqueBitmap FilledDib(int width, int height, COLORREF color, uint8_t** bits) {
+    BITMAPINFO header = {};
+    header.bmiHeader.biSize = sizeof header.bmiHeader;
+    header.bmiHeader.biWidth = width;
+    header.bmiHeader.biHeight = -height;
+    header.bmiHeader.biPlanes = 1;
+    header.bmiHeader.biBitCount = 24;
+    header.bmiHeader.biCompression = BI_RGB;
+    void* raw = nullptr;
+    win::UniqueBitmap dib(::CreateDIBSection(nullptr, &header, DIB_RGB_COLORS, &raw, nullptr, 0));
+    if (!dib || !raw) return {};
+    *bits = static_cast<uint8_t*>(raw);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* pixel = *bits + Stride24(width) * static_cast<size_t>(y);
+        for (int x = 0; x < width; ++x, pixel += 3) {
+            pixel[0] = GetBValue(color);
+            pixel[1] = GetGValue(color);
+            pixel[2] = GetRValue(color);
+        }
+    }
+    return dib;
+}
+
+// `value` of a `from`-pixel axis on a `to`-pixel one, to the nearest pixel.
+int MapAxis(int value, int from, int to) {
+    return static_cast<int>((static_cast<long long>(value) * to + from / 2) / from);
+}
+
+}  // namespace
+
+win::UniqueBitmap ScaleThumbnail(HBITMAP thumbnail, int width, int height, COLORREF key) {
+    BITMAP info = {};
+    if (!thumbnail || width <= 0 || height <= 0 || !::GetObjectW(thumbnail, sizeof info, &info) ||
+        info.bmWidth <= 0 || info.bmHeight <= 0) {
+        return {};
+    }
+    const int sourceWidth = info.bmWidth;
+    const int sourceHeight = info.bmHeight;
+    const uint32_t sourceStride = Stride24(sourceWidth);
+    std::vector<uint8_t> source(sourceStride * static_cast<size_t>(sourceHeight));
+    BITMAPINFO header = {};
+    header.bmiHeader.biSize = sizeof header.bmiHeader;
+    header.bmiHeader.biWidth = sourceWidth;
+    header.bmiHeader.biHeight = -sourceHeight;
+    header.bmiHeader.biPlanes = 1;
+    header.bmiHeader.biBitCount = 24;
+    header.bmiHeader.biCompression = BI_RGB;
+    HDC screen = ::GetDC(nullptr);
+    const int read = ::GetDIBits(screen, thumbnail, 0, static_cast<UINT>(sourceHeight),
+                                 source.data(), &header, DIB_RGB_COLORS);
+    ::ReleaseDC(nullptr, screen);
+    if (read != sourceHeight) return {};
+
+    // The picture's rectangle: everything that is not canvas.
+    int left = sourceWidth, top = sourceHeight, right = 0, bottom = 0;
+    for (int y = 0; y < sourceHeight; ++y) {
+        const uint8_t* pixel = source.data() + sourceStride * static_cast<size_t>(y);
+        for (int x = 0; x < sourceWidth; ++x, pixel += 3) {
+            if (pixel[0] == GetBValue(key) && pixel[1] == GetGValue(key) &&
+                pixel[2] == GetRValue(key)) {
+                continue;
+            }
+            left = std::min(left, x);
+            top = std::min(top, y);
+            right = std::max(right, x + 1);
+            bottom = std::max(bottom, y + 1);
+        }
+    }
+    uint8_t* bits = nullptr;
+    win::UniqueBitmap result = FilledDib(width, height, key, &bits);
+    if (!result || right <= left) return result;
+
+    const int targetLeft = MapAxis(left, sourceWidth, width);
+    const int targetTop = MapAxis(top, sourceHeight, height);
+    const int targetWidth = std::max(1, MapAxis(right, sourceWidth, width) - targetLeft);
+    const int targetHeight = std::max(1, MapAxis(bottom, sourceHeight, height) - targetTop);
+    CxImage picture;
+    if (!picture.CreateFromArray(
+            source.data() + sourceStride * static_cast<size_t>(top) + static_cast<size_t>(left) * 3,
+            static_cast<uint32_t>(right - left), static_cast<uint32_t>(bottom - top), 24,
+            sourceStride, true) ||
+        !picture.Resample(targetWidth, targetHeight) || picture.GetBpp() != 24) {
+        return {};
+    }
+    for (int y = 0; y < targetHeight && targetTop + y < height; ++y) {
+        const int columns = std::min(targetWidth, width - targetLeft);
+        // CxImage counts rows from the bottom.
+        std::memcpy(bits + Stride24(width) * static_cast<size_t>(targetTop + y) +
+                        static_cast<size_t>(targetLeft) * 3,
+                    picture.GetBits(static_cast<uint32_t>(targetHeight - 1 - y)),
+                    static_cast<size_t>(columns) * 3);
+    }
+    ::GdiFlush();
+    return result;
+}
+
+win::UniqueBitmap ThumbListCtrl::FitToCell(win::UniqueBitmap bitmap) const {
+    if (!bitmap) return bitmap;
+    const unsigned dpi = dpi_.load();
+    const int width = ui::Scale(thumbWidth, dpi);
+    const int height = ui::Scale(thumbHeight, dpi);
+    BITMAP info = {};
+    ::GetObjectW(bitmap.Get(), sizeof info, &info);
+    if (info.bmWidth == width && info.bmHeight == height) return bitmap;
+    return ScaleThumbnail(bitmap.Get(), width, height, kKeyColor);
+}
+
+int ThumbListCtrl::CellPitch() const {
+    return cellHeight.load() + ui::Scale(4, dpi_.load());
+}
+
+void ThumbListCtrl::SetDpi(unsigned dpi) {
+    if (!hwndList || dpi == 0 || dpi == dpi_.load()) return;
+    const int width = ui::Scale(thumbWidth, dpi);
+    const int height = ui::Scale(thumbHeight, dpi);
+    {
+        // The thumbnails shown so far are scaled from their images in the list: the cached
+        // ones are the worker's to read.
+        std::lock_guard<std::recursive_mutex> guard(lock_);
+        int oldWidth = 0, oldHeight = 0;
+        ImageList_GetIconSize(thumbImages, &oldWidth, &oldHeight);
+        HIMAGELIST resized = ImageList_Create(width, height, ILC_COLOR32 | ILC_MASK, 0, 1);
+        if (!resized) return;
+        ImageList_SetBkColor(resized, 0xFFFFFF);
+        ImageList_SetImageCount(resized, ImageList_GetImageCount(thumbImages));
+        for (const auto& [record, image] : imageOf_) {
+            if (!record->hasThumbnail) continue;
+            uint8_t* bits = nullptr;
+            win::UniqueBitmap shown = FilledDib(oldWidth, oldHeight, kKeyColor, &bits);
+            if (!shown) continue;
+            {
+                win::MemoryDc memory(::CreateCompatibleDC(nullptr));
+                win::SelectObjectScope select(memory.Get(), shown.Get());
+                ImageList_Draw(thumbImages, image, memory.Get(), 0, 0, ILD_TRANSPARENT);
+            }
+            win::UniqueBitmap scaled = ScaleThumbnail(shown.Get(), width, height, kKeyColor);
+            if (!scaled) continue;
+            win::UniqueBitmap mask(CreateMaskBitmap(scaled.Get(), kKeyColor));
+            ImageList_Replace(resized, image, scaled.Get(), mask.Get());
+        }
+        ImageList_Destroy(thumbImages);
+        thumbImages = resized;
+        dpi_ = dpi;
+        cellWidth = cellHeight = ui::Scale(std::max(thumbWidth + 8, thumbHeight + 8), dpi);
+    }
+    const int spacing = CellPitch();
+    ::SendMessageW(hwndList, LVM_SETICONSPACING, 0, MAKELPARAM(spacing, spacing));
+    // The list keeps its font: the label height measured at creation holds (measuring again
+    // would empty the list).
+    HIMAGELIST cells = ImageList_Create(cellWidth, cellHeight - labelHeight_ - ui::Scale(4, dpi),
+                                        ILC_COLOR32, 0, 1);
+    ::SendMessageW(hwndList, LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(cells));
+    if (cellImages) ImageList_Destroy(cellImages);
+    cellImages = cells;
+    MakeCaptionFont();
+    RECT client = {};
+    ::GetClientRect(hwndContainer, &client);
+    OnSize(client.right, client.bottom);
+    ::InvalidateRect(hwndList, nullptr, TRUE);
+}
+
 HBITMAP CreateMaskBitmap(HBITMAP bitmap, COLORREF key) {
     DIBSECTION section = {};
     if (::GetObjectW(bitmap, sizeof section, &section) == sizeof section) {
@@ -88,6 +260,17 @@ HBITMAP CreateMaskBitmap(HBITMAP bitmap, COLORREF key) {
 
 bool ThumbListCtrl::SetItemBitmap(int imageIndex, HBITMAP bitmap) {
     if (!bitmap || imageIndex < 0 || imageIndex >= imageSlots_) return false;
+    // Callers scale outside the lock; a DPI change in between is caught here.
+    int shownWidth = 0, shownHeight = 0;
+    ImageList_GetIconSize(thumbImages, &shownWidth, &shownHeight);
+    BITMAP info = {};
+    ::GetObjectW(bitmap, sizeof info, &info);
+    win::UniqueBitmap scaled;
+    if (info.bmWidth != shownWidth || info.bmHeight != shownHeight) {
+        scaled = ScaleThumbnail(bitmap, shownWidth, shownHeight, kKeyColor);
+        if (!scaled) return false;
+        bitmap = scaled.Get();
+    }
     // The image list grows as thumbnails arrive, never past the slots handed out: sizing it
     // for a whole big folder up front would cost the caller of SetFolder most of its wait
     // (10,000 images of 100 x 100 are 400 MB). It grows by half its size at least, since
@@ -114,7 +297,7 @@ void ThumbListCtrl::RepaintCell(int index) {
     const bool horizontal = styleFlags & TLF_HORIZONTAL;
     const int rows = std::max(1, visibleRows.load());
     const int columns = std::max(1, visibleColumns.load());
-    const int pitch = cellWidth + 4;
+    const int pitch = CellPitch();
     SCROLLINFO info = {};
     info.cbSize = sizeof info;
     info.fMask = SIF_ALL;
@@ -132,8 +315,8 @@ void ThumbListCtrl::RepaintCell(int index) {
     RECT cell;
     cell.left = horizontal ? along : across;
     cell.top = horizontal ? across : along;
-    cell.right = cell.left + thumbWidth + 8;
-    cell.bottom = cell.top + thumbHeight + 8;
+    cell.right = cell.left + cellWidth;
+    cell.bottom = cell.top + cellHeight;
     ::InvalidateRect(hwndList, &cell, FALSE);
 }
 
@@ -178,6 +361,7 @@ void ThumbListCtrl::DisplayFunction() {
     // record may have moved meanwhile (an insertion or a drag), or gone.
     const auto place = [&](ThumbItem* record, int hint, ThumbItem& copy, ObtainedThumbnail& got) {
         if (got.store) cache.AddThumbnail(copy, false);
+        got.bitmap = FitToCell(std::move(got.bitmap));  // scaled before the lock is taken
         int placed = -1;
         {
             std::lock_guard<std::recursive_mutex> guard(lock_);
@@ -286,7 +470,7 @@ LRESULT ThumbListCtrl::OnScroll(WPARAM wParam) {
     const int code = LOWORD(wParam);
     if (code != SB_LINEUP && code != SB_LINEDOWN && code != SB_ENDSCROLL) return 0;
     const bool horizontal = styleFlags & TLF_HORIZONTAL;
-    const int line = cellHeight + 4;
+    const int line = CellPitch();
     const int half = line / 2;
     SCROLLINFO info = {};
     info.cbSize = sizeof info;
@@ -368,6 +552,7 @@ int ThumbListCtrl::InsertFile(const wchar_t* path, int index, bool insert, bool 
     ThumbItem copy = *record;
     ObtainedThumbnail got = ObtainThumbnail(temporary, copy, thumbWidth, thumbHeight, rebuild);
     if (got.store) temporary.AddThumbnail(copy, false);
+    got.bitmap = FitToCell(std::move(got.bitmap));
     {
         std::lock_guard<std::recursive_mutex> guard(lock_);
         CopyFacts(copy, *record);

@@ -2,6 +2,8 @@
 // to its parent.
 #include "thumblist/ThumbListCtrl.h"
 
+#include "base/Dpi.h"
+
 #include <algorithm>
 #include <cwchar>
 #include <string>
@@ -108,7 +110,8 @@ void ThumbListCtrl::DrawCell(HDC target, int index, const RECT& cell, UINT itemS
     ::ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &cell, L"", 0, nullptr);
     ::SetBkColor(dc, oldBack);
 
-    const int penWidth = record.borderWidth < 0 ? 1 : record.borderWidth;
+    const unsigned dpi = dpi_.load();
+    const int penWidth = ui::Scale(record.borderWidth < 0 ? 1 : record.borderWidth, dpi);
     {
         win::UniquePen pen(::CreatePen(PS_SOLID, penWidth, record.borderColor));
         win::SelectObjectScope selectPen(dc, pen.Get());
@@ -123,14 +126,16 @@ void ThumbListCtrl::DrawCell(HDC target, int index, const RECT& cell, UINT itemS
         ::LineTo(dc, cell.left, cell.bottom - 1);
     }
 
-    const int boxWidth = record.hasThumbnail ? thumbWidth : 32;
-    const int boxHeight = record.hasThumbnail ? thumbHeight : 32;
+    int boxWidth = ui::Scale(32, dpi);
+    int boxHeight = boxWidth;
+    if (record.hasThumbnail) ImageList_GetIconSize(thumbImages, &boxWidth, &boxHeight);
     const int boxLeft = cell.left + ((cellWidth - boxWidth) >> 1);
     const int boxTop = cell.top + ((cellHeight - boxHeight) >> 1);
     if (record.hasThumbnail) {
         ImageList_Draw(thumbImages, ListImage(index), dc, boxLeft, boxTop, ILD_TRANSPARENT);
     } else if (placeholderIcon) {
-        ::DrawIcon(dc, boxLeft, boxTop, placeholderIcon);
+        ::DrawIconEx(dc, boxLeft, boxTop, placeholderIcon, boxWidth, boxHeight, 0, nullptr,
+                     DI_NORMAL);
     }
 
     win::SelectObjectScope selectFont(dc, captionFont);
@@ -140,7 +145,8 @@ void ThumbListCtrl::DrawCell(HDC target, int index, const RECT& cell, UINT itemS
     if (styleFlags & TLF_NUMBERS) {
         wchar_t number[16];
         const int length = ::wsprintfW(number, L"%d", index + 1);
-        RECT box = {cell.right - length - 15, cell.top + 3, cell.right, cell.bottom};
+        RECT box = {cell.right - length - ui::Scale(15, dpi), cell.top + ui::Scale(3, dpi),
+                    cell.right, cell.bottom};
         ::DrawTextW(dc, number, length, &box, DT_NOCLIP);
     }
     if (!(styleFlags & TLF_NOCAPTION)) {
@@ -149,7 +155,8 @@ void ThumbListCtrl::DrawCell(HDC target, int index, const RECT& cell, UINT itemS
             const size_t dot = caption.rfind(L'.');
             if (dot != std::wstring::npos) caption.resize(dot);
         }
-        RECT band = {cell.left + 7, cell.bottom - 25, cell.right - 7, cell.bottom - 1};
+        RECT band = {cell.left + ui::Scale(7, dpi), cell.bottom - ui::Scale(25, dpi),
+                     cell.right - ui::Scale(7, dpi), cell.bottom - ui::Scale(1, dpi)};
         if (!(styleFlags & TLF_TWOLINES)) {
             ::DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &band,
                         DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP |
@@ -165,7 +172,7 @@ void ThumbListCtrl::DrawCell(HDC target, int index, const RECT& cell, UINT itemS
                             DT_CENTER | DT_VCENTER | DT_NOPREFIX | DT_NOCLIP);
             } else {
                 const std::wstring lines = TwoLineCaption(caption, static_cast<size_t>(n));
-                ::OffsetRect(&band, 0, -1);
+                ::OffsetRect(&band, 0, -ui::Scale(1, dpi));
                 ::DrawTextW(dc, lines.c_str(), static_cast<int>(lines.size()), &band,
                             DT_CENTER | DT_VCENTER | DT_NOPREFIX | DT_NOCLIP);
             }

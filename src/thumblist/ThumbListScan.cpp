@@ -278,7 +278,7 @@ int ThumbListCtrl::FirstVisibleItem() const {
     info.cbSize = sizeof info;
     info.fMask = SIF_ALL;
     ::GetScrollInfo(hwndList, (styleFlags & TLF_HORIZONTAL) ? SB_HORZ : SB_VERT, &info);
-    const int line = cellHeight + 4;
+    const int line = CellPitch();
     const int firstLine = line > 0 ? info.nPos / line : 0;
     return firstLine * ((styleFlags & TLF_HORIZONTAL) ? visibleRows : visibleColumns);
 }

@@ -1,6 +1,7 @@
 // Window classes, creation, layout and teardown of the thumbnail control.
 #include "thumblist/ThumbListCtrl.h"
 
+#include "base/Dpi.h"
 #include "base/Trace.h"
 
 #include <shlwapi.h>
@@ -199,11 +200,13 @@ HWND ThumbListCtrl::Create(HWND parent, HWND placeholder, const ThumbListParams&
 
     thumbWidth = params.thumbWidth;
     thumbHeight = params.thumbHeight;
-    cellWidth = cellHeight = std::max(thumbWidth + 8, thumbHeight + 8);
-    if (cellHeight < 64 || cellHeight > 108) {
+    const int cell96 = std::max(thumbWidth + 8, thumbHeight + 8);
+    if (cell96 < 64 || cell96 > 108) {
         ReportError(L"Width or Hieght cannot be < 64 ot > 100.");
         return nullptr;
     }
+    dpi_ = params.dpi ? params.dpi : ui::DpiOf(parent);
+    cellWidth = cellHeight = ui::Scale(cell96, dpi_);
 
     RECT frame;
     ::GetWindowRect(placeholder, &frame);
@@ -314,21 +317,23 @@ LRESULT ThumbListCtrl::OnCreate(HWND container) {
         }
     }
 
-    const int spacing = cellHeight + 4;
+    const unsigned dpi = dpi_.load();
+    const int spacing = CellPitch();
     ::SendMessageW(hwndList, LVM_SETICONSPACING, 0, MAKELPARAM(spacing, spacing));
-    const int labelHeight = MeasureLabelHeight();
-    cellImages = ImageList_Create(cellWidth, cellHeight - labelHeight - 4, ILC_COLOR32, 0, 1);
+    labelHeight_ = MeasureLabelHeight();
+    cellImages = ImageList_Create(cellWidth, cellHeight - labelHeight_ - ui::Scale(4, dpi),
+                                  ILC_COLOR32, 0, 1);
     ::SendMessageW(hwndList, LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(cellImages));
-    thumbImages = ImageList_Create(thumbWidth, thumbHeight, ILC_COLOR32 | ILC_MASK, 0, 1);
+    // Thumbnails are cached at thumbWidth x thumbHeight and shown at the control's DPI.
+    thumbImages = ImageList_Create(ui::Scale(thumbWidth, dpi), ui::Scale(thumbHeight, dpi),
+                                   ILC_COLOR32 | ILC_MASK, 0, 1);
     ImageList_SetBkColor(thumbImages, 0xFFFFFF);
 
     dragImages = nullptr;
     ::SendMessageW(hwndList, LVM_SETITEMCOUNT, 0, 0);
     ::UpdateWindow(hwndList);
 
-    captionFont = ::CreateFontW(-11, 0, 0, 0, 500, FALSE, FALSE, FALSE, 0, OUT_DEFAULT_PRECIS,
-                                CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Arial");
-    if (!captionFont) TraceLastError();
+    MakeCaptionFont();
 
     DWORD extended =
         static_cast<DWORD>(::SendMessageW(hwndList, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0));
@@ -361,6 +366,14 @@ LRESULT ThumbListCtrl::OnCreate(HWND container) {
     itemsBuiltEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SetDropTarget(nullptr);
     return 0;
+}
+
+void ThumbListCtrl::MakeCaptionFont() {
+    if (captionFont) ::DeleteObject(captionFont);
+    captionFont = ::CreateFontW(-ui::Scale(11, dpi_.load()), 0, 0, 0, 500, FALSE, FALSE, FALSE, 0,
+                                OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                DEFAULT_PITCH, L"Arial");
+    if (!captionFont) TraceLastError();
 }
 
 HWND ThumbListCtrl::CreateHeader() {
@@ -420,13 +433,16 @@ void ThumbListCtrl::OnSize(int width, int height) {
     SCROLLINFO info = {};
     info.cbSize = sizeof info;
     info.fMask = SIF_ALL;
-    const int line = cellHeight + 4;
-    const int usableHeight = ::GetScrollInfo(hwndList, SB_HORZ, &info)
-                                 ? client.bottom
-                                 : client.bottom - ::GetSystemMetrics(SM_CYHSCROLL) - 2;
-    const int usableWidth = ::GetScrollInfo(hwndList, SB_VERT, &info)
-                                ? client.right
-                                : client.right - ::GetSystemMetrics(SM_CXVSCROLL) - 2;
+    const int line = CellPitch();
+    const unsigned dpi = dpi_.load();
+    const int usableHeight =
+        ::GetScrollInfo(hwndList, SB_HORZ, &info)
+            ? client.bottom
+            : client.bottom - ui::SystemMetric(SM_CYHSCROLL, dpi) - ui::Scale(2, dpi);
+    const int usableWidth =
+        ::GetScrollInfo(hwndList, SB_VERT, &info)
+            ? client.right
+            : client.right - ui::SystemMetric(SM_CXVSCROLL, dpi) - ui::Scale(2, dpi);
     visibleRows = usableHeight >= line ? usableHeight / line : 0;
     visibleColumns = pitch > 0 && usableWidth >= pitch ? usableWidth / pitch : 0;
     Trace(L"No of colums adjusted %d\n", visibleColumns.load());

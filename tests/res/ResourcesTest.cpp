@@ -91,12 +91,20 @@ Pixels LoadPixels(int id) {
     return bitmap ? ReadBitmap(bitmap.Get()) : Pixels{};
 }
 
-// One row of a button strip: the state images are 25 pixels high, stacked from the top.
+// One row of a button strip: five state images stacked from the top, 25 pixels high at 96 DPI.
 constexpr int kStateHeight = 25;
 
 std::vector<uint32_t> StateRow(const Pixels& strip, int row) {
-    const auto first = strip.rgb.begin() + ptrdiff_t(row) * kStateHeight * strip.width;
-    return {first, first + ptrdiff_t(kStateHeight) * strip.width};
+    const int height = strip.height / 5;
+    const auto first = strip.rgb.begin() + ptrdiff_t(row) * height * strip.width;
+    return {first, first + ptrdiff_t(height) * strip.width};
+}
+
+// A skin and its variants for 144 and 192 DPI.
+std::vector<int> WithVariants(std::initializer_list<int> ids) {
+    std::vector<int> all;
+    for (int id : ids) all.insert(all.end(), {id, id + IDB_SKIN_150, id + IDB_SKIN_200});
+    return all;
 }
 
 double MeanLuma(const std::vector<uint32_t>& pixels) {
@@ -121,10 +129,30 @@ struct BitmapCase {
 };
 
 TEST(ResourceBitmaps, EachHasItsSizeAndTwentyFourBitsPerPixel) {
+    // The skins for 144 and 192 DPI are the 96-DPI sizes scaled and rounded to the nearest
+    // pixel, halves up, per button state.
     const BitmapCase cases[] = {
-        {IDB_LIST_SELECTED, 145, 17}, {IDB_LIST_NORMAL, 145, 17}, {IDB_PREVIEW_LOGO, 100, 100},
-        {IDB_PREV, 24, 125},          {IDB_NEXT, 24, 125},        {IDB_INSTALL, 77, 125},
+        {IDB_LIST_SELECTED, 145, 17},
+        {IDB_LIST_NORMAL, 145, 17},
+        {IDB_PREVIEW_LOGO, 100, 100},
+        {IDB_PREV, 24, 125},
+        {IDB_NEXT, 24, 125},
+        {IDB_INSTALL, 77, 125},
         {IDB_EXIT, 77, 125},
+        {IDB_LIST_SELECTED_150, 218, 26},
+        {IDB_LIST_NORMAL_150, 218, 26},
+        {IDB_PREVIEW_LOGO_150, 150, 150},
+        {IDB_PREV_150, 36, 5 * 38},
+        {IDB_NEXT_150, 36, 5 * 38},
+        {IDB_INSTALL_150, 116, 5 * 38},
+        {IDB_EXIT_150, 116, 5 * 38},
+        {IDB_LIST_SELECTED_200, 290, 34},
+        {IDB_LIST_NORMAL_200, 290, 34},
+        {IDB_PREVIEW_LOGO_200, 200, 200},
+        {IDB_PREV_200, 48, 250},
+        {IDB_NEXT_200, 48, 250},
+        {IDB_INSTALL_200, 154, 250},
+        {IDB_EXIT_200, 154, 250},
     };
     for (const BitmapCase& c : cases) {
         SCOPED_TRACE(c.id);
@@ -146,10 +174,11 @@ TEST(ResourceBitmaps, EachHasItsSizeAndTwentyFourBitsPerPixel) {
 }
 
 TEST(ResourceBitmaps, ButtonStripsShowEachStateInItsRow) {
-    for (int id : {IDB_PREV, IDB_NEXT, IDB_INSTALL, IDB_EXIT}) {
+    for (int id : WithVariants({IDB_PREV, IDB_NEXT, IDB_INSTALL, IDB_EXIT})) {
         SCOPED_TRACE(id);
         const Pixels strip = LoadPixels(id);
-        ASSERT_EQ(strip.height, 5 * kStateHeight);
+        ASSERT_GE(strip.height, 5 * kStateHeight);
+        ASSERT_EQ(strip.height % 5, 0);
         const auto normal = StateRow(strip, 0);
         const auto pressed = StateRow(strip, 1);
         const auto spare = StateRow(strip, 2);
@@ -173,7 +202,7 @@ TEST(ResourceBitmaps, ButtonStripsShowEachStateInItsRow) {
 double ArrowWeightOffset(const Pixels& strip) {
     double weightedX = 0, count = 0;
     int left = strip.width, right = -1;
-    for (int y = 0; y < kStateHeight; ++y) {
+    for (int y = 0; y < strip.height / 5; ++y) {
         for (int x = 0; x < strip.width; ++x) {
             if (Luma(strip.At(x, y)) > 200) {
                 weightedX += x;
@@ -188,8 +217,11 @@ double ArrowWeightOffset(const Pixels& strip) {
 }
 
 TEST(ResourceBitmaps, PrevPointsLeftAndNextPointsRight) {
-    EXPECT_GT(ArrowWeightOffset(LoadPixels(IDB_PREV)), 0.5);
-    EXPECT_LT(ArrowWeightOffset(LoadPixels(IDB_NEXT)), -0.5);
+    for (int offset : {0, IDB_SKIN_150, IDB_SKIN_200}) {
+        SCOPED_TRACE(offset);
+        EXPECT_GT(ArrowWeightOffset(LoadPixels(IDB_PREV + offset)), 0.5);
+        EXPECT_LT(ArrowWeightOffset(LoadPixels(IDB_NEXT + offset)), -0.5);
+    }
 }
 
 TEST(ResourceBitmaps, ListBarsAreRaisedAndSelectedIsLighterWithADarkTopLine) {
@@ -675,7 +707,9 @@ TEST(ManifestResource, AsksForCommonControlsSixAndGetsThem) {
     const std::string manifest(data, ::SizeofResource(Module(), found));
     EXPECT_NE(manifest.find("Microsoft.Windows.Common-Controls"), std::string::npos);
     EXPECT_NE(manifest.find("version=\"6.0.0.0\""), std::string::npos);
-    EXPECT_NE(manifest.find("<dpiAware>false</dpiAware>"), std::string::npos);
+    // Per-monitor aware (v2), system aware where that is unknown.
+    EXPECT_NE(manifest.find(">PerMonitorV2, System</dpiAwareness>"), std::string::npos);
+    EXPECT_NE(manifest.find(">true</dpiAware>"), std::string::npos);
 
     // The loader honoured it: comctl32 is redirected to the side-by-side assembly of version 6,
     // and that is the copy this process runs on. (Its DllGetVersion is no help: Wine's copy of

@@ -429,6 +429,73 @@ TEST(ThumbListDrawing, TheListPaintsEveryCellThroughTheControl) {
     EXPECT_EQ(canvas.At(wide.left + 54, wide.top + 54), kRed);
 }
 
+// At 192 DPI a cell is 216 pixels square and its thumbnail the cached 100 x 100 one shown at
+// 200 x 200: resampled (a sharp edge gets a narrow seam of greys, not doubled pixels) and with
+// none of the canvas colour at the picture's edges. A control made at 192 DPI and one moved
+// there show the same; moved back to 96 DPI, the thumbnails are as they were.
+TEST(ThumbListDrawing, AtTwiceTheDpiCellsAndThumbnailsAreScaledSmoothly) {
+    TempDir temp;
+    WritePictures(temp);
+    testing_support::WriteBmp(temp / "split.bmp", 100, 100, [](uint32_t x, uint32_t) {
+        return x < 50 ? testing_support::Rgb{0, 0, 0} : testing_support::Rgb{255, 255, 255};
+    });
+    const auto expectAt192 = [](ThumbListCtrl& control, const char* how) {
+        SCOPED_TRACE(how);
+        ASSERT_EQ(control.CellSize(), 216);
+        Canvas canvas(300, 300);
+        const RECT cell = {L, T, L + 216, T + 216};
+        const RECT inside = {L + 2, T + 2, L + 214, T + 214};
+        canvas.Fill(kSentinel);
+        control.DrawCell(canvas.Dc(), IndexOfFile(control, L"wide.bmp"), cell, 0);
+        EXPECT_EQ(canvas.At(L, T + 100), COLORREF{0});
+        EXPECT_EQ(canvas.At(L + 100, T), COLORREF{0});
+        // 100 x 50 at rows 25 to 74 of the 100-pixel box: 200 x 100 at rows 50 to 149 of the
+        // 200-pixel box 8 pixels in.
+        EXPECT_EQ(CountOf(canvas, {L + 8, T + 58, L + 208, T + 158}, kRed), 200 * 100);
+        EXPECT_EQ(CountOf(canvas, inside, kRed), 200 * 100);
+        EXPECT_EQ(CountOf(canvas, inside, kCell), 212 * 212 - 200 * 100);
+
+        canvas.Fill(kSentinel);
+        control.DrawCell(canvas.Dc(), IndexOfFile(control, L"split.bmp"), cell, 0);
+        int black = 0, white = 0, grey = 0;
+        for (int x = L + 8; x < L + 208; ++x) {
+            const COLORREF pixel = canvas.At(x, T + 108);
+            black += pixel == RGB(0, 0, 0);
+            white += pixel == RGB(255, 255, 255);
+            grey += pixel != RGB(0, 0, 0) && pixel != RGB(255, 255, 255) &&
+                    GetRValue(pixel) == GetGValue(pixel) && GetGValue(pixel) == GetBValue(pixel);
+        }
+        EXPECT_EQ(black + white + grey, 200);
+        EXPECT_GE(grey, 1);
+        EXPECT_LE(grey, 4);
+        EXPECT_NEAR(black, 99, 2);
+    };
+    const auto listed = [&](HostedControl& hosted) {
+        EXPECT_EQ(hosted.control.SetFolder(temp.Wide().c_str(), false), 4);
+        return testing_support::WaitForThumbnails(hosted.control);
+    };
+
+    ThumbListParams params = DrawingParams(TLF_NOCAPTION);
+    params.dpi = 192;
+    HostedControl madeAt192(params, 500, 300);
+    ASSERT_TRUE(listed(madeAt192));
+    expectAt192(madeAt192.control, "made at 192 DPI");
+
+    HostedControl moved(DrawingParams(TLF_NOCAPTION), 500, 300);
+    ASSERT_TRUE(listed(moved));
+    ASSERT_EQ(moved.control.CellSize(), S);
+    moved.control.SetDpi(192);
+    expectAt192(moved.control, "moved to 192 DPI");
+
+    moved.control.SetDpi(96);
+    ASSERT_EQ(moved.control.CellSize(), S);
+    Canvas canvas(200, 200);
+    canvas.Fill(kSentinel);
+    moved.control.DrawCell(canvas.Dc(), IndexOfFile(moved.control, L"wide.bmp"), kCellRect, 0);
+    EXPECT_EQ(CountOf(canvas, {L + 4, T + 29, L + 104, T + 79}, kRed), 100 * 50);
+    EXPECT_EQ(CountOf(canvas, kInside, kRed), 100 * 50);
+}
+
 TEST(ThumbListDrawing, CustomDrawAnswersPerStageAndSource) {
     ListedControl listed(TLF_HEADER);
     ASSERT_TRUE(listed.ready);
