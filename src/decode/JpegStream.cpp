@@ -559,13 +559,14 @@ bool Stream::AllocatePlanes(bool streaming) {
     // At most 30000x30000 pixels: under 15 million blocks a component. All 64 coefficients of
     // each are kept within the output limit: some 170 megapixels at 4:4:4.
     if (uint64_t{blocks} * BlockStride() * sizeof(int16_t) > kMaxOutputBytes) return false;
-    planes_.assign(blocks * BlockStride(), 0);
-    return true;
+    planeCount_ = blocks * BlockStride();
+    planes_.reset(static_cast<int16_t*>(std::calloc(planeCount_, sizeof(int16_t))));
+    return planes_ != nullptr;
 }
 
 void Stream::TakeRow(uint32_t mcuRow) {
     sink_->Take(*this, mcuRow);
-    std::fill(planes_.begin(), planes_.end(), int16_t{0});
+    std::fill_n(planes_.get(), planeCount_, int16_t{0});
     rowsTaken_ = mcuRow + 1;
 }
 
@@ -668,11 +669,11 @@ Stream::Outcome Stream::ReadScan(ByteCursor& c, size_t& next) {
         parts[i] = {comp, nullptr, nullptr, nullptr, 0, 0};
         tableIds[i] = tables;
     }
-    if (planes_.empty() && !AllocatePlanes(sink_ && !progressive_ && count == componentCount_)) {
+    if (!planes_ && !AllocatePlanes(sink_ && !progressive_ && count == componentCount_)) {
         return Outcome::kFailed;
     }
     for (int i = 0; i < count; ++i) {
-        parts[i].plane = planes_.data() + parts[i].component->planeStart;
+        parts[i].plane = planes_.get() + parts[i].component->planeStart;
     }
     uint8_t start, end, approximation;
     if (!c.ReadU8(start) || !c.ReadU8(end) || !c.ReadU8(approximation)) return Outcome::kFailed;

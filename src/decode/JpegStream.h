@@ -16,10 +16,11 @@
 #include "base/ByteCursor.h"
 
 #include <bit>
-#include <cstring>
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 
 namespace decode::jpeg {
 
@@ -235,7 +236,7 @@ public:
     uint32_t McusHigh() const { return mcusHigh_; }
     // The first coefficient of component i's blocks, planeWide x planeHigh of them (while
     // streaming, of the MCU row given to the sink).
-    const int16_t* Plane(int i) const { return planes_.data() + components_[i].planeStart; }
+    const int16_t* Plane(int i) const { return planes_.get() + components_[i].planeStart; }
 
 private:
     enum class Outcome { kGoOn, kDone, kFailed };
@@ -270,7 +271,13 @@ private:
     Component components_[3];
     uint32_t mcusWide_ = 0;
     uint32_t mcusHigh_ = 0;
-    std::vector<int16_t> planes_;
+    // Zeroed by calloc: tens of megabytes for a large progressive picture, which the system
+    // gives as zero pages rather than clearing them here.
+    struct Free {
+        void operator()(int16_t* p) const { std::free(p); }
+    };
+    std::unique_ptr<int16_t[], Free> planes_;
+    size_t planeCount_ = 0;
     McuRowSink* sink_ = nullptr;
     bool streaming_ = false;
     uint32_t rowsTaken_ = 0;
