@@ -116,10 +116,19 @@ struct Samples {
 // Turns rows of MCUs into each component's samples, as they come or all at the end.
 class Transformer : public jpeg::McuRowSink {
 public:
-    Transformer(const ScaleChoice& choose, ScaledPicture& out) : choose_(choose), out_(out) {}
+    explicit Transformer(const ScaleChoice& choose) : choose_(choose) {}
+
+    bool Start(const jpeg::Stream& stream) override {
+        shift_ = choose_(stream.Width(), stream.Height());
+        if (shift_ < 0) return false;
+        shift_ = std::min(shift_, 3);
+        size_t bytes = 0;
+        return OutputSizeAllowed(jpeg::CeilDiv(stream.Width(), 1u << shift_),
+                                 jpeg::CeilDiv(stream.Height(), 1u << shift_), 3, bytes) &&
+               Prepare(stream);
+    }
 
     void Take(const jpeg::Stream& stream, uint32_t mcuRow) override {
-        if (!prepared_) Prepare(stream);
         for (int i = 0; i < stream.ComponentCount(); ++i) {
             const jpeg::Component& comp = stream.ComponentAt(i);
             Samples& samples = samples_[i];
@@ -127,6 +136,8 @@ public:
             const Basis& across = BasisFor(samples.shiftAcross);
             const uint32_t n = static_cast<uint32_t>(down.n);
             const uint32_t m = static_cast<uint32_t>(across.n);
+            // Known once a scan held the component; zero before, which gives mid-grey.
+            for (int k = 0; k < 64; ++k) samples.steps[k] = comp.quant[k];
             // While streaming, Plane holds this row alone.
             const int16_t* row = stream.Plane(i);
             if (!stream.Streamed()) row += size_t{mcuRow} * comp.v * comp.planeWide * 64;
@@ -152,9 +163,9 @@ public:
     const Samples& ComponentSamples(int i) const { return samples_[i]; }
 
 private:
-    void Prepare(const jpeg::Stream& stream) {
-        prepared_ = true;
-        shift_ = std::clamp(choose_(stream.Width(), stream.Height()), 0, 3);
+    // Sizes the samples; false when they would pass the output limit or cannot be allocated.
+    bool Prepare(const jpeg::Stream& stream) {
+        uint64_t total = 0;
         const jpeg::Component& luma = stream.ComponentAt(0);
         for (int i = 0; i < stream.ComponentCount(); ++i) {
             const jpeg::Component& comp = stream.ComponentAt(i);
@@ -172,14 +183,15 @@ private:
             samples.high = comp.blocksHigh * (8u >> samples.shiftDown);
             samples.valid = jpeg::CeilDiv(fullWide, 1u << samples.shiftAcross);
             samples.validRows = jpeg::CeilDiv(fullHigh, 1u << samples.shiftDown);
-            samples.plane.reset(new uint8_t[size_t{samples.wide} * samples.high]);
-            for (int k = 0; k < 64; ++k) samples.steps[k] = comp.quant[k];
+            total += uint64_t{samples.wide} * samples.high;
+            if (total > kMaxOutputBytes) return false;
+            samples.plane.reset(new (std::nothrow) uint8_t[size_t{samples.wide} * samples.high]);
+            if (!samples.plane) return false;
         }
+        return true;
     }
 
     const ScaleChoice& choose_;
-    ScaledPicture& out_;
-    bool prepared_ = false;
     int shift_ = 0;
     Samples samples_[3];
 };
@@ -293,7 +305,7 @@ bool DecodeJpegScaled(const uint8_t* data, size_t size, const ScaleChoice& choos
     if (!data) return false;
     // The tables take about 160 KiB: too much for the stack of a worker thread.
     const auto stream = std::make_unique<jpeg::Stream>(data, size, jpeg::Keep::kAll);
-    Transformer transformer(choose, out);
+    Transformer transformer(choose);
     stream->SetRowSink(&transformer);
     if (!stream->Run()) return false;
     transformer.Finish(*stream);

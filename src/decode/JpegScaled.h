@@ -41,7 +41,8 @@ struct ScaledPicture {
     std::vector<uint8_t> bgr;
 };
 
-// Given the picture's size, the scale shift (0..3) to decode it at.
+// Given the picture's size, the scale shift (0..3) to decode it at; a negative shift refuses
+// the picture before anything is allocated for it.
 using ScaleChoice = std::function<int(uint32_t width, uint32_t height)>;
 
 // Returns false, with `out` left in no useful state, when the bytes are not a JPEG of a kind

@@ -449,7 +449,8 @@ Stream::Outcome Stream::Segment(uint8_t marker, ByteCursor segment, size_t& next
         case 0xC1:
         case 0xC2:
             if (frameSeen_) return Outcome::kFailed;
-            return ReadFrame(segment, marker) ? Outcome::kGoOn : Outcome::kFailed;
+            return ReadFrame(segment, marker) && (!sink_ || sink_->Start(*this)) ? Outcome::kGoOn
+                                                                                 : Outcome::kFailed;
         case 0xC4:
             return ReadHuffmanTables(segment) ? Outcome::kGoOn : Outcome::kFailed;
         case 0xDB:

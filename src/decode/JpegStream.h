@@ -195,6 +195,8 @@ class Stream;
 // and clear).
 class McuRowSink {
 public:
+    // The frame has been read; false refuses the file.
+    virtual bool Start(const Stream& stream) = 0;
     // Row `mcuRow` of MCUs: for component i, Plane(i) holds its v rows of planeWide blocks of
     // 64 coefficients. Every row is given once, in order, whatever decoded: past damage, rows
     // hold what decoded before it and zeros after.
