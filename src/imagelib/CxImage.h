@@ -49,10 +49,12 @@ public:
     // anything else comes whole, as from the constructor above. GetImageWidth/Height/Bpp/Type
     // report the file's own facts either way; GetWidth/GetHeight the pixels held.
     //
-    // A box of 0 x 0 (either side 0) means the whole picture, exactly as the constructor above
-    // gives it. A JPEG our decoder takes but finds damaged or cut short is tried through WIC,
-    // and shown as far as our decoder read it when WIC fails too. EXIF orientation is not
-    // applied, as WIC does not apply it either.
+    // A JPEG our decoder takes that the box needs whole comes whole from our decoder too (its
+    // chroma interpolated, where WIC under Wine repeats it). A box of 0 x 0 (either side 0)
+    // means the whole picture, exactly as the constructor above gives it. A JPEG our decoder
+    // takes but finds damaged or cut short is tried through WIC, and shown as far as our
+    // decoder read it when WIC fails too. EXIF orientation is not applied, as WIC does not
+    // apply it either. Our decoder runs in-process, as the other direct readers do.
     CxImage(const wchar_t* fileName, uint32_t imageType, FitBox box);
     CxImage(const uint8_t* buffer, size_t size, uint32_t imageType, FitBox box,
             const wchar_t* source = nullptr);

@@ -347,11 +347,13 @@ bool DecodeDirectMemory(const uint8_t* data, size_t size, uint32_t typeHint, boo
 int FittedScaleShift(uint32_t width, uint32_t height, uint32_t boxWidth, uint32_t boxHeight) {
     if (width == 0 || height == 0 || boxWidth == 0 || boxHeight == 0) return 0;
     const uint64_t w = width, h = height, bw = boxWidth, bh = boxHeight;
+    // The dialog truncates the side that does not touch the box, in floating point; truncated
+    // here in exact arithmetic, that is never less.
     uint64_t needWidth = bw, needHeight = bh;
     if (w * bh > bw * h) {
-        needHeight = (bw * h + w - 1) / w;  // wider than the box: touches its sides
+        needHeight = bw * h / w;  // wider than the box: touches its sides
     } else if (w * bh < bw * h) {
-        needWidth = (bh * w + h - 1) / h;  // narrower: touches its top and bottom
+        needWidth = bh * w / h;  // narrower: touches its top and bottom
     }
     int shift = 0;
     while (shift < 3 && ((w + (2u << shift) - 1) >> (shift + 1)) >= needWidth &&

@@ -33,8 +33,8 @@ bool DecodeDirectMemory(const uint8_t* data, size_t size, uint32_t typeHint, boo
 
 // The scale shift s (0..3) at which a width x height picture, reduced to 1/2^s, still covers
 // it fitted into a box of boxWidth x boxHeight as the preview panel fits it (proportions kept,
-// touching the box on one side): the largest s whose ceil(width / 2^s) x ceil(height / 2^s)
-// is at least the fitted size on both sides, the side not touching the box rounded up.
+// touching the box on one side, the other side truncated): the largest s whose
+// ceil(width / 2^s) x ceil(height / 2^s) is at least the fitted size on both sides.
 int FittedScaleShift(uint32_t width, uint32_t height, uint32_t boxWidth, uint32_t boxHeight);
 
 // A JPEG decoded whole by our own decoder (decode/JpegScaled.h), reduced by FittedScaleShift
