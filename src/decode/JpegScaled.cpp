@@ -50,53 +50,68 @@ inline uint8_t ToSample(float value) {
     return static_cast<uint8_t>(std::clamp(sample, 0, 255));
 }
 
-// One block's coefficients (natural order) to samples at `out`, rows `stride` apart: `down.n`
-// rows of `across.n` samples (different where subsampled chroma comes at twice the scale
-// across or down).
+// One block's coefficients (natural order) to samples at `out`, rows `stride` apart: Rows
+// rows of Columns samples (different where subsampled chroma comes at twice the scale across
+// or down). The sizes are constants so that the loops unroll and vectorise.
+template <int Rows, int Columns>
 void InverseBlock(const int16_t* coefficients, const float* steps, const Basis& down,
                   const Basis& across, uint8_t* out, size_t stride) {
-    const int rowsOut = down.n;
-    const int columnsOut = across.n;
     int16_t any = 0;
     for (int k = 1; k < 64; ++k) any |= coefficients[k];
     if (any == 0) {
         // Flat: the DC term alone, its mean (DC x step / 8) everywhere.
         const uint8_t sample = ToSample(coefficients[0] * steps[0] * 0.125f);
-        for (int y = 0; y < rowsOut; ++y) {
-            std::memset(out + y * stride, sample, static_cast<size_t>(columnsOut));
-        }
+        for (int y = 0; y < Rows; ++y) std::memset(out + y * stride, sample, Columns);
         return;
     }
     float f[64];
     uint32_t rows = 0;
+    int16_t columns[8] = {};
     for (int v = 0; v < 8; ++v) {
         int16_t rowAny = 0;
         for (int u = 0; u < 8; ++u) {
             rowAny |= coefficients[v * 8 + u];
+            columns[u] |= coefficients[v * 8 + u];
             f[v * 8 + u] = coefficients[v * 8 + u] * steps[v * 8 + u];
         }
         if (rowAny != 0) rows |= 1u << v;
     }
     // Down the columns, all eight at once, over the rows of coefficients that are not zero.
-    float partial[8][8] = {};
+    float partial[Rows][8] = {};
     for (int v = 0; v < 8; ++v) {
         if (!(rows & (1u << v))) continue;
         const float* in = f + v * 8;
-        for (int m = 0; m < rowsOut; ++m) {
+        for (int m = 0; m < Rows; ++m) {
             const float weight = down.down[m][v];
             for (int u = 0; u < 8; ++u) partial[m][u] += weight * in[u];
         }
     }
-    // Along each row.
-    for (int m = 0; m < rowsOut; ++m) {
-        float row[8] = {};
-        for (int u = 0; u < 8; ++u) {
+    // Along each row, over the columns of coefficients that are not zero.
+    float result[Rows][Columns] = {};
+    for (int u = 0; u < 8; ++u) {
+        if (columns[u] == 0) continue;
+        for (int m = 0; m < Rows; ++m) {
             const float value = partial[m][u];
-            for (int x = 0; x < 8; ++x) row[x] += value * across.across[u][x];
+            for (int x = 0; x < Columns; ++x) result[m][x] += value * across.across[u][x];
         }
-        uint8_t* d = out + m * stride;
-        for (int x = 0; x < columnsOut; ++x) d[x] = ToSample(row[x]);
     }
+    for (int m = 0; m < Rows; ++m) {
+        uint8_t* d = out + m * stride;
+        for (int x = 0; x < Columns; ++x) d[x] = ToSample(result[m][x]);
+    }
+}
+
+using InverseBlockFunction = void (*)(const int16_t*, const float*, const Basis&, const Basis&,
+                                      uint8_t*, size_t);
+
+// The transform for samples at 1/2^shiftDown down and 1/2^shiftAcross across.
+InverseBlockFunction InverseBlockFor(int shiftDown, int shiftAcross) {
+    static constexpr InverseBlockFunction table[4][4] = {
+        {InverseBlock<8, 8>, InverseBlock<8, 4>, InverseBlock<8, 2>, InverseBlock<8, 1>},
+        {InverseBlock<4, 8>, InverseBlock<4, 4>, InverseBlock<4, 2>, InverseBlock<4, 1>},
+        {InverseBlock<2, 8>, InverseBlock<2, 4>, InverseBlock<2, 2>, InverseBlock<2, 1>},
+        {InverseBlock<1, 8>, InverseBlock<1, 4>, InverseBlock<1, 2>, InverseBlock<1, 1>}};
+    return table[shiftDown][shiftAcross];
 }
 
 // A component's samples at the chosen scale: its blocks inside its own area, n x n each.
@@ -108,15 +123,16 @@ struct Samples {
     uint32_t valid = 0;  // samples of a row inside the picture
     uint32_t validRows = 0;
     float steps[64];  // the component's quantisation
-    // Every sample is written by the transform: not cleared beforehand, which for a large
-    // picture costs as much as the transform at 1/4.
-    std::unique_ptr<uint8_t[]> plane;
+    uint8_t* plane = nullptr;
 };
 
 // Turns rows of MCUs into each component's samples, as they come or all at the end.
 class Transformer : public jpeg::McuRowSink {
 public:
-    explicit Transformer(const ScaleChoice& choose) : choose_(choose) {}
+    // The samples are kept in `work`, which grows as needed and is kept for the next picture:
+    // fresh memory for them each time costs as much as the transform at 1/4.
+    Transformer(const ScaleChoice& choose, std::vector<uint8_t>& work)
+        : choose_(choose), work_(work) {}
 
     bool Start(const jpeg::Stream& stream) override {
         shift_ = choose_(stream.Width(), stream.Height());
@@ -136,6 +152,8 @@ public:
             const Basis& across = BasisFor(samples.shiftAcross);
             const uint32_t n = static_cast<uint32_t>(down.n);
             const uint32_t m = static_cast<uint32_t>(across.n);
+            const InverseBlockFunction inverse =
+                InverseBlockFor(samples.shiftDown, samples.shiftAcross);
             // Known once a scan held the component; zero before, which gives mid-grey.
             for (int k = 0; k < 64; ++k) samples.steps[k] = comp.quant[k];
             // While streaming, Plane holds this row alone.
@@ -145,9 +163,9 @@ public:
                 const uint32_t by = mcuRow * comp.v + v;
                 if (by >= comp.blocksHigh) break;
                 const int16_t* block = row + size_t{v} * comp.planeWide * 64;
-                uint8_t* d = samples.plane.get() + size_t{by} * n * samples.wide;
+                uint8_t* d = samples.plane + size_t{by} * n * samples.wide;
                 for (uint32_t bx = 0; bx < comp.blocksWide; ++bx, block += 64, d += m) {
-                    InverseBlock(block, samples.steps, down, across, d, samples.wide);
+                    inverse(block, samples.steps, down, across, d, samples.wide);
                 }
             }
         }
@@ -166,6 +184,7 @@ private:
     // Sizes the samples; false when they would pass the output limit or cannot be allocated.
     bool Prepare(const jpeg::Stream& stream) {
         uint64_t total = 0;
+        size_t starts[3] = {};
         const jpeg::Component& luma = stream.ComponentAt(0);
         for (int i = 0; i < stream.ComponentCount(); ++i) {
             const jpeg::Component& comp = stream.ComponentAt(i);
@@ -183,15 +202,19 @@ private:
             samples.high = comp.blocksHigh * (8u >> samples.shiftDown);
             samples.valid = jpeg::CeilDiv(fullWide, 1u << samples.shiftAcross);
             samples.validRows = jpeg::CeilDiv(fullHigh, 1u << samples.shiftDown);
+            starts[i] = static_cast<size_t>(total);
             total += uint64_t{samples.wide} * samples.high;
             if (total > kMaxOutputBytes) return false;
-            samples.plane.reset(new (std::nothrow) uint8_t[size_t{samples.wide} * samples.high]);
-            if (!samples.plane) return false;
+        }
+        if (work_.size() < total) work_.resize(static_cast<size_t>(total));
+        for (int i = 0; i < stream.ComponentCount(); ++i) {
+            samples_[i].plane = work_.data() + starts[i];
         }
         return true;
     }
 
     const ScaleChoice& choose_;
+    std::vector<uint8_t>& work_;
     int shift_ = 0;
     Samples samples_[3];
 };
@@ -226,7 +249,7 @@ void ChromaRow(const Samples& c, uint32_t y, ChromaFit down, ChromaFit across, u
                std::vector<int32_t>& column, int32_t* out) {
     const uint32_t last = c.valid - 1;
     column.resize(c.valid);
-    const auto row = [&c](uint32_t r) { return c.plane.get() + size_t{r} * c.wide; };
+    const auto row = [&c](uint32_t r) { return c.plane + size_t{r} * c.wide; };
     if (down.twice) {
         const Neighbours n = Around(y / 2, c.validRows - 1);
         const uint8_t* a = row(n.at);
@@ -267,7 +290,7 @@ void Render(const jpeg::Stream& stream, const Transformer& transformer, ScaledPi
     uint8_t* d = out.bgr.data();
     if (stream.ComponentCount() == 1) {
         for (uint32_t y = 0; y < height; ++y) {
-            const uint8_t* s = luma.plane.get() + size_t{y} * luma.wide;
+            const uint8_t* s = luma.plane + size_t{y} * luma.wide;
             for (uint32_t x = 0; x < width; ++x, d += 3) d[0] = d[1] = d[2] = s[x];
         }
         return;
@@ -285,7 +308,7 @@ void Render(const jpeg::Stream& stream, const Transformer& transformer, ScaledPi
     for (uint32_t y = 0; y < height; ++y) {
         ChromaRow(blue, y, down, across, width, column, cbRow.data());
         ChromaRow(red, y, down, across, width, column, crRow.data());
-        const uint8_t* s = luma.plane.get() + size_t{y} * luma.wide;
+        const uint8_t* s = luma.plane + size_t{y} * luma.wide;
         for (uint32_t x = 0; x < width; ++x, d += 3) {
             const int32_t l = s[x] * 65536 + 32768;
             // Chroma in 1024ths, less 128.
@@ -305,7 +328,7 @@ bool DecodeJpegScaled(const uint8_t* data, size_t size, const ScaleChoice& choos
     if (!data) return false;
     // The tables take about 160 KiB: too much for the stack of a worker thread.
     const auto stream = std::make_unique<jpeg::Stream>(data, size, jpeg::Keep::kAll);
-    Transformer transformer(choose);
+    Transformer transformer(choose, out.work);
     stream->SetRowSink(&transformer);
     if (!stream->Run()) return false;
     transformer.Finish(*stream);

@@ -39,6 +39,10 @@ struct ScaledPicture {
     uint32_t scaledWidth = 0;
     uint32_t scaledHeight = 0;
     std::vector<uint8_t> bgr;
+
+    // The decoder's own: each component's samples before colour conversion, kept for the next
+    // picture.
+    std::vector<uint8_t> work;
 };
 
 // Given the picture's size, the scale shift (0..3) to decode it at; a negative shift refuses

@@ -244,6 +244,8 @@ struct SequentialDcBlock {
 
 struct SequentialBlock {
     bool operator()(BitReader& reader, ScanPart& part, int16_t* block) const {
+        // Streamed rows reuse their blocks: cleared here, where they are about to be written.
+        std::memset(block, 0, 64 * sizeof(int16_t));
         if (!AdvancePredictor(reader, part)) return false;
         *block = static_cast<int16_t>(part.predictor);
         return DecodeAcCoefficients(reader, *part.ac, block);
@@ -567,8 +569,18 @@ bool Stream::AllocatePlanes(bool streaming) {
 
 void Stream::TakeRow(uint32_t mcuRow) {
     sink_->Take(*this, mcuRow);
-    std::fill_n(planes_.get(), planeCount_, int16_t{0});
     rowsTaken_ = mcuRow + 1;
+}
+
+void Stream::ClearRowFrom(uint32_t mcu, bool single) {
+    for (int i = 0; i < componentCount_; ++i) {
+        const Component& comp = components_[i];
+        const uint32_t first = single ? mcu : mcu * comp.h;
+        for (uint32_t v = 0; v < comp.v; ++v) {
+            int16_t* row = planes_.get() + comp.planeStart + size_t{v} * comp.planeWide * 64;
+            std::fill(row + size_t{first} * 64, row + size_t{comp.planeWide} * 64, int16_t{0});
+        }
+    }
 }
 
 bool Stream::ReadHuffmanTables(ByteCursor& c) {
@@ -704,8 +716,11 @@ Stream::Outcome Stream::ReadScan(ByteCursor& c, size_t& next) {
     }
     const bool clean = keep_ == Keep::kDc ? DecodeScan(parts, count, data, SequentialDcBlock{})
                                           : DecodeScan(parts, count, data, SequentialBlock{});
-    if (streaming_) {
-        // The row the damage struck as far as it decoded, the rest empty.
+    if (streaming_ && rowsTaken_ < mcusHigh_) {
+        // The row the damage struck as far as it decoded (DecodeScan cleared the rest), then
+        // empty rows.
+        TakeRow(rowsTaken_);
+        std::fill_n(planes_.get(), planeCount_, int16_t{0});
         while (rowsTaken_ < mcusHigh_) TakeRow(rowsTaken_);
     }
     if (clean) {
@@ -773,6 +788,12 @@ bool Stream::DecodeScan(ScanPart* parts, int count, const uint8_t* start, const 
     const uint32_t high = count == 1 ? only.blocksHigh : mcusHigh_;
     uint32_t untilRestart = restartInterval_;
     int restartIndex = 0;
+    // While streaming, the rest of the row from the MCU that failed holds blocks of the row
+    // before: cleared.
+    const auto fail = [&](uint32_t mx) {
+        if (streaming_) ClearRowFrom(mx, count == 1);
+        return false;
+    };
     for (uint32_t my = 0; my < high; ++my) {
         // While streaming, the planes hold one row of MCUs.
         const uint32_t row = streaming_ ? 0 : my;
@@ -780,7 +801,7 @@ bool Stream::DecodeScan(ScanPart* parts, int count, const uint8_t* start, const 
         for (uint32_t mx = 0; mx < wide; ++mx) {
             if (restartInterval_ != 0) {
                 if (untilRestart == 0) {
-                    if (!Restart(reader, restartIndex)) return false;
+                    if (!Restart(reader, restartIndex)) return fail(mx);
                     restartIndex = (restartIndex + 1) & 7;
                     for (int i = 0; i < count; ++i) {
                         parts[i].predictor = 0;
@@ -793,7 +814,7 @@ bool Stream::DecodeScan(ScanPart* parts, int count, const uint8_t* start, const 
             if (count == 1) {
                 int16_t* coefficients =
                     parts[0].plane + (size_t{row} * only.planeWide + mx) * stride;
-                if (!block(reader, parts[0], coefficients)) return false;
+                if (!block(reader, parts[0], coefficients)) return fail(mx);
             } else {
                 for (int i = 0; i < count; ++i) {
                     ScanPart& part = parts[i];
@@ -804,12 +825,12 @@ bool Stream::DecodeScan(ScanPart* parts, int count, const uint8_t* start, const 
                             ((size_t{row} * comp.v + v) * comp.planeWide + size_t{mx} * comp.h) *
                                 stride;
                         for (uint32_t h = 0; h < comp.h; ++h) {
-                            if (!block(reader, part, blocks + h * stride)) return false;
+                            if (!block(reader, part, blocks + h * stride)) return fail(mx);
                         }
                     }
                 }
             }
-            if (reader.Overran()) return false;
+            if (reader.Overran()) return fail(mx);
             anyDecoded_ = true;
         }
     }

@@ -258,6 +258,8 @@ private:
     bool AllDone() const;
     bool AllocatePlanes(bool streaming);
     void TakeRow(uint32_t mcuRow);
+    // Clears the streamed row's blocks from MCU `mcu` on (`single`: of a one-component scan).
+    void ClearRowFrom(uint32_t mcu, bool single);
     const HuffmanTable* Prepared(HuffmanTable& table) const;
 
     const uint8_t* data_;

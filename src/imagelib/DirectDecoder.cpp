@@ -47,6 +47,7 @@ struct ThreadBuffers {
         std::vector<uint8_t>().swap(dc.bgr);
         std::vector<uint8_t>().swap(raw.bgra);
         std::vector<uint8_t>().swap(scaled.bgr);
+        std::vector<uint8_t>().swap(scaled.work);
     }
 };
 ThreadBuffers& Buffers() {
