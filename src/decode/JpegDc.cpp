@@ -47,11 +47,6 @@ void Render(const jpeg::Stream& stream, DcPicture& out) {
     const int16_t* cr = stream.Plane(2);
     const int shiftX = luma.h == 2 ? 1 : 0;
     const int shiftY = luma.v == 2 ? 1 : 0;
-    // JFIF's YCbCr to RGB, full range, in 16-bit fixed point.
-    constexpr int32_t kCrToR = 91881;   // 1.402
-    constexpr int32_t kCbToG = 22554;   // 0.344136
-    constexpr int32_t kCrToG = 46802;   // 0.714136
-    constexpr int32_t kCbToB = 116130;  // 1.772
     for (uint32_t by = 0; by < out.blocksHigh; ++by) {
         const int16_t* yRow = y + size_t{by} * luma.planeWide;
         const int16_t* cbRow = cb + size_t{by >> shiftY} * blue.planeWide;
@@ -60,9 +55,9 @@ void Render(const jpeg::Stream& stream, DcPicture& out) {
             const int32_t l = MeanInEighths(yRow[bx], luma.quant[0]) << 16;
             const int32_t b = MeanInEighths(cbRow[bx >> shiftX], blue.quant[0]) - 1024;
             const int32_t r = MeanInEighths(crRow[bx >> shiftX], red.quant[0]) - 1024;
-            d[0] = ToByte(l + kCbToB * b);
-            d[1] = ToByte(l - kCbToG * b - kCrToG * r);
-            d[2] = ToByte(l + kCrToR * r);
+            d[0] = ToByte(l + jpeg::kCbToB * b);
+            d[1] = ToByte(l - jpeg::kCbToG * b - jpeg::kCrToG * r);
+            d[2] = ToByte(l + jpeg::kCrToR * r);
         }
     }
 }

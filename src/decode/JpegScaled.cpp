@@ -299,24 +299,20 @@ void Render(const jpeg::Stream& stream, const Transformer& transformer, ScaledPi
     const Samples& red = transformer.ComponentSamples(2);
     const ChromaFit across = FitFor(stream.ComponentAt(0).h == 2, transformer.Shift());
     const ChromaFit down = FitFor(stream.ComponentAt(0).v == 2, transformer.Shift());
-    // JFIF's YCbCr to RGB, full range, in 16-bit fixed point; chroma comes in 1024ths.
-    constexpr int32_t kCrToR = 91881;   // 1.402
-    constexpr int32_t kCbToG = 22554;   // 0.344136
-    constexpr int32_t kCrToG = 46802;   // 0.714136
-    constexpr int32_t kCbToB = 116130;  // 1.772
     std::vector<int32_t> cbRow(width), crRow(width), column;
     for (uint32_t y = 0; y < height; ++y) {
         ChromaRow(blue, y, down, across, width, column, cbRow.data());
         ChromaRow(red, y, down, across, width, column, crRow.data());
         const uint8_t* s = luma.plane + size_t{y} * luma.wide;
         for (uint32_t x = 0; x < width; ++x, d += 3) {
+            // JFIF's conversion (JpegStream.h), chroma in 1024ths less 128.
             const int32_t l = s[x] * 65536 + 32768;
-            // Chroma in 1024ths, less 128.
             const int64_t cb = cbRow[x] - 131072;
             const int64_t cr = crRow[x] - 131072;
-            d[0] = Clamp255((l + static_cast<int32_t>((kCbToB * cb) >> 10)) >> 16);
-            d[1] = Clamp255((l - static_cast<int32_t>((kCbToG * cb + kCrToG * cr) >> 10)) >> 16);
-            d[2] = Clamp255((l + static_cast<int32_t>((kCrToR * cr) >> 10)) >> 16);
+            d[0] = Clamp255((l + static_cast<int32_t>((jpeg::kCbToB * cb) >> 10)) >> 16);
+            d[1] = Clamp255(
+                (l - static_cast<int32_t>((jpeg::kCbToG * cb + jpeg::kCrToG * cr) >> 10)) >> 16);
+            d[2] = Clamp255((l + static_cast<int32_t>((jpeg::kCrToR * cr) >> 10)) >> 16);
         }
     }
 }

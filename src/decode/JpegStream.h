@@ -159,6 +159,13 @@ struct HuffmanTable {
     int32_t offset[17];
 };
 
+// JFIF's YCbCr to RGB, full range, in 16-bit fixed point: R = Y + 1.402 (Cr - 128),
+// G = Y - 0.344136 (Cb - 128) - 0.714136 (Cr - 128), B = Y + 1.772 (Cb - 128).
+constexpr int32_t kCrToR = 91881;
+constexpr int32_t kCbToG = 22554;
+constexpr int32_t kCrToG = 46802;
+constexpr int32_t kCbToB = 116130;
+
 // The coefficients of a picture's blocks are kept as int16; valid 8-bit data stays far inside
 // that range, and a damaged stream is stopped at its bounds.
 constexpr int32_t kCoefficientLimit = 32767;
