@@ -39,7 +39,8 @@ struct ThreadBuffers {
     decode::ScaledPicture scaled;
 
     size_t Capacity() const {
-        return file.capacity() + dc.bgr.capacity() + raw.bgra.capacity() + scaled.bgr.capacity();
+        return file.capacity() + dc.bgr.capacity() + raw.bgra.capacity() + scaled.bgr.capacity() +
+               scaled.work.capacity();
     }
     void Trim() {
         if (Capacity() <= kRetainedBufferBytes) return;

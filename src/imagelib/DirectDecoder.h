@@ -2,9 +2,10 @@
 // Pictures read without WIC: BMP, TGA and TIFF of the kinds decode/ reads, the common kinds of
 // PNG, the first frame of a GIF (on its logical screen), and a JPEG decoded down to its 8x8
 // block averages or, for the preview, whole at the scale it is drawn at. For a thumbnail
-// (`reduced`) the pictures come reduced, by box averaging or as block averages, to no less than the
-// size they take in the thumbnail box; otherwise the others come whole and JPEG is left to WIC.
-// Anything these readers refuse is left to WIC.
+// (`reduced`) the pictures come reduced, by box averaging or as block averages, to no less than
+// the size they take in the thumbnail box; otherwise the others come whole and JPEG is left to
+// WIC, unless it is decoded for a box (DecodeJpegFitted). Anything these readers refuse is left
+// to WIC.
 
 #include "imagelib/WicDecoder.h"
 
