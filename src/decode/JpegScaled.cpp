@@ -114,7 +114,8 @@ InverseBlockFunction InverseBlockFor(int shiftDown, int shiftAcross) {
     return table[shiftDown][shiftAcross];
 }
 
-// A component's samples at the chosen scale: its blocks inside its own area, n x n each.
+// A component's samples at the chosen scale: its blocks inside its own area, each giving
+// 8 >> shiftDown rows of 8 >> shiftAcross samples.
 struct Samples {
     int shiftAcross = 0;  // the scale of the samples: 1 / 2^shift of the component's own
     int shiftDown = 0;
@@ -181,7 +182,7 @@ public:
     const Samples& ComponentSamples(int i) const { return samples_[i]; }
 
 private:
-    // Sizes the samples; false when they would pass the output limit or cannot be allocated.
+    // Sizes the samples; false when they would pass the output limit.
     bool Prepare(const jpeg::Stream& stream) {
         uint64_t total = 0;
         size_t starts[3] = {};

@@ -242,37 +242,6 @@ TEST(JpegScaledKnownContent, TilesOfEverySamplingGiveTheirColoursAtEveryScale) {
     }
 }
 
-// The gradient's mean over each output pixel's area, the padding of the last blocks (the last
-// column and row repeated) included, at every scale.
-TEST(JpegScaledKnownContent, GreyGradientGivesItsAreaMeansAtEveryScale) {
-    for (const char* name : kGradientFiles) {
-        for (int shift = 0; shift <= 3; ++shift) {
-            SCOPED_TRACE(std::string(name) + " at 1/" + std::to_string(1 << shift));
-            const ScaledPicture p = DecodeAt(ReadFixture(name), shift);
-            ExpectShape(p, 100, 75, 1, std::strstr(name, "progressive"), shift);
-            EXPECT_TRUE(p.complete);
-            const uint32_t g = 1u << shift;
-            double worst = 0;
-            for (uint32_t y = 0; y < p.scaledHeight; ++y) {
-                for (uint32_t x = 0; x < p.scaledWidth; ++x) {
-                    double sum = 0;
-                    for (uint32_t v = y * g; v < y * g + g; ++v) {
-                        for (uint32_t u = x * g; u < x * g + g; ++u) {
-                            sum += GradientAt(std::min(u, 99u), std::min(v, 74u), 100, 75);
-                        }
-                    }
-                    const uint8_t* px = &p.bgr[(size_t{y} * p.scaledWidth + x) * 3];
-                    ASSERT_TRUE(px[0] == px[1] && px[1] == px[2]);
-                    worst = std::max(worst, std::abs(px[0] - sum / (g * g)));
-                }
-            }
-            // Quantisation at quality 90 moves single pixels by up to a level or two; means
-            // over larger areas less.
-            EXPECT_LE(worst, shift == 0 ? 2.5 : 1.5);
-        }
-    }
-}
-
 // The reduced scales against the full-size decode averaged over 2x2, 4x4 and 8x8 pixels:
 // the reduced transform gives exactly those means before rounding for luma and full-rate
 // chroma; subsampled chroma differs a little at sharp colour edges (see JpegScaled.h).
