@@ -123,6 +123,7 @@ const struct JpegFile {
     {"photo-420-restart.jpg", 2, 2},
     {"photo-odd-422.jpg", 2, 1},
     {"photo-odd-grey-progressive.jpg", 1, 1},
+    {"photo-odd-420-separate.jpg", 2, 2},
 };
 
 TEST_F(WicComparison, JpegBlockMeansMatchWicOverEachChromaBlock) {
