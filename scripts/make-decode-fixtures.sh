@@ -71,6 +71,12 @@ convert "$b" -strip -quality 90 -define jpeg:optimize-coding=false "$work/tables
 convert "$work/dune.ppm" -resize 160x120 "$work/dune-small.ppm"
 "$top/scripts/write-restart-jpeg.py" "$work/dune-small.ppm" "$work/tables.jpg" 5 85 \
     "$out/photo-420-restart.jpg"
+# A sequential file with a scan per component, and the same coded in one scan.
+convert "$work/dune.ppm" -resize '157x117!' "$work/dune-odd.ppm"
+"$top/scripts/write-restart-jpeg.py" "$work/dune-odd.ppm" "$work/tables.jpg" 0 85 \
+    "$out/photo-odd-420-interleaved.jpg"
+"$top/scripts/write-restart-jpeg.py" "$work/dune-odd.ppm" "$work/tables.jpg" 0 85 \
+    "$out/photo-odd-420-separate.jpg" separate
 
 # ImageMagick's full decode of the photographs, area-averaged over 8x8 blocks.
 for name in photo-420 photo-444 photo-420-progressive photo-420-restart; do

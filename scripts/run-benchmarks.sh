@@ -2,9 +2,10 @@
 # `make bench`: the thumbnail race and the other benchmarks, on one core (taskset -c 0).
 # Installs what it compares against, lays out the mixed picture set, and prints per group
 # and overall Glimmerly's first- and second-visit thumbnails per second beside vipsthumbnail
-# and GraphicsMagick; video thumbnails beside ffmpegthumbnailer and ffmpeg; SetFolder's block time
-# on 10,000 files beside a bare listing; the preview panel's time from a selection to the painted
-# panel; package extraction beside zlib's raw uncompress.
+# and GraphicsMagick; JPEG decoded for the preview at every scale beside WIC; video thumbnails
+# beside ffmpegthumbnailer and ffmpeg; SetFolder's block time on 10,000 files beside a bare
+# listing; the preview panel's time from a selection to the painted panel; package extraction
+# beside zlib's raw uncompress.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 if [ -z "${GLIMMERLY_IN_XVFB:-}" ]; then
@@ -80,6 +81,18 @@ echo "$glimmerly" | awk -F'\t' '$1 == "hit" {
 echo "$glimmerly" | awk -F'\t' '$1 == "decoder" {
     printf "=== WIC in the decoder process: %.1f ms a picture against %.1f ms in-process (%d 640x480 48-bit PNGs);", 1000 * $4 / $2, 1000 * $3 / $2, $2
     printf " starting a decoder: %.0f ms ===\n", 1000 * $5 }'
+
+# JPEG decoded for the preview: our decoder at every scale from the bytes in memory, beside the
+# whole picture through WIC as the preview decoded it before, and CxImage for the dialog's box.
+jpegs=()
+for g in jpeg-12mp-baseline jpeg-12mp-progressive jpeg-24mp; do
+    jpegs+=("$(winpath "$(find "$mixed/$g" -maxdepth 1 -name '*.jpg' | sort | head -n 1)")")
+done
+echo "=== JPEG for the preview, one core: ms from the file's bytes to BGR pixels (median of 5) ==="
+printf '%-26s %11s %6s %6s %6s %6s %6s %10s %14s\n' file size 1/1 1/2 1/4 1/8 DC wic-whole box-1260x790
+one_core wine "$top/build/win/bin/jpeg_bench.exe" "${jpegs[@]}" | tr -d '\r' |
+    awk -F'\t' '$1 == "jpeg" { n = split($2, p, "\\"); printf "%-26s %5dx%-5d %6s %6s %6s %6s %6s %10s %9s (%s)\n",
+        p[n] ($5 ? " (prog.)" : ""), $3, $4, $6, $7, $8, $9, $10, $11, $12, $13 }'
 
 # The race on both cores of this machine, through the control (its display loop and decoding
 # threads), beside the same control pinned to one core; vipsthumbnail and GraphicsMagick get

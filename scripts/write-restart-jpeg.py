@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
-"""Writes a baseline JPEG with restart markers, for the decoder tests.
+"""Writes a baseline JPEG with restart markers, or with one scan per component, for the decoder
+tests.
 
 ImageMagick (6.9) cannot set a restart interval, so the files that need one are written
 here: a plain baseline encoder (floating-point DCT, the example quantisation tables of
 ITU T.81 Annex K scaled like libjpeg's quality setting, Huffman tables taken from a JPEG that
-ImageMagick wrote). Greyscale or YCbCr 4:2:0.
+ImageMagick wrote). Greyscale or YCbCr 4:2:0. With "separate" (and an interval of 0) each
+component is coded in a scan of its own, block by block over its own area, as ImageMagick never
+writes a sequential file.
 
-usage: write-restart-jpeg.py IN.ppm|IN.pgm TABLES.jpg INTERVAL QUALITY OUT.jpg
+usage: write-restart-jpeg.py IN.ppm|IN.pgm TABLES.jpg INTERVAL QUALITY OUT.jpg [separate]
 """
 import math
 import struct
@@ -129,6 +132,8 @@ def magnitude(value):
 def main():
     src, tables_from, interval, quality, dest = sys.argv[1:6]
     interval, quality = int(interval), int(quality)
+    separate = sys.argv[6:] == ['separate']
+    assert not (separate and interval)
     width, height, channels, pixels = read_pnm(src)
     tables = huffman_tables(tables_from)
     qtabs = [scaled(LUMA_Q, quality), scaled(CHROMA_Q, quality)]
@@ -184,6 +189,18 @@ def main():
         if run:
             writer.put(*ac_codes[0x00])
 
+    scans = []
+    if separate:
+        for c in range(ncomp):
+            step = 1 if c == 0 else hmax
+            wide, high = -(-width // step), -(-height // step)
+            writer = BitWriter()
+            for by in range(-(-high // 8)):
+                for bx in range(-(-wide // 8)):
+                    encode(c, block(c, bx, by, step))
+            writer.flush()
+            scans.append(([c], writer.out))
+        mcus_y = 0
     count = 0
     for my in range(mcus_y):
         for mx in range(mcus_x):
@@ -198,7 +215,9 @@ def main():
                     encode(0, block(0, mx * hmax + h, my * hmax + v, 1))
             for c in range(1, ncomp):
                 encode(c, block(c, mx, my, 2))
-    writer.flush()
+    if not separate:
+        writer.flush()
+        scans.append((list(range(ncomp)), writer.out))
 
     out = bytearray(b'\xFF\xD8')
     for i in range(2 if ncomp == 3 else 1):
@@ -210,9 +229,11 @@ def main():
         body = tables[key][1]
         out += b'\xFF\xC4' + struct.pack('>H', 2 + len(body)) + body
     out += b'\xFF\xDD' + struct.pack('>HH', 4, interval)
-    sos = b''.join(bytes([c + 1, 0x00 if c == 0 else 0x11]) for c in range(ncomp))
-    out += b'\xFF\xDA' + struct.pack('>HB', 6 + 2 * ncomp, ncomp) + sos + bytes([0, 63, 0])
-    out += writer.out + b'\xFF\xD9'
+    for comps_in_scan, data in scans:
+        sos = b''.join(bytes([c + 1, 0x00 if c == 0 else 0x11]) for c in comps_in_scan)
+        out += b'\xFF\xDA' + struct.pack('>HB', 6 + 2 * len(comps_in_scan), len(comps_in_scan))
+        out += sos + bytes([0, 63, 0]) + data
+    out += b'\xFF\xD9'
     open(dest, 'wb').write(out)
 
 

@@ -69,6 +69,35 @@ CxImage::CxImage(const uint8_t* buffer, size_t size, uint32_t imageType, bool fo
     Take(decoded);
 }
 
+CxImage::CxImage(const wchar_t* fileName, uint32_t imageType, FitBox box) {
+    imagelib::DecodedImage fitted;
+    bool complete = false;
+    if (box.width == 0 || box.height == 0 ||
+        !imagelib::DecodeJpegFitted(fileName, box.width, box.height, fitted, complete)) {
+        *this = CxImage(fileName, imageType, false, false);
+        return;
+    }
+    imagelib::DecodedImage whole;
+    // Damaged: WIC may read past the damage. Nothing is kept of its failure.
+    Take(!complete && !imagelib::DecodeIsolated(fileName, whole) ? whole : fitted);
+}
+
+CxImage::CxImage(const uint8_t* buffer, size_t size, uint32_t imageType, FitBox box,
+                 const wchar_t* source) {
+    imagelib::DecodedImage fitted;
+    bool complete = false;
+    if (box.width == 0 || box.height == 0 ||
+        !imagelib::DecodeJpegFittedMemory(buffer, size, box.width, box.height, fitted, complete)) {
+        *this = CxImage(buffer, size, imageType, false, source);
+        return;
+    }
+    imagelib::DecodedImage whole;
+    Take(!complete && !imagelib::DecodeIsolatedMemory(buffer, size,
+                                                      source && *source ? source : L"memory", whole)
+             ? whole
+             : fitted);
+}
+
 void CxImage::Take(imagelib::DecodedImage& decoded) {
     pixels_ = std::move(decoded.pixels);
     type_ = decoded.type;

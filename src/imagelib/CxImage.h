@@ -15,6 +15,12 @@
 #include <cstdint>
 #include <string>
 
+// The box a picture will be drawn fitted into (proportions kept), in pixels.
+struct FitBox {
+    uint32_t width = 0;
+    uint32_t height = 0;
+};
+
 class CxImage {
 public:
     // An empty image. GetType reports `imageType` until a picture comes from a file.
@@ -36,6 +42,22 @@ public:
     // The second flag changes nothing.
     CxImage(const wchar_t* fileName, uint32_t imageType, bool forThumbnail = false,
             bool flag2 = false);
+
+    // Decodes the file's first frame for drawing fitted into `box`: a JPEG read by our own
+    // decoder comes at 1/2, 1/4 or 1/8 of its size, the smallest scale whose pixels still cover
+    // the picture fitted into the box (never smaller than the fitted size in either direction);
+    // anything else comes whole, as from the constructor above. GetImageWidth/Height/Bpp/Type
+    // report the file's own facts either way; GetWidth/GetHeight the pixels held.
+    //
+    // A JPEG our decoder takes that the box needs whole comes whole from our decoder too (its
+    // chroma interpolated, where WIC under Wine repeats it). A box of 0 x 0 (either side 0)
+    // means the whole picture, exactly as the constructor above gives it. A JPEG our decoder
+    // takes but finds damaged or cut short is tried through WIC, and shown as far as our
+    // decoder read it when WIC fails too. EXIF orientation is not applied, as WIC does not
+    // apply it either. Our decoder runs in-process, as the other direct readers do.
+    CxImage(const wchar_t* fileName, uint32_t imageType, FitBox box);
+    CxImage(const uint8_t* buffer, size_t size, uint32_t imageType, FitBox box,
+            const wchar_t* source = nullptr);
 
     // A picture held in memory (the sample inside a template package), decoded as a file is.
     // `source` names the file that holds it: a picture that stops its decoder is not tried

@@ -3,6 +3,7 @@
 #include "base/Handles.h"
 #include "decode/Gif.h"
 #include "decode/JpegDc.h"
+#include "decode/JpegScaled.h"
 #include "decode/Limits.h"
 #include "decode/Png.h"
 #include "decode/RawPictures.h"
@@ -35,13 +36,19 @@ struct ThreadBuffers {
     std::vector<uint8_t> file;
     decode::DcPicture dc;
     decode::RawPicture raw;
+    decode::ScaledPicture scaled;
 
-    size_t Capacity() const { return file.capacity() + dc.bgr.capacity() + raw.bgra.capacity(); }
+    size_t Capacity() const {
+        return file.capacity() + dc.bgr.capacity() + raw.bgra.capacity() + scaled.bgr.capacity() +
+               scaled.work.capacity();
+    }
     void Trim() {
         if (Capacity() <= kRetainedBufferBytes) return;
         std::vector<uint8_t>().swap(file);
         std::vector<uint8_t>().swap(dc.bgr);
         std::vector<uint8_t>().swap(raw.bgra);
+        std::vector<uint8_t>().swap(scaled.bgr);
+        std::vector<uint8_t>().swap(scaled.work);
     }
 };
 ThreadBuffers& Buffers() {
@@ -124,6 +131,31 @@ bool FromDc(const decode::DcPicture& dc, DecodedImage& out) {
     out.height = dc.height;
     out.bitsPerPixel = dc.bitsPerPixel;
     return true;
+}
+
+bool FromScaled(const decode::ScaledPicture& scaled, DecodedImage& out) {
+    Pixels pixels;
+    if (!pixels.Allocate(scaled.scaledWidth, scaled.scaledHeight, 3)) return false;
+    const size_t rowBytes = size_t{scaled.scaledWidth} * 3;
+    for (uint32_t y = 0; y < scaled.scaledHeight; ++y) {
+        std::memcpy(pixels.TopRow(y), scaled.bgr.data() + y * rowBytes, rowBytes);
+    }
+    out.pixels = std::move(pixels);
+    out.type = kTypeJpeg;
+    out.width = scaled.width;
+    out.height = scaled.height;
+    out.bitsPerPixel = scaled.bitsPerPixel;
+    return true;
+}
+
+bool DecodeFittedBytes(const uint8_t* data, size_t size, uint32_t boxWidth, uint32_t boxHeight,
+                       ThreadBuffers& buffers, DecodedImage& out, bool& complete) {
+    const auto choose = [boxWidth, boxHeight](uint32_t width, uint32_t height) {
+        return FittedScaleShift(width, height, boxWidth, boxHeight);
+    };
+    if (!decode::DecodeJpegScaled(data, size, choose, buffers.scaled)) return false;
+    complete = buffers.scaled.complete;
+    return FromScaled(buffers.scaled, out);
 }
 
 void SetFacts(const decode::RawPicture& raw, uint32_t type, DecodedImage& out) {
@@ -262,7 +294,11 @@ bool DecodeBytes(const uint8_t* data, size_t size, uint32_t type, bool reduced, 
     return read && read(data, size, buffers.raw) && FromRawFor(buffers.raw, type, reduced, out);
 }
 
-bool Decode(const wchar_t* path, uint32_t typeHint, bool reduced, JpegUse jpeg, DecodedImage& out) {
+// Reads the file into the thread's buffers and hands its bytes and type to `decodeBytes`, when
+// `wanted` takes the type its signature (or name) gives.
+template <class Wanted, class DecodeBytesOf>
+bool DecodeFile(const wchar_t* path, uint32_t typeHint, const Wanted& wanted,
+                const DecodeBytesOf& decodeBytes) {
     if (!path || !*path) return false;
     // A cheap look at the name and signature first: files of other formats are not read here.
     win::UniqueHandle file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -272,13 +308,22 @@ bool Decode(const wchar_t* path, uint32_t typeHint, bool reduced, JpegUse jpeg, 
     DWORD headBytes = 0;
     if (!file || !::ReadFile(file.Get(), head, sizeof head, &headBytes, nullptr)) return false;
     const uint32_t type = Sniff(head, headBytes, typeHint, path);
-    if (type == 0 || (type == kTypeJpeg && jpeg == JpegUse::Never)) return false;
+    if (type == 0 || !wanted(type)) return false;
 
     ThreadBuffers& buffers = Buffers();
     const TrimOnExit trim(buffers);
     if (!ReadWholeFile(file.Get(), head, headBytes, buffers.file)) return false;
     file.Reset();  // not held while decoding: the user may delete or replace the file meanwhile
-    return DecodeBytes(buffers.file.data(), buffers.file.size(), type, reduced, jpeg, buffers, out);
+    return decodeBytes(buffers.file.data(), buffers.file.size(), type, buffers);
+}
+
+bool Decode(const wchar_t* path, uint32_t typeHint, bool reduced, JpegUse jpeg, DecodedImage& out) {
+    return DecodeFile(
+        path, typeHint,
+        [jpeg](uint32_t type) { return type != kTypeJpeg || jpeg != JpegUse::Never; },
+        [&](const uint8_t* data, size_t size, uint32_t type, ThreadBuffers& buffers) {
+            return DecodeBytes(data, size, type, reduced, jpeg, buffers, out);
+        });
 }
 }  // namespace
 
@@ -299,6 +344,42 @@ bool DecodeDirectMemory(const uint8_t* data, size_t size, uint32_t typeHint, boo
     const TrimOnExit trim(buffers);
     return DecodeBytes(data, size, type, reduced, reduced ? JpegUse::ForThumbnail : JpegUse::Never,
                        buffers, out);
+}
+
+int FittedScaleShift(uint32_t width, uint32_t height, uint32_t boxWidth, uint32_t boxHeight) {
+    if (width == 0 || height == 0 || boxWidth == 0 || boxHeight == 0) return 0;
+    const uint64_t w = width, h = height, bw = boxWidth, bh = boxHeight;
+    // The dialog truncates the side that does not touch the box, in floating point; truncated
+    // here in exact arithmetic, that is never less.
+    uint64_t needWidth = bw, needHeight = bh;
+    if (w * bh > bw * h) {
+        needHeight = bw * h / w;  // wider than the box: touches its sides
+    } else if (w * bh < bw * h) {
+        needWidth = bh * w / h;  // narrower: touches its top and bottom
+    }
+    int shift = 0;
+    while (shift < 3 && ((w + (2u << shift) - 1) >> (shift + 1)) >= needWidth &&
+           ((h + (2u << shift) - 1) >> (shift + 1)) >= needHeight) {
+        ++shift;
+    }
+    return shift;
+}
+
+bool DecodeJpegFitted(const wchar_t* path, uint32_t boxWidth, uint32_t boxHeight, DecodedImage& out,
+                      bool& complete) {
+    return DecodeFile(
+        path, kTypeJpeg, [](uint32_t type) { return type == kTypeJpeg; },
+        [&](const uint8_t* data, size_t size, uint32_t, ThreadBuffers& buffers) {
+            return DecodeFittedBytes(data, size, boxWidth, boxHeight, buffers, out, complete);
+        });
+}
+
+bool DecodeJpegFittedMemory(const uint8_t* data, size_t size, uint32_t boxWidth, uint32_t boxHeight,
+                            DecodedImage& out, bool& complete) {
+    if (!data || Sniff(data, size, 0, nullptr) != kTypeJpeg) return false;
+    ThreadBuffers& buffers = Buffers();
+    const TrimOnExit trim(buffers);
+    return DecodeFittedBytes(data, size, boxWidth, boxHeight, buffers, out, complete);
 }
 
 size_t RetainedBufferBytes() {

@@ -1,10 +1,11 @@
-// The direct decoders against WIC on the same files: JPEG block means against WIC's full
-// decode averaged here, BMP, TGA, PNG, TIFF and GIF pixel for pixel.
+// The direct decoders against WIC on the same files: JPEG block means and whole JPEGs at every
+// scale against WIC's full decode (averaged here), BMP, TGA, PNG, TIFF and GIF pixel for pixel.
 #include "base/Win.h"
 #include "decode/BmpTgaFixtures.h"
 #include "decode/Fixtures.h"
 #include "decode/Gif.h"
 #include "decode/JpegDc.h"
+#include "decode/JpegScaled.h"
 #include "decode/Png.h"
 #include "decode/RawPictures.h"
 #include "decode/Tiff.h"
@@ -100,30 +101,33 @@ BlockMeans MeansOfWic(const WicPicture& p) {
 
 }  // namespace
 
+// Every JPEG fixture, with the luma blocks one chroma block covers.
+const struct JpegFile {
+    const char* name;
+    uint32_t wide, high;  // luma blocks one chroma block covers
+} kJpegFiles[] = {
+    {"blocks-444.jpg", 1, 1},
+    {"blocks-422.jpg", 2, 1},
+    {"blocks-420.jpg", 2, 2},
+    {"blocks-440.jpg", 1, 2},
+    {"blocks-420-progressive.jpg", 2, 2},
+    {"blocks-odd-420.jpg", 2, 2},
+    {"blocks-odd-422-progressive.jpg", 2, 1},
+    {"blocks-odd-420-restart.jpg", 2, 2},
+    {"gradient-grey.jpg", 1, 1},
+    {"gradient-grey-progressive.jpg", 1, 1},
+    {"gradient-grey-restart.jpg", 1, 1},
+    {"photo-420.jpg", 2, 2},
+    {"photo-444.jpg", 1, 1},
+    {"photo-420-progressive.jpg", 2, 2},
+    {"photo-420-restart.jpg", 2, 2},
+    {"photo-odd-422.jpg", 2, 1},
+    {"photo-odd-grey-progressive.jpg", 1, 1},
+    {"photo-odd-420-separate.jpg", 2, 2},
+};
+
 TEST_F(WicComparison, JpegBlockMeansMatchWicOverEachChromaBlock) {
-    const struct {
-        const char* name;
-        uint32_t wide, high;  // luma blocks one chroma block covers
-    } files[] = {
-        {"blocks-444.jpg", 1, 1},
-        {"blocks-422.jpg", 2, 1},
-        {"blocks-420.jpg", 2, 2},
-        {"blocks-440.jpg", 1, 2},
-        {"blocks-420-progressive.jpg", 2, 2},
-        {"blocks-odd-420.jpg", 2, 2},
-        {"blocks-odd-422-progressive.jpg", 2, 1},
-        {"blocks-odd-420-restart.jpg", 2, 2},
-        {"gradient-grey.jpg", 1, 1},
-        {"gradient-grey-progressive.jpg", 1, 1},
-        {"gradient-grey-restart.jpg", 1, 1},
-        {"photo-420.jpg", 2, 2},
-        {"photo-444.jpg", 1, 1},
-        {"photo-420-progressive.jpg", 2, 2},
-        {"photo-420-restart.jpg", 2, 2},
-        {"photo-odd-422.jpg", 2, 1},
-        {"photo-odd-grey-progressive.jpg", 1, 1},
-    };
-    for (const auto& file : files) {
+    for (const auto& file : kJpegFiles) {
         SCOPED_TRACE(file.name);
         const Bytes bytes = ReadFixture(file.name);
         decode::DcPicture dc;
@@ -138,6 +142,68 @@ TEST_F(WicComparison, JpegBlockMeansMatchWicOverEachChromaBlock) {
         EXPECT_LE(
             WorstGroupDifference(ours, theirs, file.wide, file.high, dc.width / 8, dc.height / 8),
             kFullDecodeTolerance);
+    }
+}
+
+// Whole, at full size: as WIC (libjpeg under Wine) decodes, but for the rounding of its integer
+// transform and colour conversion. Reduced: WIC's full decode averaged over each output
+// pixel's area. Output pixels cut by the picture's edge are left out: theirs include the
+// blocks' padding. Where chroma is subsampled, WIC under Wine repeats each chroma sample over
+// the pixels it covers while we interpolate (JpegScaled.h), which moves colours by up to some
+// 80 levels along sharp colour edges (our synthetic tiles have one every 16 pixels); there the
+// luma of the pixels (299 R + 587 G + 114 B) / 1000 is compared, which chroma leaves alone but
+// for clamping, and colours are checked against known content in JpegTest.cpp.
+TEST_F(WicComparison, WholeJpegsMatchWicAndItsAreaMeansWhenReduced) {
+    for (const auto& file : kJpegFiles) {
+        const Bytes bytes = ReadFixture(file.name);
+        WicPicture wic;
+        ASSERT_HRESULT_SUCCEEDED(Decode(bytes, wic));
+        const bool subsampled = file.wide * file.high > 1;
+        for (int shift = 0; shift <= 2; ++shift) {
+            SCOPED_TRACE(std::string(file.name) + " at 1/" + std::to_string(1 << shift));
+            decode::ScaledPicture ours;
+            ASSERT_TRUE(decode::DecodeJpegScaled(bytes.data(), bytes.size(), shift, ours));
+            ASSERT_EQ(ours.width, wic.width);
+            ASSERT_EQ(ours.height, wic.height);
+            const uint32_t g = 1u << shift;
+            // The values compared at an output pixel, in thousandths of a level.
+            const auto values = [subsampled](const uint8_t* bgr, int out[3]) {
+                if (subsampled) {
+                    out[0] = 299 * bgr[2] + 587 * bgr[1] + 114 * bgr[0];
+                } else {
+                    for (int c = 0; c < 3; ++c) out[c] = 1000 * bgr[c];
+                }
+                return subsampled ? 1 : 3;
+            };
+            double total = 0;
+            int worst = 0;
+            size_t count = 0;
+            for (uint32_t y = 0; y < wic.height / g; ++y) {
+                for (uint32_t x = 0; x < wic.width / g; ++x) {
+                    int theirs[3] = {}, n = 0;
+                    for (uint32_t v = y * g; v < y * g + g; ++v) {
+                        for (uint32_t u = x * g; u < x * g + g; ++u) {
+                            int one[3];
+                            n = values(&wic.bgra[(size_t{v} * wic.width + u) * 4], one);
+                            for (int c = 0; c < n; ++c) theirs[c] += one[c];
+                        }
+                    }
+                    int mine[3];
+                    values(&ours.bgr[(size_t{y} * ours.scaledWidth + x) * 3], mine);
+                    for (int c = 0; c < n; ++c) {
+                        const int d = std::abs(mine[c] - theirs[c] / static_cast<int>(g * g));
+                        total += d;
+                        worst = std::max(worst, d);
+                        ++count;
+                    }
+                }
+            }
+            // Rounding: of the transforms and colour conversions at full size, and of a mean
+            // of rounded values against a rounded mean when reduced. Single pixels differ more
+            // where a saturated colour is clamped, before the luma is taken (7.5 levels here).
+            EXPECT_LE(total / count / 1000, 0.5);
+            EXPECT_LE(worst / 1000.0, 8);
+        }
     }
 }
 

@@ -1,7 +1,9 @@
-// The DC decoder on real JPEG files: synthetic pictures whose block means are known, photos
-// against a full decode, every refusal, and damaged or cut-short files.
-#include "decode/JpegDc.h"
+// The JPEG decoders on real files, the DC decoder and the whole-picture decoder at every
+// scale: synthetic pictures whose content is known, photos against a full decode, every
+// refusal, and damaged or cut-short files. WicComparisonTest.cpp compares both with WIC.
 #include "decode/Fixtures.h"
+#include "decode/JpegDc.h"
+#include "decode/JpegScaled.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +15,8 @@
 using namespace decode_tests;
 using decode::DcPicture;
 using decode::DecodeJpegDc;
+using decode::DecodeJpegScaled;
+using decode::ScaledPicture;
 
 namespace {
 
@@ -60,8 +64,29 @@ std::vector<const char*> AllJpegFiles() {
     std::vector<const char*> names(std::begin(kTileFiles), std::end(kTileFiles));
     names.insert(names.end(), std::begin(kGradientFiles), std::end(kGradientFiles));
     names.insert(names.end(), std::begin(kPhotoFiles), std::end(kPhotoFiles));
-    names.insert(names.end(), {"photo-odd-422.jpg", "photo-odd-grey-progressive.jpg"});
+    names.insert(names.end(), {"photo-odd-422.jpg", "photo-odd-grey-progressive.jpg",
+                               "photo-odd-420-separate.jpg"});
     return names;
+}
+
+ScaledPicture DecodeAt(const Bytes& bytes, int shift) {
+    ScaledPicture picture;
+    EXPECT_TRUE(DecodeJpegScaled(bytes.data(), bytes.size(), shift, picture));
+    return picture;
+}
+
+void ExpectShape(const ScaledPicture& p, uint32_t w, uint32_t h, int components, bool progressive,
+                 int shift) {
+    EXPECT_EQ(p.width, w);
+    EXPECT_EQ(p.height, h);
+    EXPECT_EQ(p.components, components);
+    EXPECT_EQ(p.bitsPerPixel, components == 1 ? 8 : 24);
+    EXPECT_EQ(p.progressive, progressive);
+    EXPECT_EQ(p.scaleShift, shift);
+    const uint32_t g = 1u << shift;
+    EXPECT_EQ(p.scaledWidth, (w + g - 1) / g);
+    EXPECT_EQ(p.scaledHeight, (h + g - 1) / g);
+    EXPECT_EQ(p.bgr.size(), size_t{p.scaledWidth} * p.scaledHeight * 3);
 }
 
 // The offset of the first marker `code` in a JPEG, or 0.
@@ -136,7 +161,7 @@ TEST(JpegDcKnownContent, PhotosMatchAFullDecodeOverEachChromaBlock) {
 }
 
 // The same picture coded sequentially and progressively at one quality has the same quantised
-// DC terms, so the progressive file's DC scans, refinements included, must give exactly the
+// coefficients, so the progressive file's scans, refinements included, must give exactly the
 // same picture.
 TEST(JpegDcKnownContent, ProgressiveFilesGiveTheirSequentialTwinsPicture) {
     for (const char* stem : {"blocks-420", "gradient-grey"}) {
@@ -147,6 +172,29 @@ TEST(JpegDcKnownContent, ProgressiveFilesGiveTheirSequentialTwinsPicture) {
         EXPECT_TRUE(progressive.progressive);
         EXPECT_TRUE(progressive.complete);
         EXPECT_EQ(sequential.bgr, progressive.bgr);
+        // Every AC coefficient too, through spectral selection and successive approximation.
+        for (int shift = 0; shift <= 3; ++shift) {
+            const ScaledPicture a = DecodeAt(ReadFixture(std::string(stem) + ".jpg"), shift);
+            const ScaledPicture b =
+                DecodeAt(ReadFixture(std::string(stem) + "-progressive.jpg"), shift);
+            EXPECT_TRUE(b.complete);
+            EXPECT_EQ(a.bgr, b.bgr) << "at 1/" << (1 << shift);
+        }
+    }
+}
+
+// A sequential file may code each component in a scan of its own, over its own area rather
+// than in MCUs; the same blocks coded in one scan must give the same picture.
+TEST(JpegDcKnownContent, ScansOfOneComponentGiveTheirInterleavedTwinsPicture) {
+    const Bytes interleaved = ReadFixture("photo-odd-420-interleaved.jpg");
+    const Bytes separate = ReadFixture("photo-odd-420-separate.jpg");
+    EXPECT_EQ(Decode(interleaved).bgr, Decode(separate).bgr);
+    for (int shift = 0; shift <= 3; ++shift) {
+        const ScaledPicture a = DecodeAt(interleaved, shift);
+        const ScaledPicture b = DecodeAt(separate, shift);
+        ExpectShape(b, 157, 117, 3, false, shift);
+        EXPECT_TRUE(b.complete);
+        EXPECT_EQ(a.bgr, b.bgr) << "at 1/" << (1 << shift);
     }
 }
 
@@ -173,7 +221,87 @@ TEST(JpegDcKnownContent, ReusesTheCallersPicture) {
     EXPECT_EQ(p.bgr, fresh.bgr);
 }
 
-TEST(JpegDcRefusals, KindsLeftToWic) {
+// Each output pixel stands for g x g pixels of the picture (g = 1, 2, 4); those whose
+// neighbours lie in the same 16x16 tile must give the tile's colour. Next to a tile's edge the
+// chroma of the neighbouring tile legitimately mixes in (interpolated at full size, spread
+// into the edge pixel when reduced), so those are left out.
+TEST(JpegScaledKnownContent, TilesOfEverySamplingGiveTheirColoursAtEveryScale) {
+    for (const char* name : kTileFiles) {
+        for (int shift = 0; shift <= 2; ++shift) {
+            SCOPED_TRACE(std::string(name) + " at 1/" + std::to_string(1 << shift));
+            const ScaledPicture p = DecodeAt(ReadFixture(name), shift);
+            const bool odd = std::strstr(name, "odd") != nullptr;
+            ExpectShape(p, odd ? 118 : 128, odd ? 90 : 96, 3, std::strstr(name, "progressive"),
+                        shift);
+            EXPECT_TRUE(p.complete);
+            const uint32_t g = 1u << shift;
+            const uint32_t margin = std::max(g, 2u);
+            const auto tile = [](uint32_t x, uint32_t y) { return x / 16 + 1000 * (y / 16); };
+            int worst = 0, checked = 0;
+            for (uint32_t y = 0; y < p.scaledHeight; ++y) {
+                for (uint32_t x = 0; x < p.scaledWidth; ++x) {
+                    const uint32_t left = x * g, top = y * g;
+                    if (left < margin || top < margin || left + g + margin > p.width ||
+                        top + g + margin > p.height ||
+                        tile(left - margin, top - margin) !=
+                            tile(left + g - 1 + margin, top + g - 1 + margin)) {
+                        continue;
+                    }
+                    const uint8_t* px = &p.bgr[(size_t{y} * p.scaledWidth + x) * 3];
+                    worst = std::max(worst, Difference(px, TileAt(left, top)));
+                    ++checked;
+                }
+            }
+            EXPECT_GT(checked, static_cast<int>(p.scaledWidth * p.scaledHeight / 8));
+            EXPECT_LE(worst, kTileTolerance);
+        }
+    }
+}
+
+// The reduced scales against the full-size decode averaged over 2x2, 4x4 and 8x8 pixels:
+// the reduced transform gives exactly those means before rounding for luma and full-rate
+// chroma; subsampled chroma differs a little at sharp colour edges (see JpegScaled.h).
+// Output pixels cut by the picture's edge are left out: theirs include the blocks' padding.
+TEST(JpegScaledKnownContent, ReducedScalesAreAreaMeansOfTheFullSize) {
+    const char* const photos[] = {
+        "photo-420.jpg",         "photo-444.jpg",     "photo-420-progressive.jpg",
+        "photo-420-restart.jpg", "photo-odd-422.jpg", "photo-odd-grey-progressive.jpg"};
+    for (const char* name : photos) {
+        const Bytes bytes = ReadFixture(name);
+        const ScaledPicture full = DecodeAt(bytes, 0);
+        for (int shift = 1; shift <= 3; ++shift) {
+            SCOPED_TRACE(std::string(name) + " at 1/" + std::to_string(1 << shift));
+            const ScaledPicture p = DecodeAt(bytes, shift);
+            ExpectShape(p, full.width, full.height, full.components, full.progressive, shift);
+            const uint32_t g = 1u << shift;
+            double total = 0;
+            int worst = 0;
+            size_t count = 0;
+            for (uint32_t y = 0; y < full.height / g; ++y) {
+                for (uint32_t x = 0; x < full.width / g; ++x) {
+                    for (int c = 0; c < 3; ++c) {
+                        int sum = 0;
+                        for (uint32_t v = y * g; v < y * g + g; ++v) {
+                            for (uint32_t u = x * g; u < x * g + g; ++u) {
+                                sum += full.bgr[(size_t{v} * full.width + u) * 3 + c];
+                            }
+                        }
+                        const int mean = (sum + static_cast<int>(g * g / 2)) / (g * g);
+                        const int d =
+                            std::abs(p.bgr[(size_t{y} * p.scaledWidth + x) * 3 + c] - mean);
+                        total += d;
+                        worst = std::max(worst, d);
+                        ++count;
+                    }
+                }
+            }
+            EXPECT_LE(total / count, 0.8);
+            EXPECT_LE(worst, 16);
+        }
+    }
+}
+
+TEST(JpegRefusals, KindsLeftToWic) {
     DcPicture p;
     const Bytes cmyk = ReadFixture("blocks-cmyk.jpg");
     EXPECT_FALSE(DecodeJpegDc(cmyk.data(), cmyk.size(), p)) << "CMYK";
@@ -212,22 +340,27 @@ TEST(JpegDcRefusals, KindsLeftToWic) {
         {"empty", {}},
         {"not a JPEG", ReadFixture("blocks-24.bmp")},
     };
+    ScaledPicture scaled;
     for (const Case& c : cases) {
         EXPECT_FALSE(DecodeJpegDc(c.bytes.data(), c.bytes.size(), p)) << c.what;
+        EXPECT_FALSE(DecodeJpegScaled(c.bytes.data(), c.bytes.size(), 1, scaled)) << c.what;
     }
     // Adobe's marker saying the three components are RGB.
     Bytes adobe = {0xFF, 0xD8, 0xFF, 0xEE, 0x00, 0x0E, 'A',  'd',  'o',
                    'b',  'e',  0x00, 0x64, 0x00, 0x00, 0x00, 0x00, 0x00};
     adobe.insert(adobe.end(), base.begin() + 2, base.end());
     EXPECT_FALSE(DecodeJpegDc(adobe.data(), adobe.size(), p)) << "Adobe RGB";
+    EXPECT_FALSE(DecodeJpegScaled(adobe.data(), adobe.size(), 0, scaled)) << "Adobe RGB";
     adobe[17] = 1;  // YCbCr
     EXPECT_TRUE(DecodeJpegDc(adobe.data(), adobe.size(), p)) << "Adobe YCbCr";
+    EXPECT_TRUE(DecodeJpegScaled(adobe.data(), adobe.size(), 0, scaled)) << "Adobe YCbCr";
     EXPECT_TRUE(DecodeJpegDc(base.data(), base.size(), p)) << "the unpatched file";
 }
 
-// Cut short anywhere, a file gives false or the picture's right shape; a sequential file cut
-// inside its only scan is never complete, and keeps the blocks before the cut.
-TEST(JpegDcDamage, TruncatedFilesGivePartialPicturesOrFalse) {
+// Cut short anywhere, a file gives false or the picture's right shape from both decoders; a
+// sequential file cut inside its only scan is never complete, and keeps the blocks before the
+// cut.
+TEST(JpegDamage, TruncatedFilesGivePartialPicturesOrFalse) {
     for (const char* name : AllJpegFiles()) {
         SCOPED_TRACE(name);
         const Bytes whole = ReadFixture(name);
@@ -243,20 +376,40 @@ TEST(JpegDcDamage, TruncatedFilesGivePartialPicturesOrFalse) {
             if (!full.progressive && length < whole.size() - 2) {
                 EXPECT_FALSE(p.complete);
             }
+            if (length % (step * 4) != 0) continue;
+            const int shift = static_cast<int>(length / (step * 4) % 4);
+            ScaledPicture scaled;
+            if (!DecodeJpegScaled(whole.data(), length, shift, scaled)) continue;
+            EXPECT_GT(length, scan);
+            ExpectShape(scaled, full.width, full.height, full.components, full.progressive, shift);
+            if (length < whole.size() - 2) {
+                EXPECT_FALSE(scaled.complete);
+            }
         }
-        if (!full.progressive) {
-            // Nine tenths of the data: the first block row decoded before the cut.
+        if (!full.progressive && std::strstr(name, "separate") == nullptr) {
+            // Nine tenths of the data: the first block row decoded before the cut (unless
+            // each component has a scan of its own: the last one starts in the last tenth).
             DcPicture p;
             const size_t cut = scan + (whole.size() - scan) * 9 / 10;
             ASSERT_TRUE(DecodeJpegDc(whole.data(), cut, p));
             EXPECT_FALSE(p.complete);
             EXPECT_TRUE(
                 std::equal(p.bgr.begin(), p.bgr.begin() + p.blocksWide * 3, full.bgr.begin()));
+            for (int shift = 0; shift <= 3; ++shift) {
+                ScaledPicture scaled;
+                ASSERT_TRUE(DecodeJpegScaled(whole.data(), cut, shift, scaled));
+                EXPECT_FALSE(scaled.complete);
+                const ScaledPicture expected = DecodeAt(whole, shift);
+                EXPECT_TRUE(std::equal(scaled.bgr.begin(),
+                                       scaled.bgr.begin() + scaled.scaledWidth * 3,
+                                       expected.bgr.begin()))
+                    << "at 1/" << (1 << shift);
+            }
         }
     }
 }
 
-TEST(JpegDcDamage, CorruptedBytesNeverReadOutsideTheFile) {
+TEST(JpegDamage, CorruptedBytesNeverReadOutsideTheFile) {
     uint32_t seed = 12345;
     const auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
     for (const char* name : AllJpegFiles()) {
@@ -274,6 +427,13 @@ TEST(JpegDcDamage, CorruptedBytesNeverReadOutsideTheFile) {
                 EXPECT_EQ(p.bgr.size(), size_t{p.blocksWide} * p.blocksHigh * 3);
                 EXPECT_EQ(p.blocksWide, (p.width + 7) / 8);
             }
+            if (round % 3 != 0) continue;
+            const int shift = round / 3 % 4;
+            ScaledPicture scaled;
+            if (DecodeJpegScaled(b.data(), b.size(), shift, scaled)) {
+                EXPECT_EQ(scaled.bgr.size(), size_t{scaled.scaledWidth} * scaled.scaledHeight * 3);
+                EXPECT_EQ(scaled.scaledWidth, (scaled.width + (1u << shift) - 1) >> shift);
+            }
         }
         // Every byte in turn set to 0xFF, which starts a marker inside entropy-coded data.
         for (size_t i = 2; i < whole.size(); i += std::max<size_t>(1, whole.size() / 500)) {
@@ -288,7 +448,7 @@ TEST(JpegDcDamage, CorruptedBytesNeverReadOutsideTheFile) {
 }
 
 // A wrong restart marker ends decoding at that interval; the intervals before it stand.
-TEST(JpegDcDamage, WrongRestartMarkerStopsAtItsInterval) {
+TEST(JpegDamage, WrongRestartMarkerStopsAtItsInterval) {
     const Bytes whole = ReadFixture("gradient-grey-restart.jpg");  // one block per interval
     const DcPicture full = Decode(whole);
     size_t rst = FindMarker(whole, 0xDA);
@@ -309,4 +469,20 @@ TEST(JpegDcDamage, WrongRestartMarkerStopsAtItsInterval) {
     EXPECT_TRUE(std::equal(p.bgr.begin(), p.bgr.begin() + 20 * 3, full.bgr.begin()));
     EXPECT_EQ(p.bgr[20 * 3], 128);
     EXPECT_EQ(p.bgr.back(), 128);
+    // Whole, at 1/2: 4x4 pixels for each of those twenty blocks (13 to a row), then grey.
+    const ScaledPicture fullScaled = DecodeAt(whole, 1);
+    ScaledPicture scaled;
+    ASSERT_TRUE(DecodeJpegScaled(b.data(), b.size(), 1, scaled));
+    EXPECT_FALSE(scaled.complete);
+    ASSERT_EQ(scaled.scaledWidth, 50u);
+    const size_t rowBytes = size_t{scaled.scaledWidth} * 3;
+    EXPECT_TRUE(
+        std::equal(scaled.bgr.begin(), scaled.bgr.begin() + 4 * rowBytes, fullScaled.bgr.begin()));
+    for (size_t y = 4; y < 8; ++y) {
+        const auto row = scaled.bgr.begin() + static_cast<std::ptrdiff_t>(y * rowBytes);
+        EXPECT_TRUE(
+            std::equal(row, row + 7 * 4 * 3, fullScaled.bgr.begin() + (row - scaled.bgr.begin())));
+        EXPECT_EQ(row[7 * 4 * 3], 128);
+    }
+    EXPECT_EQ(scaled.bgr.back(), 128);
 }
