@@ -67,8 +67,10 @@ bool Fit(CxImage& decoded, SIZE panel, FittedPicture& out) {
     return decoded.Resample(width, height, 1, &out.pixels);
 }
 
-std::unique_ptr<CxImage> DecodeForPanel(const std::wstring& path, uint32_t type, SIZE) {
-    return std::make_unique<CxImage>(path.c_str(), type, false, false);
+std::unique_ptr<CxImage> DecodeForPanel(const std::wstring& path, uint32_t type, SIZE panel) {
+    const FitBox box{static_cast<uint32_t>(std::max<LONG>(panel.cx, 0)),
+                     static_cast<uint32_t>(std::max<LONG>(panel.cy, 0))};
+    return std::make_unique<CxImage>(path.c_str(), type, box);
 }
 
 bool PanelPicture::Load(const std::wstring& path, uint32_t type, SIZE panel, std::string& error) {

@@ -197,6 +197,12 @@ struct ScanPart {
 
 class Stream;
 
+// Frees coefficient planes, keeping a large buffer for the next picture (see JpegStream.cpp).
+struct PlanesGiveBack {
+    size_t capacity = 0;  // coefficients the buffer holds
+    void operator()(int16_t* planes) const;
+};
+
 // Takes the coefficients of a sequential file's MCU rows as they are decoded, so that a
 // picture's coefficients need not all be held at once (for 24 megapixels, 72 MB to allocate
 // and clear).
@@ -284,10 +290,7 @@ private:
     uint32_t mcusHigh_ = 0;
     // Zeroed by calloc: tens of megabytes for a large progressive picture, which the system
     // gives as zero pages rather than clearing them here.
-    struct Free {
-        void operator()(int16_t* p) const { std::free(p); }
-    };
-    std::unique_ptr<int16_t[], Free> planes_;
+    std::unique_ptr<int16_t[], PlanesGiveBack> planes_;
     size_t planeCount_ = 0;
     McuRowSink* sink_ = nullptr;
     bool streaming_ = false;
