@@ -15,8 +15,8 @@
 
 namespace decode {
 
-struct DcPicture {
-    // The file's own facts.
+// What both JPEG decoders report of a file.
+struct JpegFacts {
     uint32_t width = 0;  // in pixels
     uint32_t height = 0;
     uint8_t components = 0;     // 1 or 3
@@ -27,7 +27,9 @@ struct DcPicture {
     // the damage hold their values, later ones hold what earlier scans gave them (mid-grey
     // where no scan reached them), so the picture is still worth showing.
     bool complete = false;
+};
 
+struct DcPicture : JpegFacts {
     // One pixel per 8x8 luma block: blocksWide = ceil(width / 8), blocksHigh =
     // ceil(height / 8); rows top-down, 3 bytes (B, G, R) per pixel, no padding. Where chroma
     // is subsampled, each luma block takes the mean chroma of the chroma block covering it, so

@@ -12,6 +12,8 @@
 //
 // The kinds handled and refused are those of decode/JpegDc.h; EXIF orientation is not applied.
 
+#include "decode/JpegDc.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -19,19 +21,7 @@
 
 namespace decode {
 
-struct ScaledPicture {
-    // The file's own facts.
-    uint32_t width = 0;  // in pixels
-    uint32_t height = 0;
-    uint8_t components = 0;     // 1 or 3
-    uint16_t bitsPerPixel = 0;  // 8 (greyscale) or 24
-    bool progressive = false;
-
-    // False when the entropy-coded data ended early or was damaged: the blocks decoded before
-    // the damage hold their values, later ones what earlier scans gave them (mid-grey where no
-    // scan reached them).
-    bool complete = false;
-
+struct ScaledPicture : JpegFacts {
     // The pixels: 1 / 2^scaleShift of the picture's size, scaledWidth = ceil(width /
     // 2^scaleShift), likewise scaledHeight; rows top-down, 3 bytes (B, G, R) per pixel, no
     // padding.

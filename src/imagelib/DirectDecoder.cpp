@@ -118,34 +118,29 @@ void FittedSize(uint32_t width, uint32_t height, uint64_t& fitWidth, uint64_t& f
     }
 }
 
-bool FromDc(const decode::DcPicture& dc, DecodedImage& out) {
+// Top-down BGR rows of width x height, with the file's facts, as a decoded image.
+bool FromJpegRows(const std::vector<uint8_t>& bgr, uint32_t width, uint32_t height,
+                  const decode::JpegFacts& facts, DecodedImage& out) {
     Pixels pixels;
-    if (!pixels.Allocate(dc.blocksWide, dc.blocksHigh, 3)) return false;
-    const size_t rowBytes = size_t{dc.blocksWide} * 3;
-    for (uint32_t y = 0; y < dc.blocksHigh; ++y) {
-        std::memcpy(pixels.TopRow(y), dc.bgr.data() + y * rowBytes, rowBytes);
+    if (!pixels.Allocate(width, height, 3)) return false;
+    const size_t rowBytes = size_t{width} * 3;
+    for (uint32_t y = 0; y < height; ++y) {
+        std::memcpy(pixels.TopRow(y), bgr.data() + y * rowBytes, rowBytes);
     }
     out.pixels = std::move(pixels);
     out.type = kTypeJpeg;
-    out.width = dc.width;
-    out.height = dc.height;
-    out.bitsPerPixel = dc.bitsPerPixel;
+    out.width = facts.width;
+    out.height = facts.height;
+    out.bitsPerPixel = facts.bitsPerPixel;
     return true;
 }
 
+bool FromDc(const decode::DcPicture& dc, DecodedImage& out) {
+    return FromJpegRows(dc.bgr, dc.blocksWide, dc.blocksHigh, dc, out);
+}
+
 bool FromScaled(const decode::ScaledPicture& scaled, DecodedImage& out) {
-    Pixels pixels;
-    if (!pixels.Allocate(scaled.scaledWidth, scaled.scaledHeight, 3)) return false;
-    const size_t rowBytes = size_t{scaled.scaledWidth} * 3;
-    for (uint32_t y = 0; y < scaled.scaledHeight; ++y) {
-        std::memcpy(pixels.TopRow(y), scaled.bgr.data() + y * rowBytes, rowBytes);
-    }
-    out.pixels = std::move(pixels);
-    out.type = kTypeJpeg;
-    out.width = scaled.width;
-    out.height = scaled.height;
-    out.bitsPerPixel = scaled.bitsPerPixel;
-    return true;
+    return FromJpegRows(scaled.bgr, scaled.scaledWidth, scaled.scaledHeight, scaled, out);
 }
 
 bool DecodeFittedBytes(const uint8_t* data, size_t size, uint32_t boxWidth, uint32_t boxHeight,
