@@ -74,8 +74,8 @@ constexpr uint32_t Stride24(int width) {
     return (static_cast<uint32_t>(width) * 3 + 3) & ~3u;
 }
 
-// A 24-bit top-down DIB section of width x height filled with `color`; null when GDI refuses.
-win::UniqueBitmap FilledDib(int width, int height, COLORREF color, uint8_t** bits) {
+// The header of a 24-bit top-down DIB of width x height.
+BITMAPINFO TopDown24(int width, int height) {
     BITMAPINFO header = {};
     header.bmiHeader.biSize = sizeof header.bmiHeader;
     header.bmiHeader.biWidth = width;
@@ -83,6 +83,12 @@ win::UniqueBitmap FilledDib(int width, int height, COLORREF color, uint8_t** bit
     header.bmiHeader.biPlanes = 1;
     header.bmiHeader.biBitCount = 24;
     header.bmiHeader.biCompression = BI_RGB;
+    return header;
+}
+
+// A 24-bit top-down DIB section of width x height filled with `color`; null when GDI refuses.
+win::UniqueBitmap FilledDib(int width, int height, COLORREF color, uint8_t** bits) {
+    BITMAPINFO header = TopDown24(width, height);
     void* raw = nullptr;
     win::UniqueBitmap dib(::CreateDIBSection(nullptr, &header, DIB_RGB_COLORS, &raw, nullptr, 0));
     if (!dib || !raw) return {};
@@ -115,13 +121,7 @@ win::UniqueBitmap ScaleThumbnail(HBITMAP thumbnail, int width, int height, COLOR
     const int sourceHeight = info.bmHeight;
     const uint32_t sourceStride = Stride24(sourceWidth);
     std::vector<uint8_t> source(sourceStride * static_cast<size_t>(sourceHeight));
-    BITMAPINFO header = {};
-    header.bmiHeader.biSize = sizeof header.bmiHeader;
-    header.bmiHeader.biWidth = sourceWidth;
-    header.bmiHeader.biHeight = -sourceHeight;
-    header.bmiHeader.biPlanes = 1;
-    header.bmiHeader.biBitCount = 24;
-    header.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO header = TopDown24(sourceWidth, sourceHeight);
     HDC screen = ::GetDC(nullptr);
     const int read = ::GetDIBits(screen, thumbnail, 0, static_cast<UINT>(sourceHeight),
                                  source.data(), &header, DIB_RGB_COLORS);
