@@ -96,30 +96,38 @@ one_core wine "$top/build/win/bin/jpeg_bench.exe" "${jpegs[@]}" | tr -d '\r' |
 
 # The race on both cores of this machine, through the control (its display loop and decoding
 # threads), beside the same control pinned to one core; vipsthumbnail and GraphicsMagick get
-# the same two cores as two processes over halves of each group.
+# the same two cores as two processes over halves of each group. The machine's speed drifts by
+# tens of percent from one minute to the next, so each group runs one core and two cores in
+# turn, three times, and each figure is the best of its three.
 declare -A ctl1 ctl2 vips2 gm2
-for g in "${groups[@]}"; do
-    ctl1[$g]=$(one_core wine "$top/build/win/bin/thumblist_bench.exe" "$(winpath "$mixed/$g")" --race |
-        tr -d '\r' | awk -F'\t' '$1 == "race" { print $3 }')
-done
-wineserver -k 2>/dev/null || true  # the next server is not pinned
+race() {  # race [PIN...]: one first visit of group $g through the control, in seconds
+    wineserver -k 2>/dev/null || true  # the server runs where its first process runs
+    "$@" wine "$top/build/win/bin/thumblist_bench.exe" "$(winpath "$mixed/$g")" --race |
+        tr -d '\r' | awk -F'\t' '$1 == "race" { print $3 }'
+}
+best() { printf '%s\n' "$@" | sort -g | head -n 1; }
 scratch=$(mktemp -d)
 for g in "${groups[@]}"; do
-    ctl2[$g]=$(wine "$top/build/win/bin/thumblist_bench.exe" "$(winpath "$mixed/$g")" --race |
-        tr -d '\r' | awk -F'\t' '$1 == "race" { print $3 }')
     mapfile -t files < <(find "$mixed/$g" -maxdepth 1 -type f ! -name '_thumbs*' | sort)
     half=$(( (${#files[@]} + 1) / 2 ))
-    start=$(now)
-    printf '%s\0' "${files[@]}" | xargs -0 -P2 -n "$half" vipsthumbnail -s 100x100 -o "$scratch/%s.jpg" 2>/dev/null || true
-    vips2[$g]=$(echo "$(now) - $start" | bc)
-    mkdir -p "$scratch/gm"
-    start=$(now)
-    printf '%s\0' "${files[@]}" | xargs -0 -P2 -n "$half" gm mogrify -output-directory "$scratch/gm" -format jpg -size 200x200 -thumbnail 100x100 2>/dev/null || true
-    gm2[$g]=$(echo "$(now) - $start" | bc)
-    rm -rf "${scratch:?}"/*
+    one=() two=() v=() m=()
+    for round in 1 2 3; do
+        one+=("$(race one_core)")
+        two+=("$(race)")
+        start=$(now)
+        printf '%s\0' "${files[@]}" | xargs -0 -P2 -n "$half" vipsthumbnail -s 100x100 -o "$scratch/%s.jpg" 2>/dev/null || true
+        v+=("$(echo "$(now) - $start" | bc)")
+        mkdir -p "$scratch/gm"
+        start=$(now)
+        printf '%s\0' "${files[@]}" | xargs -0 -P2 -n "$half" gm mogrify -output-directory "$scratch/gm" -format jpg -size 200x200 -thumbnail 100x100 2>/dev/null || true
+        m+=("$(echo "$(now) - $start" | bc)")
+        rm -rf "${scratch:?}"/*
+    done
+    ctl1[$g]=$(best "${one[@]}"); ctl2[$g]=$(best "${two[@]}")
+    vips2[$g]=$(best "${v[@]}"); gm2[$g]=$(best "${m[@]}")
 done
 rm -rf "$scratch"
-echo "=== thumbnails on two cores, first visit through the control: images per second ==="
+echo "=== thumbnails on two cores, first visit through the control: images per second (best of 3) ==="
 printf '%-24s %6s %10s %10s %8s %10s %10s %7s\n' group files ctl-1core ctl-2core speedup vips-2 gm-2 ratio
 t1=0; t2=0; tv=0; tg=0; tf=0
 for g in "${groups[@]}"; do
