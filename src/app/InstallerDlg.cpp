@@ -376,7 +376,7 @@ void CInstallerDlg::PaintPanel() {
     ::FillRect(dc.Get(), &area, fill.Get());
     if (const preview::FittedPicture* picture = panelPicture.For({area.right, area.bottom})) {
         picture->pixels.Draw(dc.Get(), picture->place.left, picture->place.top);
-        Frame(dc.Get(), picture->place);
+        Frame(dc.Get(), picture->place, ui::Scale(1, dpi_));
     } else if (logoBitmap) {
         BITMAP info = {};
         ::GetObjectW(logoBitmap.Get(), sizeof info, &info);

@@ -6,6 +6,8 @@
 
 #include "DialogFixture.h"
 
+#include "base/Dpi.h"
+
 #include "resource.h"
 
 #include <cmath>
@@ -212,13 +214,20 @@ TEST_F(DpiTest, PreviewShowsOnePixelDetailAtDeviceResolution) {
     Dialog().PaintPreview();
     const std::unique_ptr<Canvas> shown = CaptureClient(panel);
     int wrong = 0;
-    for (int y = 1; y < area.bottom - 1; ++y) {  // inside the one-pixel frame
-        for (int x = 1; x < area.right - 1; ++x) {
+    const int frame = ui::Scale(1, ExpectedDpi());  // the frame drawn over the picture's edge
+    for (int y = frame; y < area.bottom - frame; ++y) {
+        for (int x = frame; x < area.right - frame; ++x) {
             const testing_support::Rgb want = square(x, y);
             wrong += shown->At(x, y) != RGB(want.r, want.g, want.b);
         }
     }
-    EXPECT_EQ(wrong, 0) << "of " << (area.right - 2) * (area.bottom - 2) << " pixels";
+    EXPECT_EQ(wrong, 0) << "of " << (area.right - 2 * frame) * (area.bottom - 2 * frame)
+                        << " pixels";
+    // The frame itself is as thick as the DPI makes one pixel: black over both colours.
+    for (int y : {area.bottom / 2, area.bottom / 2 + 1}) {
+        EXPECT_EQ(shown->At(frame - 1, y), RGB(0, 0, 0)) << y;
+        EXPECT_EQ(shown->At(area.right - frame, y), RGB(0, 0, 0)) << y;
+    }
 }
 
 // WM_DPICHANGED (the window moved to a monitor of another DPI): the window takes the suggested
