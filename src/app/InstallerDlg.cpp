@@ -556,9 +556,13 @@ LRESULT CInstallerDlg::OnItemSelected(WPARAM, LPARAM lParam) {
 
     const auto type = static_cast<uint32_t>(ImageTypeFromExtension(extension.c_str()));
     const SIZE panel = PanelSize();
-    // The picture shown so far stays at hand while it is a neighbour, for a step back.
-    if (const preview::FittedPicture* shown = panelPicture.Shown(); shown && !showingSample_) {
-        neighbours.Offer({panelPicture.Path(), panelPicture.Type(), shown->panel}, *shown);
+    // The picture shown so far stays at hand while it is a neighbour, for a step back. It is
+    // handed over, not copied: the panel takes another picture just below.
+    if (const preview::FittedPicture* shown = panelPicture.Shown();
+        shown && shown->pixels.IsValid() && !showingSample_) {
+        const preview::NeighbourPreparer::Job job{panelPicture.Path(), panelPicture.Type(),
+                                                  shown->panel};
+        neighbours.Offer(job, std::move(*panelPicture.Release()));
     }
     showingSample_ = sample;
     preview::FittedPicture prepared;

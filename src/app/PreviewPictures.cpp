@@ -99,6 +99,12 @@ void PanelPicture::Adopt(const std::wstring& path, uint32_t type, FittedPicture 
     fitted_ = std::move(picture);
 }
 
+std::optional<FittedPicture> PanelPicture::Release() {
+    std::optional<FittedPicture> shown = std::move(fitted_);
+    Clear();
+    return shown;
+}
+
 void PanelPicture::Clear() {
     path_.clear();
     type_ = 0;
@@ -152,7 +158,7 @@ void NeighbourPreparer::Want(const std::vector<Job>& jobs) {
     changed_.notify_all();
 }
 
-void NeighbourPreparer::Offer(const Job& job, const FittedPicture& picture) {
+void NeighbourPreparer::Offer(const Job& job, FittedPicture picture) {
     FileStamp stamp;
     if (!StampOf(job.path, stamp)) return;
     std::lock_guard lock(mutex_);
@@ -165,7 +171,7 @@ void NeighbourPreparer::Offer(const Job& job, const FittedPicture& picture) {
     }
     slot->state = State::Ready;
     slot->stamp = stamp;
-    slot->picture = picture;
+    slot->picture = std::move(picture);
 }
 
 bool NeighbourPreparer::Take(const Job& job, FittedPicture& out) {

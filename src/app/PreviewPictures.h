@@ -60,6 +60,8 @@ public:
     // Shows a picture prepared for `path`.
     void Adopt(const std::wstring& path, uint32_t type, FittedPicture picture);
     void Clear();
+    // The picture as shown last, moved out; the panel is left empty.
+    std::optional<FittedPicture> Release();
 
     bool Empty() const { return !fitted_; }
     // The picture fitted to `panel`, fitted anew (decoding the file again only when the
@@ -100,7 +102,7 @@ public:
     // The pictures to have ready, first first. Everything else held or queued is dropped.
     void Want(const std::vector<Job>& jobs);
     // Keeps a picture made elsewhere (the one the panel showed) while it is wanted.
-    void Offer(const Job& job, const FittedPicture& picture);
+    void Offer(const Job& job, FittedPicture picture);
     // The picture prepared for `job`, waiting while it is being made. False when there is
     // none ready, the file changed since, or it could not be decoded.
     bool Take(const Job& job, FittedPicture& out);

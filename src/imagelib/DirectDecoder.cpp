@@ -275,21 +275,28 @@ enum class JpegUse { Never, ForThumbnail, Always };
 bool DecodeBytes(const uint8_t* data, size_t size, uint32_t type, bool reduced, JpegUse jpeg,
                  ThreadBuffers& buffers, DecodedImage& out) {
     if (type == kTypeJpeg) {
-        // A file cut short or damaged gives the blocks decoded before the damage and a neutral
-        // grey below, as viewers show such files.
-        if (jpeg == JpegUse::Never || !decode::DecodeJpegDc(data, size, buffers.dc)) return false;
-        uint64_t fitWidth = 0, fitHeight = 0;
-        FittedSize(buffers.dc.width, buffers.dc.height, fitWidth, fitHeight);
-        if (jpeg == JpegUse::ForThumbnail &&
-            (buffers.dc.blocksWide < fitWidth || buffers.dc.blocksHigh < fitHeight)) {
+        if (jpeg == JpegUse::Never) return false;
+        if (jpeg == JpegUse::ForThumbnail) {
             // Too small for its block averages to cover the thumbnail: decoded whole, or at the
             // scale that still covers it, by our own decoder rather than by WIC in the decoder
-            // process (a tenth of the time for a 640 x 480 photograph).
-            bool complete = false;
-            return DecodeFittedBytes(data, size, kThumbnailBox, kThumbnailBox, buffers, out,
-                                     complete);
+            // process (a tenth of the time for a 640 x 480 photograph). Decided from the frame
+            // header, so that no picture is decoded twice.
+            bool tooSmall = false;
+            const auto choose = [&tooSmall](uint32_t width, uint32_t height) {
+                uint64_t fitWidth = 0, fitHeight = 0;
+                FittedSize(width, height, fitWidth, fitHeight);
+                if ((width + 7) / 8 >= fitWidth && (height + 7) / 8 >= fitHeight) return -1;
+                tooSmall = true;
+                return FittedScaleShift(width, height, kThumbnailBox, kThumbnailBox);
+            };
+            if (decode::DecodeJpegScaled(data, size, choose, buffers.scaled)) {
+                return FromScaled(buffers.scaled, out);
+            }
+            if (tooSmall) return false;
         }
-        return FromDc(buffers.dc, out);
+        // A file cut short or damaged gives the blocks decoded before the damage and a neutral
+        // grey below, as viewers show such files.
+        return decode::DecodeJpegDc(data, size, buffers.dc) && FromDc(buffers.dc, out);
     }
     const RawReader read = RawReaderFor(type);
     return read && read(data, size, buffers.raw) && FromRawFor(buffers.raw, type, reduced, out);
