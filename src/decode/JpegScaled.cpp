@@ -114,6 +114,48 @@ InverseBlockFunction InverseBlockFor(int shiftDown, int shiftAcross) {
     return table[shiftDown][shiftAcross];
 }
 
+// At 1/4 and 1/8 every component's block gives at most 4 x 4 samples, which are kept as exact
+// integer sums (jpeg::SummedBlock) rather than computed in floating point: a progressive
+// picture's blocks then need not be held as coefficients, and a sequential file's blocks
+// give the same sums and so the same picture. Weights are the float transform's, to 2^-16.
+inline uint8_t SumToSample(int32_t sum) {
+    // sum: the mean less 128, in 2^-16; rounded as ToSample rounds.
+    const int64_t value = (int64_t{sum} + (int64_t{128} << 16) + (1 << 15)) >> 16;
+    return static_cast<uint8_t>(std::clamp<int64_t>(value, 0, 255));
+}
+
+// A row of `count` blocks of a summed component to samples at `out`, rows `stride` apart.
+template <int Rows, int Columns>
+void SummedBlocks(const int16_t* block, const jpeg::Component& comp, uint32_t count, uint8_t* out,
+                  size_t stride) {
+    constexpr int N = Rows * Columns;
+    for (uint32_t b = 0; b < count; ++b, block += comp.stride, out += Columns) {
+        int32_t own[N];
+        const int32_t* sums = own;
+        if (comp.summed) {
+            sums = jpeg::SummedBlock::Sums(block);
+        } else {
+            jpeg::CoefficientSums<N>(block, comp.sumWeights, own);
+        }
+        for (int m = 0; m < Rows; ++m) {
+            for (int x = 0; x < Columns; ++x)
+                out[m * stride + x] = SumToSample(sums[m * Columns + x]);
+        }
+    }
+}
+
+using SummedBlocksFunction = void (*)(const int16_t*, const jpeg::Component&, uint32_t, uint8_t*,
+                                      size_t);
+
+// For samples at 1/2^shiftDown down and 1/2^shiftAcross across, both 1..3.
+SummedBlocksFunction SummedBlocksFor(int shiftDown, int shiftAcross) {
+    static constexpr SummedBlocksFunction table[3][3] = {
+        {SummedBlocks<4, 4>, SummedBlocks<4, 2>, SummedBlocks<4, 1>},
+        {SummedBlocks<2, 4>, SummedBlocks<2, 2>, SummedBlocks<2, 1>},
+        {SummedBlocks<1, 4>, SummedBlocks<1, 2>, SummedBlocks<1, 1>}};
+    return table[shiftDown - 1][shiftAcross - 1];
+}
+
 // A component's samples at the chosen scale: its blocks inside its own area, each giving
 // 8 >> shiftDown rows of 8 >> shiftAcross samples.
 struct Samples {
@@ -145,10 +187,34 @@ public:
                Prepare(stream);
     }
 
+    // Sums where every component's block gives at most 4 x 4 samples.
+    int Sums(const jpeg::Stream&, int i, int32_t (&weights)[64][jpeg::kMaxSums]) override {
+        if (shift_ < 2) return 0;
+        const Samples& samples = samples_[i];
+        const Basis& down = BasisFor(samples.shiftDown);
+        const Basis& across = BasisFor(samples.shiftAcross);
+        for (int v = 0; v < 8; ++v) {
+            for (int u = 0; u < 8; ++u) {
+                for (int m = 0; m < down.n; ++m) {
+                    for (int x = 0; x < across.n; ++x) {
+                        const double weight = double{down.down[m][v]} * across.across[u][x];
+                        weights[v * 8 + u][m * across.n + x] =
+                            static_cast<int32_t>(std::lround(weight * 65536));
+                    }
+                }
+            }
+        }
+        return down.n * across.n;
+    }
+
     void Take(const jpeg::Stream& stream, uint32_t mcuRow) override {
         for (int i = 0; i < stream.ComponentCount(); ++i) {
             const jpeg::Component& comp = stream.ComponentAt(i);
             Samples& samples = samples_[i];
+            if (comp.sumCount > 0) {
+                TakeSummed(stream, comp, samples, i, mcuRow);
+                continue;
+            }
             const Basis& down = BasisFor(samples.shiftDown);
             const Basis& across = BasisFor(samples.shiftAcross);
             const uint32_t n = static_cast<uint32_t>(down.n);
@@ -182,6 +248,21 @@ public:
     const Samples& ComponentSamples(int i) const { return samples_[i]; }
 
 private:
+    // Blocks kept as sums, or coefficients summed as they come (see SumToSample).
+    void TakeSummed(const jpeg::Stream& stream, const jpeg::Component& comp, Samples& samples,
+                    int i, uint32_t mcuRow) {
+        const SummedBlocksFunction blocks = SummedBlocksFor(samples.shiftDown, samples.shiftAcross);
+        const uint32_t n = 8u >> samples.shiftDown;
+        const int16_t* row = stream.Plane(i);
+        if (!stream.Streamed()) row += size_t{mcuRow} * comp.v * comp.planeWide * comp.stride;
+        for (uint32_t v = 0; v < comp.v; ++v) {
+            const uint32_t by = mcuRow * comp.v + v;
+            if (by >= comp.blocksHigh) break;
+            blocks(row + size_t{v} * comp.planeWide * comp.stride, comp, comp.blocksWide,
+                   samples.plane + size_t{by} * n * samples.wide, samples.wide);
+        }
+    }
+
     // Sizes the samples; false when they would pass the output limit.
     bool Prepare(const jpeg::Stream& stream) {
         uint64_t total = 0;

@@ -370,6 +370,165 @@ struct AcRefineBlock {
     }
 };
 
+// The progressive block decoders again, for summed blocks (SummedBlock): a coefficient's value,
+// or what a later scan adds to it, goes into the sums at once. DC scans may hold components of
+// different sum counts; an AC scan holds one component, so N is its count.
+inline void AddToSums(const Component& comp, int16_t* block, int k, int32_t amount) {
+    int32_t* sums = SummedBlock::Sums(block);
+    const int32_t* weights = comp.sumWeights[k];
+    for (int p = 0; p < comp.sumCount; ++p) {
+        sums[p] =
+            static_cast<int32_t>(static_cast<uint32_t>(sums[p]) +
+                                 static_cast<uint32_t>(amount) * static_cast<uint32_t>(weights[p]));
+    }
+}
+
+struct DcFirstSummed {
+    int low;
+    bool operator()(BitReader& reader, ScanPart& part, int16_t* block) const {
+        if (!AdvancePredictor(reader, part)) return false;
+        AddToSums(*part.component, block, 0, part.predictor * (int32_t{1} << low));
+        return true;
+    }
+};
+
+struct DcRefineSummed {
+    int low;
+    bool operator()(BitReader& reader, ScanPart& part, int16_t* block) const {
+        reader.Ensure();
+        if (reader.Take(1)) AddToSums(*part.component, block, 0, int32_t{1} << low);
+        return true;
+    }
+};
+
+// Zigzag positions first..last as a mask.
+inline uint64_t Band(int first, int last) {
+    const uint64_t upTo = last >= 63 ? ~uint64_t{0} : (uint64_t{1} << (last + 1)) - 1;
+    return upTo & ~((uint64_t{1} << first) - 1);
+}
+
+template <int N>
+struct AcFirstSummed {
+    int start, end, low;
+    bool operator()(BitReader& reader, ScanPart& part, int16_t* block) const {
+        if (part.endOfBands > 0) {
+            --part.endOfBands;
+            return true;
+        }
+        const Component& comp = *part.component;
+        uint64_t* masks = SummedBlock::Masks(block);
+        int32_t* sums = SummedBlock::Sums(block);
+        for (int k = start; k <= end;) {
+            reader.Ensure();
+            int value;
+            const int32_t entry = part.ac->acValue[reader.Peek(kFastBits)];
+            if (entry != 0) {
+                reader.Consume(entry & 0xFF);
+                k += ((entry >> 8) & 0xFF) - 1;
+                value = entry >> 16;
+            } else {
+                int symbol;
+                if (!DecodeSymbol(reader, *part.ac, symbol)) return false;
+                const int run = symbol >> 4;
+                const int size = symbol & 15;
+                if (size == 0) {
+                    if (run != 15) {
+                        part.endOfBands = EndOfBandRun(reader, run) - 1;
+                        return true;
+                    }
+                    k += 16;
+                    continue;
+                }
+                k += run;
+                value = Extend(reader.Take(size), size);
+            }
+            if (k > end) return false;
+            const uint64_t bit = uint64_t{1} << k;
+            masks[0] |= bit;
+            if (value < 0) masks[1] |= bit;
+            if (comp.sumsNeeded & bit) {
+                AddWeighted<N>(sums, comp.sumWeights[kNatural[k]], value * (int32_t{1} << low));
+            }
+            ++k;
+        }
+        return true;
+    }
+};
+
+template <int N>
+struct AcRefineSummed {
+    int start, end, low;
+    bool operator()(BitReader& reader, ScanPart& part, int16_t* block) const {
+        const Component& comp = *part.component;
+        uint64_t* masks = SummedBlock::Masks(block);
+        int32_t* sums = SummedBlock::Sums(block);
+        uint64_t nonzero = masks[0];
+        uint64_t negative = masks[1];
+        const int32_t plus = int32_t{1} << low;
+        // A correction bit makes a known coefficient one step larger, away from zero.
+        const auto correct = [&](int k) {
+            if (comp.sumsNeeded >> k & 1) {
+                AddWeighted<N>(sums, comp.sumWeights[kNatural[k]],
+                               negative >> k & 1 ? -plus : plus);
+            }
+        };
+        // Correction bits for the known coefficients in `known`, in order, up to 32 from one
+        // look at the reader.
+        const auto correctAll = [&](uint64_t known) {
+            while (known != 0) {
+                reader.Ensure();
+                const uint32_t bits = reader.Peek(32);
+                int used = 0;
+                for (; known != 0 && used < 32; ++used) {
+                    const int at = std::countr_zero(known);
+                    known &= known - 1;
+                    if (bits >> (31 - used) & 1) correct(at);
+                }
+                reader.Consume(used);
+            }
+        };
+        int k = start;
+        if (part.endOfBands == 0) {
+            while (k <= end) {
+                reader.Ensure();
+                int symbol;
+                if (!DecodeSymbol(reader, *part.ac, symbol)) return false;
+                const int run = symbol >> 4;
+                const int size = symbol & 15;
+                int value = 0;
+                if (size != 0) {
+                    if (size != 1) return false;
+                    value = reader.Take(1) ? plus : -plus;
+                } else if (run != 15) {
+                    part.endOfBands = EndOfBandRun(reader, run);
+                    break;
+                }
+                // Passes `run` zero coefficients, correcting the known ones on the way, and
+                // puts the new one at the next zero (none past the band's end).
+                uint64_t zeros = ~nonzero & Band(k, end);
+                for (int r = 0; r < run; ++r) zeros &= zeros - 1;
+                const int at = zeros != 0 ? std::countr_zero(zeros) : end + 1;
+                if (at > k) correctAll(nonzero & Band(k, at - 1));
+                if (at <= end && value != 0) {
+                    nonzero |= uint64_t{1} << at;
+                    if (value < 0) negative |= uint64_t{1} << at;
+                    if (comp.sumsNeeded >> at & 1) {
+                        AddWeighted<N>(sums, comp.sumWeights[kNatural[at]], value);
+                    }
+                }
+                k = std::min(at, end) + 1;
+            }
+        }
+        if (part.endOfBands > 0) {
+            if (k <= end) correctAll(nonzero & Band(k, end));
+            --part.endOfBands;
+        }
+        masks[0] = nonzero;
+        masks[1] = negative;
+        return true;
+    }
+};
+
 // The first marker at or after p, past entropy-coded data: 0xFF 0x00 is data, runs of 0xFF
 // are fill, and restart markers are passed over when `passRestarts` is set. Returns a pointer
 // to the marker's 0xFF, or nullptr.
@@ -453,8 +612,7 @@ Stream::Outcome Stream::Segment(uint8_t marker, ByteCursor segment, size_t& next
         case 0xC1:
         case 0xC2:
             if (frameSeen_) return Outcome::kFailed;
-            return ReadFrame(segment, marker) && (!sink_ || sink_->Start(*this)) ? Outcome::kGoOn
-                                                                                 : Outcome::kFailed;
+            return ReadFrame(segment, marker) && StartSink() ? Outcome::kGoOn : Outcome::kFailed;
         case 0xC4:
             return ReadHuffmanTables(segment) ? Outcome::kGoOn : Outcome::kFailed;
         case 0xDB:
@@ -555,8 +713,8 @@ bool Stream::ReadFrame(ByteCursor& c, uint8_t marker) {
 
 namespace {
 
-// Coefficient planes kept for the next picture. A progressive picture holds all its
-// coefficients (96 MB for 24 megapixels at 4:2:2); allocated afresh for each picture, every page
+// Coefficient planes kept for the next picture. A progressive picture decoded at full or half
+// size holds all its coefficients (96 MB for 24 megapixels at 4:2:2; 30 MB summed at 1/4); allocated afresh for each picture, every page
 // of them is faulted in again. Where page faults are dear (in a virtual machine here, some 13 us
 // each) that costs twice the decoding itself: 300 of 450 ms for such a picture. One buffer is
 // kept for the process, up to kKeptPlaneBytes (24 megapixels at 4:4:4); a decode that finds it
@@ -602,18 +760,47 @@ void PlanesGiveBack::operator()(int16_t* planes) const {
     std::free(planes);
 }
 
-bool Stream::AllocatePlanes(bool streaming) {
-    streaming_ = streaming;
-    size_t blocks = 0;
+bool Stream::StartSink() {
+    if (!sink_) return true;
+    if (!sink_->Start(*this)) return false;
+    bool all = true;
     for (int i = 0; i < componentCount_; ++i) {
         Component& comp = components_[i];
-        comp.planeStart = blocks * BlockStride();
-        blocks += size_t{comp.planeWide} * (streaming ? comp.v : comp.planeHigh);
+        // Powers of two: the band decoders are made for those counts.
+        const int count = sink_->Sums(*this, i, comp.sumBasis);
+        comp.sumCount =
+            count >= 1 && count <= kMaxSums && std::has_single_bit(unsigned(count)) ? count : 0;
+        comp.sumsNeeded = 0;
+        for (int k = 0; k < 64 && comp.sumCount > 0; ++k) {
+            for (int p = 0; p < comp.sumCount; ++p) {
+                if (comp.sumBasis[kNatural[k]][p] != 0) comp.sumsNeeded |= uint64_t{1} << k;
+            }
+        }
+        all = all && comp.sumCount > 0;
+    }
+    // A scan's blocks are all summed or none.
+    if (!all) {
+        for (int i = 0; i < componentCount_; ++i) components_[i].sumCount = 0;
+    }
+    return true;
+}
+
+bool Stream::AllocatePlanes(bool streaming) {
+    streaming_ = streaming;
+    uint64_t count = 0;
+    for (int i = 0; i < componentCount_; ++i) {
+        Component& comp = components_[i];
+        comp.summed = keep_ == Keep::kAll && progressive_ && comp.sumCount > 0;
+        comp.stride = keep_ == Keep::kDc ? 1
+                      : comp.summed      ? SummedBlock::Stride(comp.sumCount)
+                                         : 64;
+        comp.planeStart = static_cast<size_t>(count);
+        count += uint64_t{comp.planeWide} * (streaming ? comp.v : comp.planeHigh) * comp.stride;
     }
     // At most 30000x30000 pixels: under 15 million blocks a component. All 64 coefficients of
     // each are kept within the output limit: some 170 megapixels at 4:4:4.
-    if (uint64_t{blocks} * BlockStride() * sizeof(int16_t) > kMaxOutputBytes) return false;
-    planeCount_ = blocks * BlockStride();
+    if (count * sizeof(int16_t) > kMaxOutputBytes) return false;
+    planeCount_ = static_cast<size_t>(count);
     size_t capacity = 0;
     planes_ = {TakePlanes(planeCount_, capacity), PlanesGiveBack{capacity}};
     return planes_ != nullptr;
@@ -753,6 +940,11 @@ Stream::Outcome Stream::ReadScan(ByteCursor& c, size_t& next) {
             if (quant_[comp.quantTable][0] == 0) return Outcome::kFailed;
             std::memcpy(comp.quant, quant_[comp.quantTable], sizeof comp.quant);
             comp.quantKnown = true;
+            for (int k = 0; k < 64 && comp.sumCount > 0; ++k) {
+                for (int p = 0; p < kMaxSums; ++p) {
+                    comp.sumWeights[k][p] = comp.sumBasis[k][p] * comp.quant[k];
+                }
+            }
         }
     }
 
@@ -792,12 +984,17 @@ Stream::Outcome Stream::ReadProgressiveScan(ScanPart* parts, int count, const ui
         }
         parts[0].ac = Prepared(acTables_[tableIds[0] & 15]);
         if (!parts[0].ac) return Outcome::kFailed;
+        const bool summed = parts[0].component->summed;
         if (high == 0) {
-            return AfterScan(DecodeScan(parts, 1, data, AcFirstBlock{start, end, low}), next);
+            return AfterScan(summed ? DecodeSummedBand<AcFirstSummed>(parts, data, start, end, low)
+                                    : DecodeScan(parts, 1, data, AcFirstBlock{start, end, low}),
+                             next);
         }
         // A refinement adds one bit below those known; others are passed over.
         if (low != high - 1) return PassScan(data, next);
-        return AfterScan(DecodeScan(parts, 1, data, AcRefineBlock{start, end, low}), next);
+        return AfterScan(summed ? DecodeSummedBand<AcRefineSummed>(parts, data, start, end, low)
+                                : DecodeScan(parts, 1, data, AcRefineBlock{start, end, low}),
+                         next);
     }
     if (end != 0) return Outcome::kFailed;
     if (high == 0) {
@@ -809,7 +1006,10 @@ Stream::Outcome Stream::ReadProgressiveScan(ScanPart* parts, int count, const ui
             // A second first scan of a component would undo its refinements: pass it over.
             if (parts[i].component->knownFromBit >= 0) return PassScan(data, next);
         }
-        const bool clean = DecodeScan(parts, count, data, DcFirstBlock{low});
+        // The components of a scan are all summed or none (Start decided for the picture).
+        const bool clean = parts[0].component->summed
+                               ? DecodeScan(parts, count, data, DcFirstSummed{low})
+                               : DecodeScan(parts, count, data, DcFirstBlock{low});
         if (clean) {
             for (int i = 0; i < count; ++i) parts[i].component->knownFromBit = low;
         }
@@ -820,11 +1020,31 @@ Stream::Outcome Stream::ReadProgressiveScan(ScanPart* parts, int count, const ui
     for (int i = 0; i < count; ++i) {
         if (parts[i].component->knownFromBit != high) return PassScan(data, next);
     }
-    const bool clean = DecodeScan(parts, count, data, DcRefineBlock{low});
+    const bool clean = parts[0].component->summed
+                           ? DecodeScan(parts, count, data, DcRefineSummed{low})
+                           : DecodeScan(parts, count, data, DcRefineBlock{low});
     if (clean) {
         for (int i = 0; i < count; ++i) parts[i].component->knownFromBit = low;
     }
     return AfterScan(clean, next);
+}
+
+template <template <int> class Block>
+bool Stream::DecodeSummedBand(ScanPart* parts, const uint8_t* data, int start, int end, int low) {
+    switch (parts[0].component->sumCount) {
+        case 1:
+            return DecodeScan(parts, 1, data, Block<1>{start, end, low});
+        case 2:
+            return DecodeScan(parts, 1, data, Block<2>{start, end, low});
+        case 4:
+            return DecodeScan(parts, 1, data, Block<4>{start, end, low});
+        case 8:
+            return DecodeScan(parts, 1, data, Block<8>{start, end, low});
+        case 16:
+            return DecodeScan(parts, 1, data, Block<16>{start, end, low});
+        default:
+            return false;  // StartSink accepts no other count
+    }
 }
 
 template <class Block>
@@ -832,7 +1052,6 @@ bool Stream::DecodeScan(ScanPart* parts, int count, const uint8_t* start, const 
     // A local reader: its state stays in registers across the loop.
     BitReader reader;
     reader.Start(start, data_ + size_);
-    const size_t stride = BlockStride();
     // One component alone is coded block by block over its own area; several are coded in
     // MCUs, each holding h x v blocks of each.
     const Component& only = *parts[0].component;
@@ -865,7 +1084,7 @@ bool Stream::DecodeScan(ScanPart* parts, int count, const uint8_t* start, const 
             }
             if (count == 1) {
                 int16_t* coefficients =
-                    parts[0].plane + (size_t{row} * only.planeWide + mx) * stride;
+                    parts[0].plane + (size_t{row} * only.planeWide + mx) * only.stride;
                 if (!block(reader, parts[0], coefficients)) return fail(mx);
             } else {
                 for (int i = 0; i < count; ++i) {
@@ -875,9 +1094,9 @@ bool Stream::DecodeScan(ScanPart* parts, int count, const uint8_t* start, const 
                         int16_t* blocks =
                             part.plane +
                             ((size_t{row} * comp.v + v) * comp.planeWide + size_t{mx} * comp.h) *
-                                stride;
+                                comp.stride;
                         for (uint32_t h = 0; h < comp.h; ++h) {
-                            if (!block(reader, part, blocks + h * stride)) return fail(mx);
+                            if (!block(reader, part, blocks + h * comp.stride)) return fail(mx);
                         }
                     }
                 }

@@ -170,6 +170,49 @@ constexpr int32_t kCbToB = 116130;
 // that range, and a damaged stream is stopped at its bounds.
 constexpr int32_t kCoefficientLimit = 32767;
 
+// Where only a reduced picture is wanted (1/4 or 1/8 of the size), a progressive picture's
+// blocks are kept as what they add up to instead of as 64 coefficients: each block as the
+// running sums of its coefficients' contributions to the few samples it gives, in 2^-16, with
+// which of its coefficients are not zero and their signs (bit k for zigzag position k), all that
+// later refinement scans need to know of them. For 24 megapixels at 4:2:2 that is 30 MB rather
+// than 96, and a refinement scan passes over the zeros a word at a time. Each coefficient adds
+// coefficient x quantiser step x weight to each sum, in wrapping 32-bit arithmetic: the sums are
+// exact, the same in whatever order the scans bring the coefficients, and the same as a
+// sequential file's blocks give through CoefficientSums.
+constexpr int kMaxSums = 16;  // 4 x 4 samples: chroma at half the luma's scale both ways
+
+struct SummedBlock {
+    // Length in int16 units, a whole number of 8-byte words.
+    static constexpr uint32_t Stride(int sums) {
+        return static_cast<uint32_t>((16 + 4 * sums + 7) / 8 * 4);
+    }
+    static uint64_t* Masks(int16_t* block) { return reinterpret_cast<uint64_t*>(block); }
+    static int32_t* Sums(int16_t* block) { return reinterpret_cast<int32_t*>(block + 8); }
+    static const int32_t* Sums(const int16_t* block) {
+        return reinterpret_cast<const int32_t*>(block + 8);
+    }
+};
+
+// Adds `amount` times each weight to the sums, wrapping.
+template <int N>
+inline void AddWeighted(int32_t* sums, const int32_t* weights, int32_t amount) {
+    for (int p = 0; p < N; ++p) {
+        sums[p] =
+            static_cast<int32_t>(static_cast<uint32_t>(sums[p]) +
+                                 static_cast<uint32_t>(amount) * static_cast<uint32_t>(weights[p]));
+    }
+}
+
+// The sums of a block of coefficients (natural order), as a summed block holds them.
+template <int N>
+inline void CoefficientSums(const int16_t* coefficients, const int32_t (*weights)[kMaxSums],
+                            int32_t* sums) {
+    for (int p = 0; p < N; ++p) sums[p] = 0;
+    for (int k = 0; k < 64; ++k) {
+        if (coefficients[k] != 0) AddWeighted<N>(sums, weights[k], coefficients[k]);
+    }
+}
+
 struct Component {
     uint8_t id = 0;
     uint8_t h = 1;
@@ -184,6 +227,16 @@ struct Component {
     size_t planeStart = 0;  // in coefficients
     int knownFromBit = -1;  // progressive: lowest DC bit decoded so far; -1 before any
     bool decoded = false;   // sequential: a scan covered it
+    uint32_t stride = 64;   // int16 units a block takes in the planes
+    // Sums per block the sink wants (McuRowSink::Sums), 0 for none; whether the planes hold
+    // them (a progressive file) rather than coefficients.
+    int sumCount = 0;
+    bool summed = false;
+    uint64_t sumsNeeded = 0;  // zigzag positions with a weight in some sum
+    // Each coefficient's weight in each sum, natural order, in 2^-16: as the sink gave them,
+    // and times the quantiser step once that is known (zero before).
+    int32_t sumBasis[64][kMaxSums] = {};
+    int32_t sumWeights[64][kMaxSums] = {};
 };
 
 struct ScanPart {
@@ -214,6 +267,15 @@ public:
     // 64 coefficients. Every row is given once, in order, whatever decoded: past damage, rows
     // hold what decoded before it and zeros after.
     virtual void Take(const Stream& stream, uint32_t mcuRow) = 0;
+    // Asked after Start for each component: the sums per block wanted instead of the
+    // coefficients (see SummedBlock), 1 to kMaxSums, with each coefficient's weight in each
+    // (natural order, in 2^-16, before quantisation); 0 keeps the coefficients.
+    virtual int Sums(const Stream& stream, int component, int32_t (&weights)[64][kMaxSums]) {
+        (void)stream;
+        (void)component;
+        (void)weights;
+        return 0;
+    }
 
 protected:
     ~McuRowSink() = default;
@@ -246,11 +308,10 @@ public:
     bool Progressive() const { return progressive_; }
     bool Complete() const { return complete_; }
     const Component& ComponentAt(int i) const { return components_[i]; }
-    // Coefficients per block kept: 1 (the DC term) or 64 (natural order, not dequantised).
-    uint32_t BlockStride() const { return keep_ == Keep::kAll ? 64 : 1; }
     uint32_t McusHigh() const { return mcusHigh_; }
-    // The first coefficient of component i's blocks, planeWide x planeHigh of them (while
-    // streaming, of the MCU row given to the sink).
+    // The first of component i's blocks, planeWide x planeHigh of them (while streaming, of
+    // the MCU row given to the sink), each ComponentAt(i).stride int16 units long: its DC term
+    // alone, its 64 coefficients (natural order, not dequantised), or a SummedBlock.
     const int16_t* Plane(int i) const { return planes_.get() + components_[i].planeStart; }
 
 private:
@@ -265,10 +326,15 @@ private:
                                 int end, int high, int low, const uint8_t* data, size_t& next);
     Outcome AfterScan(bool clean, size_t& next);
     Outcome PassScan(const uint8_t* data, size_t& next);
+    // An AC band of a summed component, with its block decoder made for its sum count.
+    template <template <int> class Block>
+    bool DecodeSummedBand(ScanPart* parts, const uint8_t* data, int start, int end, int low);
     template <class Block>
     bool DecodeScan(ScanPart* parts, int count, const uint8_t* start, const Block& block);
     bool Restart(BitReader& reader, int index);
     bool AllDone() const;
+    // Start, then the sums the sink wants of each component.
+    bool StartSink();
     bool AllocatePlanes(bool streaming);
     void TakeRow(uint32_t mcuRow);
     // Clears the streamed row's blocks from MCU `mcu` on (`single`: of a one-component scan).
