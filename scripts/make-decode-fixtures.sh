@@ -58,6 +58,8 @@ convert "$photos/GreenMeadow.jpg" -resize 208x144^ -gravity center -extent 203x1
 jpeg "$work/dune.ppm" photo-420.jpg -sampling-factor 2x2
 jpeg "$work/ladybird.ppm" photo-444.jpg -sampling-factor 1x1
 jpeg "$work/ladybird.ppm" photo-420-progressive.jpg -sampling-factor 2x2 -interlace Plane
+jpeg "$work/ladybird.ppm" photo-422.jpg -sampling-factor 2x1
+jpeg "$work/ladybird.ppm" photo-422-progressive.jpg -sampling-factor 2x1 -interlace Plane
 Q=75 jpeg "$work/meadow.ppm" photo-odd-422.jpg -sampling-factor 2x1
 jpeg "$work/meadow.ppm" photo-odd-grey-progressive.jpg -colorspace Gray -interlace Plane
 
