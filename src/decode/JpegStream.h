@@ -22,6 +22,10 @@
 #include <cstring>
 #include <memory>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace decode::jpeg {
 
 static_assert(std::endian::native == std::endian::little, "the bit reader loads big-endian words");
@@ -203,13 +207,33 @@ inline void AddWeighted(int32_t* sums, const int32_t* weights, int32_t amount) {
     }
 }
 
+// Bit k set where coefficient k is not zero.
+inline uint64_t NonZeroMask(const int16_t* coefficients) {
+#if defined(__SSE2__)
+    uint64_t mask = 0;
+    const __m128i zero = _mm_setzero_si128();
+    for (int i = 0; i < 64; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + i + 8));
+        const __m128i zeros = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
+        mask |= uint64_t{~static_cast<uint32_t>(_mm_movemask_epi8(zeros)) & 0xFFFFu} << i;
+    }
+    return mask;
+#else
+    uint64_t mask = 0;
+    for (int k = 0; k < 64; ++k) mask |= uint64_t{coefficients[k] != 0} << k;
+    return mask;
+#endif
+}
+
 // The sums of a block of coefficients (natural order), as a summed block holds them.
 template <int N>
 inline void CoefficientSums(const int16_t* coefficients, const int32_t (*weights)[kMaxSums],
                             int32_t* sums) {
     for (int p = 0; p < N; ++p) sums[p] = 0;
-    for (int k = 0; k < 64; ++k) {
-        if (coefficients[k] != 0) AddWeighted<N>(sums, weights[k], coefficients[k]);
+    for (uint64_t mask = NonZeroMask(coefficients); mask != 0; mask &= mask - 1) {
+        const int k = std::countr_zero(mask);
+        AddWeighted<N>(sums, weights[k], coefficients[k]);
     }
 }
 
