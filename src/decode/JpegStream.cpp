@@ -235,9 +235,11 @@ inline bool AdvancePredictor(BitReader& reader, ScanPart& part) {
     return part.predictor <= kCoefficientLimit && part.predictor >= -kCoefficientLimit;
 }
 
-// Each block decoder gets the block's first coefficient: its DC term.
+// Each block decoder gets the block's first coefficient: its DC term. They are inlined into
+// the loops over blocks, where the bit reader's state stays in registers.
 struct SequentialDcBlock {
-    bool operator()(BitReader& reader, ScanPart& part, int16_t* block) const {
+    [[gnu::always_inline]] bool operator()(BitReader& reader, ScanPart& part,
+                                           int16_t* block) const {
         if (!AdvancePredictor(reader, part)) return false;
         *block = static_cast<int16_t>(part.predictor);
         return SkipAcCodes(reader, *part.ac);
@@ -245,7 +247,8 @@ struct SequentialDcBlock {
 };
 
 struct SequentialBlock {
-    bool operator()(BitReader& reader, ScanPart& part, int16_t* block) const {
+    [[gnu::always_inline]] bool operator()(BitReader& reader, ScanPart& part,
+                                           int16_t* block) const {
         // Streamed rows reuse their blocks: cleared here, where they are about to be written.
         std::memset(block, 0, 64 * sizeof(int16_t));
         if (!AdvancePredictor(reader, part)) return false;
@@ -260,7 +263,8 @@ inline int16_t Shifted(int32_t value, int low) {
 
 struct DcFirstBlock {
     int low;  // the scan's successive-approximation shift, 0..13
-    bool operator()(BitReader& reader, ScanPart& part, int16_t* block) const {
+    [[gnu::always_inline]] bool operator()(BitReader& reader, ScanPart& part,
+                                           int16_t* block) const {
         if (!AdvancePredictor(reader, part)) return false;
         *block = Shifted(part.predictor, low);
         return true;
@@ -269,7 +273,7 @@ struct DcFirstBlock {
 
 struct DcRefineBlock {
     int low;  // the bit this scan adds, 0..12
-    bool operator()(BitReader& reader, ScanPart&, int16_t* block) const {
+    [[gnu::always_inline]] bool operator()(BitReader& reader, ScanPart&, int16_t* block) const {
         reader.Ensure();
         if (reader.Take(1)) *block = static_cast<int16_t>(*block | (1 << low));
         return true;
@@ -286,7 +290,8 @@ inline uint32_t EndOfBandRun(BitReader& reader, int r) {
 // The first scan of a band of AC coefficients of one component.
 struct AcFirstBlock {
     int start, end, low;
-    bool operator()(BitReader& reader, ScanPart& part, int16_t* block) const {
+    [[gnu::always_inline]] bool operator()(BitReader& reader, ScanPart& part,
+                                           int16_t* block) const {
         if (part.endOfBands > 0) {
             --part.endOfBands;
             return true;
@@ -319,7 +324,8 @@ struct AcFirstBlock {
 // each; to those still zero, new coefficients of magnitude 2^low.
 struct AcRefineBlock {
     int start, end, low;
-    bool operator()(BitReader& reader, ScanPart& part, int16_t* block) const {
+    [[gnu::always_inline]] bool operator()(BitReader& reader, ScanPart& part,
+                                           int16_t* block) const {
         const int plus = 1 << low;
         const auto refine = [&](int16_t& c) {
             reader.Ensure();
@@ -385,7 +391,8 @@ inline void AddToSums(const Component& comp, int16_t* block, int k, int32_t amou
 
 struct DcFirstSummed {
     int low;
-    bool operator()(BitReader& reader, ScanPart& part, int16_t* block) const {
+    [[gnu::always_inline]] bool operator()(BitReader& reader, ScanPart& part,
+                                           int16_t* block) const {
         if (!AdvancePredictor(reader, part)) return false;
         AddToSums(*part.component, block, 0, part.predictor * (int32_t{1} << low));
         return true;
@@ -394,7 +401,8 @@ struct DcFirstSummed {
 
 struct DcRefineSummed {
     int low;
-    bool operator()(BitReader& reader, ScanPart& part, int16_t* block) const {
+    [[gnu::always_inline]] bool operator()(BitReader& reader, ScanPart& part,
+                                           int16_t* block) const {
         reader.Ensure();
         if (reader.Take(1)) AddToSums(*part.component, block, 0, int32_t{1} << low);
         return true;
@@ -410,7 +418,8 @@ inline uint64_t Band(int first, int last) {
 template <int N>
 struct AcFirstSummed {
     int start, end, low;
-    bool operator()(BitReader& reader, ScanPart& part, int16_t* block) const {
+    [[gnu::always_inline]] bool operator()(BitReader& reader, ScanPart& part,
+                                           int16_t* block) const {
         if (part.endOfBands > 0) {
             --part.endOfBands;
             return true;
@@ -458,7 +467,8 @@ struct AcFirstSummed {
 template <int N>
 struct AcRefineSummed {
     int start, end, low;
-    bool operator()(BitReader& reader, ScanPart& part, int16_t* block) const {
+    [[gnu::always_inline]] bool operator()(BitReader& reader, ScanPart& part,
+                                           int16_t* block) const {
         const Component& comp = *part.component;
         uint64_t* masks = SummedBlock::Masks(block);
         int32_t* sums = SummedBlock::Sums(block);
@@ -529,6 +539,46 @@ struct AcRefineSummed {
     }
 };
 
+// Calls `run` with the block decoder for a progressive scan of `kind`, made for the blocks
+// `comp` keeps: coefficients, or sums (AC bands: for its sum count).
+template <template <int> class Block, class Run>
+bool WithSumCount(int count, int start, int end, int low, const Run& run) {
+    switch (count) {
+        case 1:
+            return run(Block<1>{start, end, low});
+        case 2:
+            return run(Block<2>{start, end, low});
+        case 4:
+            return run(Block<4>{start, end, low});
+        case 8:
+            return run(Block<8>{start, end, low});
+        case 16:
+            return run(Block<16>{start, end, low});
+        default:
+            return false;  // StartSink accepts no other count
+    }
+}
+
+template <class Run>
+bool WithBlockDecoder(PlannedScan::Kind kind, const Component& comp, int start, int end, int low,
+                      const Run& run) {
+    // The components of a scan are all summed or none (StartSink decides for the picture).
+    const bool summed = comp.summed;
+    switch (kind) {
+        case PlannedScan::Kind::kDcFirst:
+            return summed ? run(DcFirstSummed{low}) : run(DcFirstBlock{low});
+        case PlannedScan::Kind::kDcRefine:
+            return summed ? run(DcRefineSummed{low}) : run(DcRefineBlock{low});
+        case PlannedScan::Kind::kAcFirst:
+            return summed ? WithSumCount<AcFirstSummed>(comp.sumCount, start, end, low, run)
+                          : run(AcFirstBlock{start, end, low});
+        case PlannedScan::Kind::kAcRefine:
+            return summed ? WithSumCount<AcRefineSummed>(comp.sumCount, start, end, low, run)
+                          : run(AcRefineBlock{start, end, low});
+    }
+    return false;
+}
+
 // The first marker at or after p, past entropy-coded data: 0xFF 0x00 is data, runs of 0xFF
 // are fill, and restart markers are passed over when `passRestarts` is set. Returns a pointer
 // to the marker's 0xFF, or nullptr.
@@ -587,20 +637,21 @@ bool Stream::Run() {
         }
         const size_t length = size_t{data_[pos]} << 8 | data_[pos + 1];
         if (length < 2 || length > size_ - pos) {
-            if (!anyDecoded_) return false;
+            if (!anyDecoded_ && planned_.empty()) return false;
             damaged_ = true;
             break;
         }
         size_t next = pos + length;
         const Outcome outcome = Segment(marker, ByteCursor(data_ + pos + 2, length - 2), next);
         if (outcome == Outcome::kFailed) {
-            if (!anyDecoded_) return false;
+            if (!anyDecoded_ && planned_.empty()) return false;
             damaged_ = true;
             break;
         }
         if (outcome == Outcome::kDone) break;
         pos = next;
     }
+    if (!planned_.empty()) RunPlanned();
     if (!anyDecoded_) return false;
     complete_ = !damaged_ && AllDone();
     return true;
@@ -714,11 +765,12 @@ bool Stream::ReadFrame(ByteCursor& c, uint8_t marker) {
 namespace {
 
 // Coefficient planes kept for the next picture. A progressive picture decoded at full or half
-// size holds all its coefficients (96 MB for 24 megapixels at 4:2:2; 30 MB summed at 1/4); allocated afresh for each picture, every page
-// of them is faulted in again. Where page faults are dear (in a virtual machine here, some 13 us
-// each) that costs twice the decoding itself: 300 of 450 ms for such a picture. One buffer is
-// kept for the process, up to kKeptPlaneBytes (24 megapixels at 4:4:4); a decode that finds it
-// taken or too small allocates its own. Small planes are not worth keeping.
+// size holds all its coefficients (96 MB for 24 megapixels at 4:2:2; 30 MB summed at 1/4);
+// allocated afresh for each picture, every page of them is faulted in again. Where page faults are
+// dear (in a virtual machine here, some 13 us each) that costs twice the decoding itself: 300 of
+// 450 ms for such a picture. One buffer is kept for the process, up to kKeptPlaneBytes (24
+// megapixels at 4:4:4); a decode that finds it taken or too small allocates its own. Small planes
+// are not worth keeping.
 constexpr size_t kKeptPlaneBytes = size_t{160} << 20;
 constexpr size_t kSmallPlaneBytes = size_t{4} << 20;
 std::mutex keptMutex;
@@ -787,15 +839,25 @@ bool Stream::StartSink() {
 
 bool Stream::AllocatePlanes(bool streaming) {
     streaming_ = streaming;
-    uint64_t count = 0;
+    uint64_t rowLength = 0;
     for (int i = 0; i < componentCount_; ++i) {
         Component& comp = components_[i];
         comp.summed = keep_ == Keep::kAll && progressive_ && comp.sumCount > 0;
         comp.stride = keep_ == Keep::kDc ? 1
                       : comp.summed      ? SummedBlock::Stride(comp.sumCount)
                                          : 64;
+        rowLength += uint64_t{comp.planeWide} * comp.v * comp.stride;
+    }
+    // A progressive file's scans take turns over bands of up to 1 MB of blocks.
+    bandRows_ = streaming && progressive_
+                    ? static_cast<uint32_t>(std::clamp<uint64_t>((1u << 19) / rowLength, 1, 16))
+                    : 1;
+    uint64_t count = 0;
+    for (int i = 0; i < componentCount_; ++i) {
+        Component& comp = components_[i];
         comp.planeStart = static_cast<size_t>(count);
-        count += uint64_t{comp.planeWide} * (streaming ? comp.v : comp.planeHigh) * comp.stride;
+        count += uint64_t{comp.planeWide} * (streaming ? comp.v * bandRows_ : comp.planeHigh) *
+                 comp.stride;
     }
     // At most 30000x30000 pixels: under 15 million blocks a component. All 64 coefficients of
     // each are kept within the output limit: some 170 megapixels at 4:4:4.
@@ -921,7 +983,9 @@ Stream::Outcome Stream::ReadScan(ByteCursor& c, size_t& next) {
         parts[i] = {comp, nullptr, nullptr, nullptr, 0, 0};
         tableIds[i] = tables;
     }
-    if (!planes_ && !AllocatePlanes(sink_ && !progressive_ && count == componentCount_)) {
+    // With a sink, rows are given as they complete: a sequential file's as its one scan goes,
+    // a progressive file's once all its scans are found (RunPlanned).
+    if (!planes_ && !AllocatePlanes(sink_ && (progressive_ || count == componentCount_))) {
         return Outcome::kFailed;
     }
     for (int i = 0; i < count; ++i) {
@@ -976,6 +1040,8 @@ Stream::Outcome Stream::ReadScan(ByteCursor& c, size_t& next) {
 Stream::Outcome Stream::ReadProgressiveScan(ScanPart* parts, int count, const uint8_t* tableIds,
                                             int start, int end, int high, int low,
                                             const uint8_t* data, size_t& next) {
+    using Kind = PlannedScan::Kind;
+    Kind kind;
     if (start != 0) {
         if (keep_ == Keep::kDc) return PassScan(data, next);  // AC coefficients: not needed
         // A band of AC coefficients, of one component.
@@ -984,20 +1050,12 @@ Stream::Outcome Stream::ReadProgressiveScan(ScanPart* parts, int count, const ui
         }
         parts[0].ac = Prepared(acTables_[tableIds[0] & 15]);
         if (!parts[0].ac) return Outcome::kFailed;
-        const bool summed = parts[0].component->summed;
-        if (high == 0) {
-            return AfterScan(summed ? DecodeSummedBand<AcFirstSummed>(parts, data, start, end, low)
-                                    : DecodeScan(parts, 1, data, AcFirstBlock{start, end, low}),
-                             next);
-        }
         // A refinement adds one bit below those known; others are passed over.
-        if (low != high - 1) return PassScan(data, next);
-        return AfterScan(summed ? DecodeSummedBand<AcRefineSummed>(parts, data, start, end, low)
-                                : DecodeScan(parts, 1, data, AcRefineBlock{start, end, low}),
-                         next);
-    }
-    if (end != 0) return Outcome::kFailed;
-    if (high == 0) {
+        if (high != 0 && low != high - 1) return PassScan(data, next);
+        kind = high == 0 ? Kind::kAcFirst : Kind::kAcRefine;
+    } else if (end != 0) {
+        return Outcome::kFailed;
+    } else if (high == 0) {
         if (low > 13) return Outcome::kFailed;
         for (int i = 0; i < count; ++i) {
             if ((tableIds[i] >> 4) > 3) return Outcome::kFailed;
@@ -1006,45 +1064,154 @@ Stream::Outcome Stream::ReadProgressiveScan(ScanPart* parts, int count, const ui
             // A second first scan of a component would undo its refinements: pass it over.
             if (parts[i].component->knownFromBit >= 0) return PassScan(data, next);
         }
-        // The components of a scan are all summed or none (Start decided for the picture).
-        const bool clean = parts[0].component->summed
-                               ? DecodeScan(parts, count, data, DcFirstSummed{low})
-                               : DecodeScan(parts, count, data, DcFirstBlock{low});
-        if (clean) {
+        kind = Kind::kDcFirst;
+    } else {
+        // A refinement adds one bit below those known; out of order ones are passed over.
+        if (low != high - 1) return PassScan(data, next);
+        for (int i = 0; i < count; ++i) {
+            if (parts[i].component->knownFromBit != high) return PassScan(data, next);
+        }
+        kind = Kind::kDcRefine;
+    }
+    const bool dc = kind == Kind::kDcFirst || kind == Kind::kDcRefine;
+    if (streaming_) {
+        // Decoded at the end of the file, row by row beside the other scans.
+        if (dc) {
             for (int i = 0; i < count; ++i) parts[i].component->knownFromBit = low;
         }
-        return AfterScan(clean, next);
+        return PlanScan(kind, parts, count, start, end, low, data, next);
     }
-    // A refinement adds one bit below those known; out of order ones are passed over.
-    if (low != high - 1) return PassScan(data, next);
-    for (int i = 0; i < count; ++i) {
-        if (parts[i].component->knownFromBit != high) return PassScan(data, next);
-    }
-    const bool clean = parts[0].component->summed
-                           ? DecodeScan(parts, count, data, DcRefineSummed{low})
-                           : DecodeScan(parts, count, data, DcRefineBlock{low});
-    if (clean) {
+    const bool clean =
+        WithBlockDecoder(kind, *parts[0].component, start, end, low,
+                         [&](const auto& block) { return DecodeScan(parts, count, data, block); });
+    if (clean && dc) {
         for (int i = 0; i < count; ++i) parts[i].component->knownFromBit = low;
     }
     return AfterScan(clean, next);
 }
 
-template <template <int> class Block>
-bool Stream::DecodeSummedBand(ScanPart* parts, const uint8_t* data, int start, int end, int low) {
-    switch (parts[0].component->sumCount) {
-        case 1:
-            return DecodeScan(parts, 1, data, Block<1>{start, end, low});
-        case 2:
-            return DecodeScan(parts, 1, data, Block<2>{start, end, low});
-        case 4:
-            return DecodeScan(parts, 1, data, Block<4>{start, end, low});
-        case 8:
-            return DecodeScan(parts, 1, data, Block<8>{start, end, low});
-        case 16:
-            return DecodeScan(parts, 1, data, Block<16>{start, end, low});
-        default:
-            return false;  // StartSink accepts no other count
+Stream::Outcome Stream::PlanScan(PlannedScan::Kind kind, ScanPart* parts, int count, int start,
+                                 int end, int low, const uint8_t* data, size_t& next) {
+    PlannedScan& scan = planned_.emplace_back();
+    scan.kind = kind;
+    scan.count = count;
+    scan.start = start;
+    scan.end = end;
+    scan.low = low;
+    scan.restartInterval = restartInterval_;
+    scan.untilRestart = restartInterval_;
+    // Later segments may define tables again: the scan keeps its own.
+    scan.tables = std::make_unique<HuffmanTable[]>(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        scan.parts[i] = parts[i];
+        const HuffmanTable* table =
+            kind == PlannedScan::Kind::kAcFirst || kind == PlannedScan::Kind::kAcRefine
+                ? parts[i].ac
+                : parts[i].dc;
+        if (table) {
+            scan.tables[i] = *table;
+            (table == parts[i].ac ? scan.parts[i].ac : scan.parts[i].dc) = &scan.tables[i];
+        }
     }
+    scan.reader.Start(data, data_ + size_);
+    const uint8_t* marker = FindMarker(data, data_ + size_, true);
+    if (!marker) {
+        damaged_ = true;  // cut short: the scan decodes as far as its data goes
+        return Outcome::kDone;
+    }
+    next = static_cast<size_t>(marker - data_);
+    return Outcome::kGoOn;
+}
+
+void Stream::RunPlanned() {
+    for (uint32_t first = 0; first < mcusHigh_; first += bandRows_) {
+        const uint32_t rows = std::min(bandRows_, mcusHigh_ - first);
+        std::fill_n(planes_.get(), planeCount_, int16_t{0});
+        for (size_t s = 0; s < planned_.size(); ++s) {
+            PlannedScan& scan = planned_[s];
+            if (scan.stopped) continue;
+            const bool clean = WithBlockDecoder(scan.kind, *scan.parts[0].component, scan.start,
+                                                scan.end, scan.low, [&](const auto& block) {
+                                                    for (uint32_t r = 0; r < rows; ++r) {
+                                                        if (!DecodeRow(scan, first + r, r, block))
+                                                            return false;
+                                                    }
+                                                    return true;
+                                                });
+            if (clean) continue;
+            // Damage ends the scan; the later scans of its components would read their data
+            // against coefficients it did not give, so they end with it.
+            damaged_ = true;
+            for (size_t t = s; t < planned_.size(); ++t) {
+                for (int i = 0; i < planned_[t].count; ++i) {
+                    for (int j = 0; j < scan.count; ++j) {
+                        if (planned_[t].parts[i].component == scan.parts[j].component) {
+                            planned_[t].stopped = true;
+                        }
+                    }
+                }
+            }
+        }
+        for (bandRow_ = 0; bandRow_ < rows; ++bandRow_) TakeRow(first + bandRow_);
+        bandRow_ = 0;
+    }
+}
+
+template <class Block>
+bool Stream::DecodeRow(PlannedScan& scan, uint32_t my, uint32_t inBand, const Block& block) {
+    BitReader reader = scan.reader;  // a local copy: its state stays in registers
+    const auto step = [&]() {
+        if (scan.restartInterval == 0) return true;
+        if (scan.untilRestart == 0) {
+            if (!Restart(reader, scan.restartIndex)) return false;
+            scan.restartIndex = (scan.restartIndex + 1) & 7;
+            for (int i = 0; i < scan.count; ++i) {
+                scan.parts[i].predictor = 0;
+                scan.parts[i].endOfBands = 0;
+            }
+            scan.untilRestart = scan.restartInterval;
+        }
+        --scan.untilRestart;
+        return true;
+    };
+    bool clean = true;
+    if (scan.count == 1) {
+        // One component alone: its block rows within MCU row `my`, over its own area.
+        ScanPart& part = scan.parts[0];
+        const Component& comp = *part.component;
+        for (uint32_t v = 0; v < comp.v && clean; ++v) {
+            if (my * comp.v + v >= comp.blocksHigh) break;
+            int16_t* row = part.plane + size_t{inBand * comp.v + v} * comp.planeWide * comp.stride;
+            for (uint32_t bx = 0; bx < comp.blocksWide; ++bx) {
+                if (!step() || !block(reader, part, row + size_t{bx} * comp.stride) ||
+                    reader.Overran()) {
+                    clean = false;
+                    break;
+                }
+                anyDecoded_ = true;
+            }
+        }
+    } else {
+        for (uint32_t mx = 0; mx < mcusWide_ && clean; ++mx) {
+            clean = step();
+            for (int i = 0; i < scan.count && clean; ++i) {
+                ScanPart& part = scan.parts[i];
+                const Component& comp = *part.component;
+                for (uint32_t v = 0; v < comp.v && clean; ++v) {
+                    int16_t* blocks = part.plane + (size_t{inBand * comp.v + v} * comp.planeWide +
+                                                    size_t{mx} * comp.h) *
+                                                       comp.stride;
+                    for (uint32_t h = 0; h < comp.h && clean; ++h) {
+                        clean = block(reader, part, blocks + h * comp.stride);
+                    }
+                }
+            }
+            clean = clean && !reader.Overran();
+            if (clean) anyDecoded_ = true;
+        }
+    }
+    scan.reader = reader;
+    return clean;
 }
 
 template <class Block>

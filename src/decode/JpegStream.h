@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -272,6 +273,26 @@ struct ScanPart {
     uint32_t endOfBands;  // progressive AC: blocks still to pass in the current run of ends
 };
 
+// A progressive scan found in the file, decoded once the last is found: row by row of MCUs, each
+// row through every scan in turn, so that only one row of blocks is held rather than all the
+// picture's (96 MB for 24 megapixels at 4:2:2). A scan's data for a block depends on its own
+// state (bit position, predictors, runs of ends of band) and on what the earlier scans gave
+// that block alone, so this decodes exactly what scan after scan over the whole picture would.
+struct PlannedScan {
+    enum class Kind : uint8_t { kDcFirst, kDcRefine, kAcFirst, kAcRefine };
+    Kind kind = Kind::kDcFirst;
+    int count = 0;
+    ScanPart parts[3] = {};
+    int start = 0, end = 0, low = 0;
+    std::unique_ptr<HuffmanTable[]> tables;  // as defined at the scan; the parts point here
+    uint32_t restartInterval = 0;
+    // Progress.
+    BitReader reader;
+    uint32_t untilRestart = 0;
+    int restartIndex = 0;
+    bool stopped = false;  // damaged, or built on a scan that was
+};
+
 class Stream;
 
 // Frees coefficient planes, keeping a large buffer for the next picture (see JpegStream.cpp).
@@ -280,9 +301,9 @@ struct PlanesGiveBack {
     void operator()(int16_t* planes) const;
 };
 
-// Takes the coefficients of a sequential file's MCU rows as they are decoded, so that a
-// picture's coefficients need not all be held at once (for 24 megapixels, 72 MB to allocate
-// and clear).
+// Takes the blocks of a file's MCU rows as they complete, so that a picture's coefficients need
+// not all be held at once (for 24 megapixels, 72 to 144 MB to allocate and clear): a
+// sequential file's as its scan goes, a progressive file's once all its scans are found.
 class McuRowSink {
 public:
     // The frame has been read; false refuses the file.
@@ -314,8 +335,9 @@ class Stream {
 public:
     Stream(const uint8_t* data, size_t size, Keep keep) : data_(data), size_(size), keep_(keep) {}
 
-    // With all coefficients kept: MCU rows go to `sink` where the file allows it (one scan
-    // holding every component of a sequential file). Set before Run.
+    // With all coefficients kept: MCU rows go to `sink` where the file allows it (a
+    // progressive file, or one scan holding every component of a sequential one). Set before
+    // Run.
     void SetRowSink(McuRowSink* sink) { sink_ = sink; }
     // After Run: whether the rows went to the sink; otherwise Plane() holds every block.
     bool Streamed() const { return streaming_; }
@@ -336,7 +358,11 @@ public:
     // The first of component i's blocks, planeWide x planeHigh of them (while streaming, of
     // the MCU row given to the sink), each ComponentAt(i).stride int16 units long: its DC term
     // alone, its 64 coefficients (natural order, not dequantised), or a SummedBlock.
-    const int16_t* Plane(int i) const { return planes_.get() + components_[i].planeStart; }
+    const int16_t* Plane(int i) const {
+        const Component& comp = components_[i];
+        return planes_.get() + comp.planeStart +
+               size_t{bandRow_} * comp.v * comp.planeWide * comp.stride;
+    }
 
 private:
     enum class Outcome { kGoOn, kDone, kFailed };
@@ -350,9 +376,12 @@ private:
                                 int end, int high, int low, const uint8_t* data, size_t& next);
     Outcome AfterScan(bool clean, size_t& next);
     Outcome PassScan(const uint8_t* data, size_t& next);
-    // An AC band of a summed component, with its block decoder made for its sum count.
-    template <template <int> class Block>
-    bool DecodeSummedBand(ScanPart* parts, const uint8_t* data, int start, int end, int low);
+    Outcome PlanScan(PlannedScan::Kind kind, ScanPart* parts, int count, int start, int end,
+                     int low, const uint8_t* data, size_t& next);
+    void RunPlanned();
+    // Scan `scan`'s blocks in MCU row `my`, row `inBand` of the planes; false at damage.
+    template <class Block>
+    bool DecodeRow(PlannedScan& scan, uint32_t my, uint32_t inBand, const Block& block);
     template <class Block>
     bool DecodeScan(ScanPart* parts, int count, const uint8_t* start, const Block& block);
     bool Restart(BitReader& reader, int index);
@@ -384,6 +413,11 @@ private:
     size_t planeCount_ = 0;
     McuRowSink* sink_ = nullptr;
     bool streaming_ = false;
+    // While streaming: the MCU rows the planes hold (several for a progressive file, so that
+    // each scan goes on for a while before the next), and which of them the sink is given.
+    uint32_t bandRows_ = 1;
+    uint32_t bandRow_ = 0;
+    std::vector<PlannedScan> planned_;
     uint32_t rowsTaken_ = 0;
 
     uint16_t quant_[4][64] = {};  // natural order; quant_[i][0] == 0 until defined
