@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 #include <utility>
 
 // A sequential file has to have all of its AC codes decoded, since Huffman codes are not
@@ -762,53 +761,7 @@ bool Stream::ReadFrame(ByteCursor& c, uint8_t marker) {
     return keep_ == Keep::kAll || AllocatePlanes(false);
 }
 
-namespace {
-
-// Coefficient planes kept for the next picture. A progressive picture decoded at full or half
-// size holds all its coefficients (96 MB for 24 megapixels at 4:2:2; 30 MB summed at 1/4);
-// allocated afresh for each picture, every page of them is faulted in again. Where page faults are
-// dear (in a virtual machine here, some 13 us each) that costs twice the decoding itself: 300 of
-// 450 ms for such a picture. One buffer is kept for the process, up to kKeptPlaneBytes (24
-// megapixels at 4:4:4); a decode that finds it taken or too small allocates its own. Small planes
-// are not worth keeping.
-constexpr size_t kKeptPlaneBytes = size_t{160} << 20;
-constexpr size_t kSmallPlaneBytes = size_t{4} << 20;
-std::mutex keptMutex;
-int16_t* keptPlanes = nullptr;
-size_t keptCapacity = 0;
-
-// `count` zeroed coefficients; `capacity` receives how many the buffer holds.
-int16_t* TakePlanes(size_t count, size_t& capacity) {
-    if (count * sizeof(int16_t) >= kSmallPlaneBytes) {
-        int16_t* kept = nullptr;
-        {
-            std::lock_guard lock(keptMutex);
-            if (keptPlanes && keptCapacity >= count) {
-                kept = std::exchange(keptPlanes, nullptr);
-                capacity = std::exchange(keptCapacity, 0);
-            }
-        }
-        if (kept) {
-            std::memset(kept, 0, count * sizeof(int16_t));
-            return kept;
-        }
-    }
-    capacity = count;
-    return static_cast<int16_t*>(std::calloc(count, sizeof(int16_t)));
-}
-
-}  // namespace
-
-void PlanesGiveBack::operator()(int16_t* planes) const {
-    if (capacity * sizeof(int16_t) >= kSmallPlaneBytes &&
-        capacity * sizeof(int16_t) <= kKeptPlaneBytes) {
-        std::lock_guard lock(keptMutex);
-        // The larger of the two is kept.
-        if (capacity > keptCapacity) {
-            std::swap(planes, keptPlanes);
-            keptCapacity = capacity;
-        }
-    }
+void FreePlanes::operator()(int16_t* planes) const {
     std::free(planes);
 }
 
@@ -863,8 +816,7 @@ bool Stream::AllocatePlanes(bool streaming) {
     // each are kept within the output limit: some 170 megapixels at 4:4:4.
     if (count * sizeof(int16_t) > kMaxOutputBytes) return false;
     planeCount_ = static_cast<size_t>(count);
-    size_t capacity = 0;
-    planes_ = {TakePlanes(planeCount_, capacity), PlanesGiveBack{capacity}};
+    planes_.reset(static_cast<int16_t*>(std::calloc(planeCount_, sizeof(int16_t))));
     return planes_ != nullptr;
 }
 

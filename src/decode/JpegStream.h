@@ -179,8 +179,8 @@ constexpr int32_t kCoefficientLimit = 32767;
 // blocks are kept as what they add up to instead of as 64 coefficients: each block as the
 // running sums of its coefficients' contributions to the few samples it gives, in 2^-16, with
 // which of its coefficients are not zero and their signs (bit k for zigzag position k), all that
-// later refinement scans need to know of them. For 24 megapixels at 4:2:2 that is 30 MB rather
-// than 96, and a refinement scan passes over the zeros a word at a time. Each coefficient adds
+// later refinement scans need to know of them. A refinement scan then passes over the zeros a
+// word at a time, and no transform is left for the end. Each coefficient adds
 // coefficient x quantiser step x weight to each sum, in wrapping 32-bit arithmetic: the sums are
 // exact, the same in whatever order the scans bring the coefficients, and the same as a
 // sequential file's blocks give through CoefficientSums.
@@ -295,9 +295,7 @@ struct PlannedScan {
 
 class Stream;
 
-// Frees coefficient planes, keeping a large buffer for the next picture (see JpegStream.cpp).
-struct PlanesGiveBack {
-    size_t capacity = 0;  // coefficients the buffer holds
+struct FreePlanes {
     void operator()(int16_t* planes) const;
 };
 
@@ -407,9 +405,9 @@ private:
     Component components_[3];
     uint32_t mcusWide_ = 0;
     uint32_t mcusHigh_ = 0;
-    // Zeroed by calloc: tens of megabytes for a large progressive picture, which the system
-    // gives as zero pages rather than clearing them here.
-    std::unique_ptr<int16_t[], PlanesGiveBack> planes_;
+    // Zeroed by calloc: tens of megabytes where a sequential file's components come in scans of
+    // their own, which the system gives as zero pages rather than clearing them here.
+    std::unique_ptr<int16_t[], FreePlanes> planes_;
     size_t planeCount_ = 0;
     McuRowSink* sink_ = nullptr;
     bool streaming_ = false;
