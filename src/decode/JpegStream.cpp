@@ -1042,8 +1042,16 @@ Stream::Outcome Stream::ReadProgressiveScan(ScanPart* parts, int count, const ui
     return AfterScan(clean, next);
 }
 
+constexpr size_t kMaxPlannedScans = 100;
+
 Stream::Outcome Stream::PlanScan(PlannedScan::Kind kind, ScanPart* parts, int count, int start,
                                  int end, int low, const uint8_t* data, size_t& next) {
+    // Encoders write ten or twenty scans; each planned one holds copies of its tables, so a
+    // file of thousands is damage, not a picture to hold them all for.
+    if (planned_.size() >= kMaxPlannedScans) {
+        damaged_ = true;
+        return Outcome::kDone;
+    }
     PlannedScan& scan = planned_.emplace_back();
     scan.kind = kind;
     scan.count = count;
