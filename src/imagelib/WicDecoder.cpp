@@ -181,12 +181,12 @@ const char* FrameFailure(HRESULT hr) {
     }
 }
 
-// The factory of the innermost ThreadImaging alive on this thread; null when there is none.
-thread_local IWICImagingFactory* tThreadFactory = nullptr;
+// The innermost ThreadImaging alive on this thread; null when there is none.
+thread_local ThreadImaging* tThreadImaging = nullptr;
 
 // The thread's factory, or a new one held by `own`; null when WIC is not available.
 IWICImagingFactory* FactoryFor(ComPtr<IWICImagingFactory>& own) {
-    if (tThreadFactory) return tThreadFactory;
+    if (IWICImagingFactory* kept = ThreadImaging::Current()) return kept;
     if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                                 IID_PPV_ARGS(&own)))) {
         return nullptr;
@@ -235,16 +235,25 @@ const char* DecodeImageMemory(const uint8_t* data, size_t size, DecodedImage& ou
     return nullptr;
 }
 
-ThreadImaging::ThreadImaging() : previous_(tThreadFactory) {
-    if (SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_PPV_ARGS(&factory_)))) {
-        tThreadFactory = factory_;
-    }
+ThreadImaging::ThreadImaging() : previous_(tThreadImaging) {
+    tThreadImaging = this;
 }
 
 ThreadImaging::~ThreadImaging() {
-    tThreadFactory = previous_;
+    tThreadImaging = previous_;
     if (factory_) factory_->Release();
+}
+
+IWICImagingFactory* ThreadImaging::Current() {
+    ThreadImaging* scope = tThreadImaging;
+    if (!scope) return nullptr;
+    // A failure is tried again at the next decode, as a thread without a scope would.
+    if (!scope->factory_ &&
+        FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_PPV_ARGS(&scope->factory_)))) {
+        scope->factory_ = nullptr;
+    }
+    return scope->factory_;
 }
 
 }  // namespace imagelib

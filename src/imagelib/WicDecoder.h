@@ -35,8 +35,10 @@ const char* DecodeImageMemory(const uint8_t* data, size_t size, DecodedImage& ou
 // One WIC factory for every decode of the creating thread while this lives; without it, each
 // decode makes its own, which under Wine costs more than decoding a small picture (the class
 // is looked up in the registry every time). Threads that decode picture after picture keep
-// one. Create it after the thread's COM initialisation and let it end before the
-// uninitialisation: a factory released after that corrupts Wine's heap.
+// one. The factory is made at the first decode that needs it: most pictures never reach WIC
+// in-process, and making one costs a new thread several milliseconds before its first picture.
+// Create it after the thread's COM initialisation and let it end before the uninitialisation:
+// a factory released after that corrupts Wine's heap.
 class ThreadImaging {
 public:
     ThreadImaging();
@@ -44,8 +46,12 @@ public:
     ThreadImaging(const ThreadImaging&) = delete;
     ThreadImaging& operator=(const ThreadImaging&) = delete;
 
+    // The factory of the innermost scope alive on this thread, made on first use; null when
+    // no scope is alive or WIC is not available.
+    static IWICImagingFactory* Current();
+
 private:
-    IWICImagingFactory* previous_;
+    ThreadImaging* previous_;
     IWICImagingFactory* factory_ = nullptr;
 };
 
