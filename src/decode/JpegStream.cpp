@@ -286,6 +286,41 @@ inline uint32_t EndOfBandRun(BitReader& reader, int r) {
     return run;
 }
 
+// The next coefficient of the first scan of a band, from `k` on: kValue with `k` at it and its
+// value; kDone when the band ends before it (a run of ends of band begun, or zeros to its end).
+enum class BandStep { kValue, kDone, kDamaged };
+
+[[gnu::always_inline]] inline BandStep NextInBand(BitReader& reader, ScanPart& part, int end,
+                                                  int& k, int& value) {
+    for (;;) {
+        reader.Ensure();
+        const int32_t entry = part.ac->acValue[reader.Peek(kFastBits)];
+        if (entry != 0) {
+            reader.Consume(entry & 0xFF);
+            k += ((entry >> 8) & 0xFF) - 1;
+            value = entry >> 16;
+            break;
+        }
+        int symbol;
+        if (!DecodeSymbol(reader, *part.ac, symbol)) return BandStep::kDamaged;
+        const int run = symbol >> 4;
+        const int size = symbol & 15;
+        if (size == 0) {
+            if (run != 15) {
+                part.endOfBands = EndOfBandRun(reader, run) - 1;
+                return BandStep::kDone;
+            }
+            k += 16;
+            if (k > end) return BandStep::kDone;
+            continue;
+        }
+        k += run;
+        value = Extend(reader.Take(size), size);
+        break;
+    }
+    return k > end ? BandStep::kDamaged : BandStep::kValue;
+}
+
 // The first scan of a band of AC coefficients of one component.
 struct AcFirstBlock {
     int start, end, low;
@@ -295,25 +330,11 @@ struct AcFirstBlock {
             --part.endOfBands;
             return true;
         }
-        for (int k = start; k <= end;) {
-            reader.Ensure();
-            int symbol;
-            if (!DecodeSymbol(reader, *part.ac, symbol)) return false;
-            const int run = symbol >> 4;
-            const int size = symbol & 15;
-            if (size == 0) {
-                if (run != 15) {
-                    part.endOfBands = EndOfBandRun(reader, run) - 1;
-                    return true;
-                }
-                k += 16;
-                continue;
-            }
-            k += run;
-            const int value = Extend(reader.Take(size), size);
-            if (k > end) return false;
+        for (int k = start; k <= end; ++k) {
+            int value;
+            const BandStep step = NextInBand(reader, part, end, k, value);
+            if (step != BandStep::kValue) return step == BandStep::kDone;
             block[kNatural[k]] = Shifted(value, low);
-            ++k;
         }
         return true;
     }
@@ -426,38 +447,16 @@ struct AcFirstSummed {
         const Component& comp = *part.component;
         uint64_t* masks = SummedBlock::Masks(block);
         int32_t* sums = SummedBlock::Sums(block);
-        for (int k = start; k <= end;) {
-            reader.Ensure();
+        for (int k = start; k <= end; ++k) {
             int value;
-            const int32_t entry = part.ac->acValue[reader.Peek(kFastBits)];
-            if (entry != 0) {
-                reader.Consume(entry & 0xFF);
-                k += ((entry >> 8) & 0xFF) - 1;
-                value = entry >> 16;
-            } else {
-                int symbol;
-                if (!DecodeSymbol(reader, *part.ac, symbol)) return false;
-                const int run = symbol >> 4;
-                const int size = symbol & 15;
-                if (size == 0) {
-                    if (run != 15) {
-                        part.endOfBands = EndOfBandRun(reader, run) - 1;
-                        return true;
-                    }
-                    k += 16;
-                    continue;
-                }
-                k += run;
-                value = Extend(reader.Take(size), size);
-            }
-            if (k > end) return false;
+            const BandStep step = NextInBand(reader, part, end, k, value);
+            if (step != BandStep::kValue) return step == BandStep::kDone;
             const uint64_t bit = uint64_t{1} << k;
             masks[0] |= bit;
             if (value < 0) masks[1] |= bit;
             if (comp.sumsNeeded & bit) {
                 AddWeighted<N>(sums, comp.sumWeights[kNatural[k]], value * (int32_t{1} << low));
             }
-            ++k;
         }
         return true;
     }
