@@ -340,6 +340,26 @@ struct AcFirstBlock {
     }
 };
 
+// The next code of a later scan of a band: kValue with the zeros to pass and the new
+// coefficient (+-plus; 0 for sixteen zeros passed), or kDone when a run of ends of band begins.
+[[gnu::always_inline]] inline BandStep NextRefinement(BitReader& reader, ScanPart& part, int plus,
+                                                      int& run, int& value) {
+    reader.Ensure();
+    int symbol;
+    if (!DecodeSymbol(reader, *part.ac, symbol)) return BandStep::kDamaged;
+    run = symbol >> 4;
+    const int size = symbol & 15;
+    value = 0;
+    if (size != 0) {
+        if (size != 1) return BandStep::kDamaged;
+        value = reader.Take(1) ? plus : -plus;
+    } else if (run != 15) {
+        part.endOfBands = EndOfBandRun(reader, run);
+        return BandStep::kDone;
+    }
+    return BandStep::kValue;
+}
+
 // A later scan of a band, adding one bit: to coefficients already known, one correction bit
 // each; to those still zero, new coefficients of magnitude 2^low.
 struct AcRefineBlock {
@@ -356,19 +376,10 @@ struct AcRefineBlock {
         int k = start;
         if (part.endOfBands == 0) {
             while (k <= end) {
-                reader.Ensure();
-                int symbol;
-                if (!DecodeSymbol(reader, *part.ac, symbol)) return false;
-                int run = symbol >> 4;
-                const int size = symbol & 15;
-                int value = 0;
-                if (size != 0) {
-                    if (size != 1) return false;
-                    value = reader.Take(1) ? plus : -plus;
-                } else if (run != 15) {
-                    part.endOfBands = EndOfBandRun(reader, run);
-                    break;
-                }
+                int run, value;
+                const BandStep step = NextRefinement(reader, part, plus, run, value);
+                if (step == BandStep::kDamaged) return false;
+                if (step == BandStep::kDone) break;
                 // Passes `run` zero coefficients, refining the known ones on the way, and puts
                 // the new one at the next zero.
                 for (; k <= end; ++k) {
@@ -498,19 +509,10 @@ struct AcRefineSummed {
         int k = start;
         if (part.endOfBands == 0) {
             while (k <= end) {
-                reader.Ensure();
-                int symbol;
-                if (!DecodeSymbol(reader, *part.ac, symbol)) return false;
-                const int run = symbol >> 4;
-                const int size = symbol & 15;
-                int value = 0;
-                if (size != 0) {
-                    if (size != 1) return false;
-                    value = reader.Take(1) ? plus : -plus;
-                } else if (run != 15) {
-                    part.endOfBands = EndOfBandRun(reader, run);
-                    break;
-                }
+                int run, value;
+                const BandStep step = NextRefinement(reader, part, plus, run, value);
+                if (step == BandStep::kDamaged) return false;
+                if (step == BandStep::kDone) break;
                 // Passes `run` zero coefficients, correcting the known ones on the way, and
                 // puts the new one at the next zero (none past the band's end).
                 uint64_t zeros = ~nonzero & Band(k, end);
