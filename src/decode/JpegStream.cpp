@@ -413,11 +413,7 @@ struct AcRefineBlock {
 inline void AddToSums(const Component& comp, int16_t* block, int k, int32_t amount) {
     int32_t* sums = SummedBlock::Sums(block);
     const int32_t* weights = comp.sumWeights[k];
-    for (int p = 0; p < comp.sumCount; ++p) {
-        sums[p] =
-            static_cast<int32_t>(static_cast<uint32_t>(sums[p]) +
-                                 static_cast<uint32_t>(amount) * static_cast<uint32_t>(weights[p]));
-    }
+    for (int p = 0; p < comp.sumCount; ++p) sums[p] = AddWrapping(sums[p], amount, weights[p]);
 }
 
 struct DcFirstSummed {
@@ -762,10 +758,6 @@ bool Stream::ReadFrame(ByteCursor& c, uint8_t marker) {
     return keep_ == Keep::kAll || AllocatePlanes(false);
 }
 
-void FreePlanes::operator()(int16_t* planes) const {
-    std::free(planes);
-}
-
 bool Stream::StartSink() {
     if (!sink_) return true;
     if (!sink_->Start(*this)) return false;
@@ -1059,8 +1051,7 @@ Stream::Outcome Stream::PlanScan(PlannedScan::Kind kind, ScanPart* parts, int co
     scan.start = start;
     scan.end = end;
     scan.low = low;
-    scan.restartInterval = restartInterval_;
-    scan.untilRestart = restartInterval_;
+    scan.restarts = {restartInterval_, restartInterval_, 0};
     // Later segments may define tables again: the scan keeps its own.
     scan.tables = std::make_unique<HuffmanTable[]>(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
@@ -1121,20 +1112,7 @@ void Stream::RunPlanned() {
 template <class Block>
 bool Stream::DecodeRow(PlannedScan& scan, uint32_t my, uint32_t inBand, const Block& block) {
     BitReader reader = scan.reader;  // a local copy: its state stays in registers
-    const auto step = [&]() {
-        if (scan.restartInterval == 0) return true;
-        if (scan.untilRestart == 0) {
-            if (!Restart(reader, scan.restartIndex)) return false;
-            scan.restartIndex = (scan.restartIndex + 1) & 7;
-            for (int i = 0; i < scan.count; ++i) {
-                scan.parts[i].predictor = 0;
-                scan.parts[i].endOfBands = 0;
-            }
-            scan.untilRestart = scan.restartInterval;
-        }
-        --scan.untilRestart;
-        return true;
-    };
+    const auto step = [&] { return NextInterval(reader, scan.restarts, scan.parts, scan.count); };
     bool clean = true;
     if (scan.count == 1) {
         // One component alone: its block rows within MCU row `my`, over its own area.
@@ -1154,20 +1132,8 @@ bool Stream::DecodeRow(PlannedScan& scan, uint32_t my, uint32_t inBand, const Bl
         }
     } else {
         for (uint32_t mx = 0; mx < mcusWide_ && clean; ++mx) {
-            clean = step();
-            for (int i = 0; i < scan.count && clean; ++i) {
-                ScanPart& part = scan.parts[i];
-                const Component& comp = *part.component;
-                for (uint32_t v = 0; v < comp.v && clean; ++v) {
-                    int16_t* blocks = part.plane + (size_t{inBand * comp.v + v} * comp.planeWide +
-                                                    size_t{mx} * comp.h) *
-                                                       comp.stride;
-                    for (uint32_t h = 0; h < comp.h && clean; ++h) {
-                        clean = block(reader, part, blocks + h * comp.stride);
-                    }
-                }
-            }
-            clean = clean && !reader.Overran();
+            clean = step() && DecodeMcu(reader, scan.parts, scan.count, inBand, mx, block) &&
+                    !reader.Overran();
             if (clean) anyDecoded_ = true;
         }
     }
@@ -1185,8 +1151,7 @@ bool Stream::DecodeScan(ScanPart* parts, int count, const uint8_t* start, const 
     const Component& only = *parts[0].component;
     const uint32_t wide = count == 1 ? only.blocksWide : mcusWide_;
     const uint32_t high = count == 1 ? only.blocksHigh : mcusHigh_;
-    uint32_t untilRestart = restartInterval_;
-    int restartIndex = 0;
+    RestartCount restarts{restartInterval_, restartInterval_, 0};
     // While streaming, the rest of the row from the MCU that failed holds blocks of the row
     // before: cleared.
     const auto fail = [&](uint32_t mx) {
@@ -1198,42 +1163,52 @@ bool Stream::DecodeScan(ScanPart* parts, int count, const uint8_t* start, const 
         const uint32_t row = streaming_ ? 0 : my;
         if (streaming_ && my > 0) TakeRow(my - 1);
         for (uint32_t mx = 0; mx < wide; ++mx) {
-            if (restartInterval_ != 0) {
-                if (untilRestart == 0) {
-                    if (!Restart(reader, restartIndex)) return fail(mx);
-                    restartIndex = (restartIndex + 1) & 7;
-                    for (int i = 0; i < count; ++i) {
-                        parts[i].predictor = 0;
-                        parts[i].endOfBands = 0;
-                    }
-                    untilRestart = restartInterval_;
-                }
-                --untilRestart;
-            }
+            if (!NextInterval(reader, restarts, parts, count)) return fail(mx);
             if (count == 1) {
                 int16_t* coefficients =
                     parts[0].plane + (size_t{row} * only.planeWide + mx) * only.stride;
                 if (!block(reader, parts[0], coefficients)) return fail(mx);
-            } else {
-                for (int i = 0; i < count; ++i) {
-                    ScanPart& part = parts[i];
-                    const Component& comp = *part.component;
-                    for (uint32_t v = 0; v < comp.v; ++v) {
-                        int16_t* blocks =
-                            part.plane +
-                            ((size_t{row} * comp.v + v) * comp.planeWide + size_t{mx} * comp.h) *
-                                comp.stride;
-                        for (uint32_t h = 0; h < comp.h; ++h) {
-                            if (!block(reader, part, blocks + h * comp.stride)) return fail(mx);
-                        }
-                    }
-                }
+            } else if (!DecodeMcu(reader, parts, count, row, mx, block)) {
+                return fail(mx);
             }
             if (reader.Overran()) return fail(mx);
             anyDecoded_ = true;
         }
     }
     end_ = reader.Position();
+    return true;
+}
+
+template <class Block>
+bool Stream::DecodeMcu(BitReader& reader, ScanPart* parts, int count, uint32_t row, uint32_t mx,
+                       const Block& block) {
+    for (int i = 0; i < count; ++i) {
+        ScanPart& part = parts[i];
+        const Component& comp = *part.component;
+        for (uint32_t v = 0; v < comp.v; ++v) {
+            int16_t* blocks =
+                part.plane +
+                ((size_t{row} * comp.v + v) * comp.planeWide + size_t{mx} * comp.h) * comp.stride;
+            for (uint32_t h = 0; h < comp.h; ++h) {
+                if (!block(reader, part, blocks + h * comp.stride)) return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool Stream::NextInterval(BitReader& reader, RestartCount& restarts, ScanPart* parts, int count) {
+    if (restarts.interval == 0) return true;
+    if (restarts.untilNext == 0) {
+        if (!Restart(reader, restarts.index)) return false;
+        restarts.index = (restarts.index + 1) & 7;
+        for (int i = 0; i < count; ++i) {
+            parts[i].predictor = 0;
+            parts[i].endOfBands = 0;
+        }
+        restarts.untilNext = restarts.interval;
+    }
+    --restarts.untilNext;
     return true;
 }
 

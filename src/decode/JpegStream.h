@@ -198,14 +198,16 @@ struct SummedBlock {
     }
 };
 
-// Adds `amount` times each weight to the sums, wrapping.
+// sum + amount x weight, wrapping.
+inline int32_t AddWrapping(int32_t sum, int32_t amount, int32_t weight) {
+    return static_cast<int32_t>(static_cast<uint32_t>(sum) +
+                                static_cast<uint32_t>(amount) * static_cast<uint32_t>(weight));
+}
+
+// Adds `amount` times each weight to the sums.
 template <int N>
 inline void AddWeighted(int32_t* sums, const int32_t* weights, int32_t amount) {
-    for (int p = 0; p < N; ++p) {
-        sums[p] =
-            static_cast<int32_t>(static_cast<uint32_t>(sums[p]) +
-                                 static_cast<uint32_t>(amount) * static_cast<uint32_t>(weights[p]));
-    }
+    for (int p = 0; p < N; ++p) sums[p] = AddWrapping(sums[p], amount, weights[p]);
 }
 
 // Bit k set where coefficient k is not zero.
@@ -273,10 +275,17 @@ struct ScanPart {
     uint32_t endOfBands;  // progressive AC: blocks still to pass in the current run of ends
 };
 
-// A progressive scan found in the file, decoded once the last is found: row by row of MCUs, each
-// row through every scan in turn, so that only one row of blocks is held rather than all the
-// picture's (96 MB for 24 megapixels at 4:2:2). A scan's data for a block depends on its own
-// state (bit position, predictors, runs of ends of band) and on what the earlier scans gave
+// Where a scan stands in its restart intervals (none when `interval` is 0).
+struct RestartCount {
+    uint32_t interval = 0;
+    uint32_t untilNext = 0;  // MCUs left in the current interval
+    int index = 0;           // of the next restart marker, 0..7
+};
+
+// A progressive scan found in the file, decoded once the last is found: band by band of MCU
+// rows, each band through every scan in turn, so that only one band of blocks is held rather
+// than all the picture's (96 MB for 24 megapixels at 4:2:2). A scan's data for a block depends on
+// its own state (bit position, predictors, runs of ends of band) and on what the earlier scans gave
 // that block alone, so this decodes exactly what scan after scan over the whole picture would.
 struct PlannedScan {
     enum class Kind : uint8_t { kDcFirst, kDcRefine, kAcFirst, kAcRefine };
@@ -285,18 +294,16 @@ struct PlannedScan {
     ScanPart parts[3] = {};
     int start = 0, end = 0, low = 0;
     std::unique_ptr<HuffmanTable[]> tables;  // as defined at the scan; the parts point here
-    uint32_t restartInterval = 0;
     // Progress.
     BitReader reader;
-    uint32_t untilRestart = 0;
-    int restartIndex = 0;
+    RestartCount restarts;
     bool stopped = false;  // damaged, or built on a scan that was
 };
 
 class Stream;
 
 struct FreePlanes {
-    void operator()(int16_t* planes) const;
+    void operator()(int16_t* planes) const { std::free(planes); }
 };
 
 // Takes the blocks of a file's MCU rows as they complete, so that a picture's coefficients need
@@ -313,12 +320,7 @@ public:
     // Asked after Start for each component: the sums per block wanted instead of the
     // coefficients (see SummedBlock), 1 to kMaxSums, with each coefficient's weight in each
     // (natural order, in 2^-16, before quantisation); 0 keeps the coefficients.
-    virtual int Sums(const Stream& stream, int component, int32_t (&weights)[64][kMaxSums]) {
-        (void)stream;
-        (void)component;
-        (void)weights;
-        return 0;
-    }
+    virtual int Sums(const Stream&, int, int32_t (&)[64][kMaxSums]) { return 0; }
 
 protected:
     ~McuRowSink() = default;
@@ -382,6 +384,13 @@ private:
     bool DecodeRow(PlannedScan& scan, uint32_t my, uint32_t inBand, const Block& block);
     template <class Block>
     bool DecodeScan(ScanPart* parts, int count, const uint8_t* start, const Block& block);
+    // The blocks of MCU `mx` in row `row` of the planes.
+    template <class Block>
+    bool DecodeMcu(BitReader& reader, ScanPart* parts, int count, uint32_t row, uint32_t mx,
+                   const Block& block);
+    // Before each MCU: at the end of an interval, the restart marker due is passed and the
+    // predictors and runs start again; false when another comes instead.
+    bool NextInterval(BitReader& reader, RestartCount& restarts, ScanPart* parts, int count);
     bool Restart(BitReader& reader, int index);
     bool AllDone() const;
     // Start, then the sums the sink wants of each component.
