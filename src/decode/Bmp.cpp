@@ -2,6 +2,7 @@
 #include "decode/Limits.h"
 #include "decode/PackedPixels.h"
 #include "decode/RawPictures.h"
+#include "decode/RowTarget.h"
 
 #include <algorithm>
 #include <cstring>
@@ -240,6 +241,7 @@ bool ReadBmp(const uint8_t* data, size_t size, RawPicture& out) {
         // more, but a picture larger than its runs could fill is refused before its memory
         // is taken: a few bytes must not cost a gigabyte.
         if (uint64_t{w} * ht > uint64_t{size - h.pixelOffset} * 128) return false;
+        out.streamed = false;  // runs draw anywhere in the picture
         out.bgra.assign(outBytes, 0);
         const uint64_t drawn =
             DecodeRle(data + h.pixelOffset, data + size, h.compression == kBiRle4, palette, out);
@@ -253,11 +255,12 @@ bool ReadBmp(const uint8_t* data, size_t size, RawPicture& out) {
     const uint64_t stride = (rowBytes + 3) & ~uint64_t{3};
     const uint64_t needed = stride * (ht - 1) + rowBytes;
     if (needed > size - h.pixelOffset) return false;
-    out.bgra.resize(outBytes);
+    RowTarget target(out, out.hasAlpha);
     const uint8_t* pixels = data + h.pixelOffset;
     for (uint32_t row = 0; row < ht; ++row) {
         const uint8_t* s = pixels + stride * row;
-        uint8_t* d = out.bgra.data() + size_t{topDown ? row : ht - 1 - row} * w * 4;
+        const uint32_t y = topDown ? row : ht - 1 - row;
+        uint8_t* d = target.Row(y);
         switch (bits) {
             case 1:
                 ConvertIndexedRow<1>(s, w, d, palette);
@@ -285,11 +288,9 @@ bool ReadBmp(const uint8_t* data, size_t size, RawPicture& out) {
                 }
                 break;
         }
+        target.Made(y);
     }
-    if (out.hasAlpha && AllTransparent(out.bgra)) {
-        MakeOpaque(out.bgra);
-        out.hasAlpha = false;
-    }
+    if (out.hasAlpha && target.AllTransparent()) target.MakeOpaque();
     return true;
 }
 

@@ -84,15 +84,4 @@ void ConvertPackedRow(const uint8_t* s, uint32_t width, uint8_t* d, const Packed
 
 // Whether every pixel's alpha is 0: writers that fill a channel they do not use leave it so,
 // and such a picture is shown opaque rather than not at all.
-inline bool AllTransparent(const std::vector<uint8_t>& bgra) {
-    for (size_t i = 3; i < bgra.size(); i += 4) {
-        if (bgra[i] != 0) return false;
-    }
-    return true;
-}
-
-inline void MakeOpaque(std::vector<uint8_t>& bgra) {
-    for (size_t i = 3; i < bgra.size(); i += 4) bgra[i] = 255;
-}
-
 }  // namespace decode

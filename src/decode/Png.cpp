@@ -3,6 +3,7 @@
 #include "base/ByteCursor.h"
 #include "decode/Limits.h"
 #include "decode/PixelRows.h"
+#include "decode/RowTarget.h"
 
 #include <emmintrin.h>
 #include <zlib.h>
@@ -200,8 +201,8 @@ inline uint32_t LoadSamples(const uint8_t* s, bool last) {
 
 template <int Channels>
 inline __m128i ToLanes(uint32_t samples) {
-    const __m128i lanes = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(samples)),
-                                            _mm_setzero_si128());
+    const __m128i lanes =
+        _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(samples)), _mm_setzero_si128());
     if constexpr (Channels >= 3) return _mm_shufflelo_epi16(lanes, _MM_SHUFFLE(3, 0, 1, 2));
     return lanes;
 }
@@ -209,8 +210,7 @@ inline __m128i ToLanes(uint32_t samples) {
 // Lanes 0 to 3 (each within 0..255) as an output pixel: B, G, R, A in the low to high bytes.
 template <int Channels>
 inline uint32_t ToPixel(__m128i lanes) {
-    const auto packed =
-        static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(lanes, lanes)));
+    const auto packed = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(lanes, lanes)));
     if constexpr (Channels == 1) return (packed & 0xFF) * 0x010101u | kOpaque;
     if constexpr (Channels == 2) return (packed & 0xFF) * 0x010101u | (packed & 0xFF000000u);
     if constexpr (Channels == 3) return packed | kOpaque;
@@ -243,9 +243,9 @@ void UnfilterRow(const uint8_t* s, const uint8_t* above, uint8_t* d, uint32_t wi
 using RowUnfilter = void (*)(const uint8_t*, const uint8_t*, uint8_t*, uint32_t);
 
 template <int Channels>
-constexpr RowUnfilter kUnfilters[5] = {
-    UnfilterRow<Channels, kNone>, UnfilterRow<Channels, kSub>, UnfilterRow<Channels, kUp>,
-    UnfilterRow<Channels, kAverage>, UnfilterRow<Channels, kPaeth>};
+constexpr RowUnfilter kUnfilters[5] = {UnfilterRow<Channels, kNone>, UnfilterRow<Channels, kSub>,
+                                       UnfilterRow<Channels, kUp>, UnfilterRow<Channels, kAverage>,
+                                       UnfilterRow<Channels, kPaeth>};
 
 RowUnfilter UnfilterFor(uint32_t channels, uint8_t filter) {
     if (filter > kPaeth) return nullptr;
@@ -326,8 +326,7 @@ bool ReadPng(const uint8_t* data, size_t size, RawPicture& out) {
     const uint8_t filterMethod = chunk.data[11];
     const uint8_t interlace = chunk.data[12];
     const uint32_t channels = ChannelsOf(colourType);
-    if (channels == 0 || bitDepth != 8 || compression != 0 || filterMethod != 0 ||
-        interlace != 0) {
+    if (channels == 0 || bitDepth != 8 || compression != 0 || filterMethod != 0 || interlace != 0) {
         return false;
     }
     size_t outBytes;
@@ -387,7 +386,7 @@ bool ReadPng(const uint8_t* data, size_t size, RawPicture& out) {
     out.height = height;
     out.bitsPerPixel = static_cast<uint16_t>(channels * 8);
     out.hasAlpha = colourType == kGreyAlpha || colourType == kRgba || transparency;
-    out.bgra.resize(outBytes);
+    RowTarget target(out, out.hasAlpha);
 
     // Rows are inflated a batch at a time into `filtered`: each its filter byte, then its
     // samples. (Each call into zlib costs a copy into its window, so not a row at a time.)
@@ -409,7 +408,7 @@ bool ReadPng(const uint8_t* data, size_t size, RawPicture& out) {
              f += filteredBytes, ++y) {
             const RowUnfilter unfilter = UnfilterFor(channels, f[0]);
             if (!unfilter) return false;
-            uint8_t* const row = out.bgra.data() + y * pixelRowBytes;
+            uint8_t* const row = target.Row(y);
             if (colourType == kPalette) {
                 uint8_t* const indices = moreRows + (y & 1) * pixelRowBytes;
                 unfilter(f + 1, moreRows + (~y & 1) * pixelRowBytes, indices, width);
@@ -417,9 +416,10 @@ bool ReadPng(const uint8_t* data, size_t size, RawPicture& out) {
                     StoreU32(row + x * 4, palette[indices[x * 4]]);
                 }
             } else {
-                unfilter(f + 1, y == 0 ? moreRows : row - pixelRowBytes, row, width);
+                unfilter(f + 1, y == 0 ? moreRows : target.Row(y - 1), row, width);
                 if (keyed) ClearKeyedAlpha(row, width, key);
             }
+            target.Made(y);
         }
     }
     if (!stream.Finish()) return false;

@@ -38,6 +38,19 @@
 
 namespace decode {
 
+// Takes a picture's rows as a reader makes them, so that the whole picture is never held (a
+// thumbnail reduces them as they come: a 3 MP picture is 12 MB of fresh memory otherwise).
+class RowSink {
+public:
+    virtual ~RowSink() = default;
+    // The picture's size, before its first row. `alpha`: its pixels may be transparent. False
+    // when the sink does not want this picture's rows: the reader then keeps them all.
+    virtual bool Begin(uint32_t width, uint32_t height, bool alpha) = 0;
+    // Row `y`, counted from the top: width x B, G, R, A (straight alpha). Rows come in order,
+    // from the top or from the bottom, each once; a reader that fails stops at any row.
+    virtual void Row(uint32_t y, const uint8_t* bgra) = 0;
+};
+
 struct RawPicture {
     uint32_t width = 0;
     uint32_t height = 0;
@@ -46,8 +59,12 @@ struct RawPicture {
     // 8 bits of palette indices with alpha in the palette, or 16 bits of grey and alpha.
     bool hasAlpha = false;
     // Top-down rows of width x 4 bytes: B, G, R, A (straight alpha; 255 where the file has
-    // none).
+    // none). When the rows went to `sink`, only the last two.
     std::vector<uint8_t> bgra;
+    // Set by the caller: the readers whose rows come in order (BMP and TGA but for RLE BMP, PNG,
+    // TIFF in strips) hand them here, if it takes them, and set `streamed`.
+    RowSink* sink = nullptr;
+    bool streamed = false;
 };
 
 // Each returns false, with `out` left in no useful state, for files of other kinds, damaged or

@@ -2,6 +2,7 @@
 #include "decode/Limits.h"
 #include "decode/PackedPixels.h"
 #include "decode/RawPictures.h"
+#include "decode/RowTarget.h"
 
 #include <algorithm>
 #include <cstring>
@@ -227,12 +228,14 @@ bool ReadTga(const uint8_t* data, size_t size, RawPicture& out) {
     out.height = height;
     out.bitsPerPixel = depth;
     out.hasAlpha = t.alpha;
-    out.bgra.resize(outBytes);
+    // Run-length data cut short leaves the rest of the picture transparent.
+    RowTarget target(out, t.alpha || rle);
     std::vector<uint8_t> packed(rle ? rowBytes : 0);
     RleRows runs(pixels, data + size, pixelBytes);
     uint64_t drawn = 0;
     for (uint32_t row = 0; row < height; ++row) {
-        uint8_t* d = out.bgra.data() + size_t{topDown ? row : height - 1u - row} * width * 4;
+        const uint32_t y = topDown ? row : height - 1u - row;
+        uint8_t* d = target.Row(y);
         if (!rle) {
             ConvertRow(pixels + rowBytes * row, width, d, t);
         } else {
@@ -243,6 +246,7 @@ bool ReadTga(const uint8_t* data, size_t size, RawPicture& out) {
             drawn += filled;
         }
         if (rightToLeft) MirrorRow(d, width);
+        target.Made(y);
     }
     if (rle) {
         if (drawn == 0) return false;
@@ -251,10 +255,7 @@ bool ReadTga(const uint8_t* data, size_t size, RawPicture& out) {
             return true;
         }
     }
-    if (out.hasAlpha && AllTransparent(out.bgra)) {
-        MakeOpaque(out.bgra);
-        out.hasAlpha = false;
-    }
+    if (out.hasAlpha && target.AllTransparent()) target.MakeOpaque();
     return true;
 }
 

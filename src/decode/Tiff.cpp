@@ -3,6 +3,7 @@
 #include "base/ByteCursor.h"
 #include "decode/Limits.h"
 #include "decode/PixelRows.h"
+#include "decode/RowTarget.h"
 #include "decode/TiffCodecs.h"
 
 #include <algorithm>
@@ -678,7 +679,7 @@ bool ReadPicture(const TiffBytes& bytes, const Directory& d, RawPicture& out) {
     out.height = height;
     out.bitsPerPixel = static_cast<uint16_t>(samples * bits);
     out.hasAlpha = converter.alpha != 0;
-    out.bgra.resize(outBytes);
+    RowTarget target(out, out.hasAlpha, across == 1);
     converter.Prepare(width);
     const uint32_t perPlane = across * down;
     const uint8_t* rows[kMaxSamples];
@@ -691,10 +692,10 @@ bool ReadPicture(const TiffBytes& bytes, const Directory& d, RawPicture& out) {
             for (uint32_t p = 0; p < planes; ++p) {
                 rows[p] = reader.Rows(p * perPlane + ty * across + tx, high, p, planes);
             }
-            uint8_t* pixels = out.bgra.data() + (size_t{top} * width + left) * 4;
-            for (uint32_t y = 0; y < high; ++y, pixels += size_t{width} * 4) {
-                converter.Convert(rows, wide, pixels);
+            for (uint32_t y = 0; y < high; ++y) {
+                converter.Convert(rows, wide, target.Row(top + y) + size_t{left} * 4);
                 for (uint32_t p = 0; p < planes; ++p) rows[p] += rowBytes;
+                if (tx + 1 == across) target.Made(top + y);
             }
         }
     }

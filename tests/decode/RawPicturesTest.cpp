@@ -2,10 +2,15 @@
 // and damaged or cut-short files.
 #include "decode/RawPictures.h"
 #include "decode/BmpTgaFixtures.h"
+#include "decode/Gif.h"
+#include "decode/Png.h"
+#include "decode/Tiff.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstring>
+#include <set>
 
 using namespace decode_tests;
 using decode::RawPicture;
@@ -579,3 +584,82 @@ TEST(RawPicturesFiles, WbmpGivesItsPixelsAndRefusesWhatItCannotBe) {
 }
 
 }  // namespace
+
+namespace {
+
+// Puts the rows a reader hands on back together, checking that they come in order, each once.
+class CollectingSink : public decode::RowSink {
+public:
+    bool Begin(uint32_t width, uint32_t height, bool alpha) override {
+        EXPECT_FALSE(begun_) << "Begin twice";
+        begun_ = true;
+        width_ = width;
+        alpha_ = alpha;
+        rows_.assign(size_t{width} * 4 * height, 0);
+        return true;
+    }
+    void Row(uint32_t y, const uint8_t* bgra) override {
+        EXPECT_TRUE(seen_.insert(y).second) << "row " << y << " twice";
+        if (last_ >= 0) {
+            EXPECT_EQ(std::abs(static_cast<int64_t>(y) - last_), 1) << "row " << y;
+        }
+        last_ = y;
+        std::memcpy(rows_.data() + size_t{y} * width_ * 4, bgra, size_t{width_} * 4);
+    }
+    bool alpha_ = false;
+    bool begun_ = false;
+    uint32_t width_ = 0;
+    int64_t last_ = -1;
+    std::set<uint32_t> seen_;
+    Bytes rows_;
+};
+
+}  // namespace
+
+// A reader that streams its rows gives the sink exactly the picture it would hold: every row
+// once, in order, the same pixels (alpha too, unless the reader finds it means nothing and
+// shows the picture opaque), the same facts; whole and cut short.
+TEST(RawPicturesSink, EveryStreamedPictureIsThePictureHeld) {
+    using Reader = bool (*)(const uint8_t*, size_t, RawPicture&);
+    const std::vector<std::pair<std::string, Reader>> kinds = {
+        {".bmp", ReadBmp},          {".tga", ReadTga},         {".png", decode::ReadPng},
+        {".tif", decode::ReadTiff}, {".gif", decode::ReadGif}, {".wbmp", decode::ReadWbmp}};
+    int streamed = 0, cutStreamed = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(FixtureFolder())) {
+        const std::string name = entry.path().filename().string();
+        for (const auto& [extension, read] : kinds) {
+            if (!name.ends_with(extension)) continue;
+            const Bytes file = ReadFixture(
+                std::filesystem::relative(entry.path(), FixtureFolder()).generic_string());
+            for (const size_t size : {file.size(), file.size() * 2 / 3}) {
+                SCOPED_TRACE(name + " of " + std::to_string(size) + " bytes");
+                RawPicture held;
+                const bool readable = read(file.data(), size, held);
+                CollectingSink sink;
+                RawPicture passed;
+                passed.sink = &sink;
+                ASSERT_EQ(read(file.data(), size, passed), readable);
+                if (!readable) continue;
+                EXPECT_EQ(passed.width, held.width);
+                EXPECT_EQ(passed.height, held.height);
+                EXPECT_EQ(passed.bitsPerPixel, held.bitsPerPixel);
+                EXPECT_EQ(passed.hasAlpha, held.hasAlpha);
+                if (!passed.streamed) {
+                    EXPECT_EQ(passed.bgra, held.bgra);
+                    continue;
+                }
+                ++(size == file.size() ? streamed : cutStreamed);
+                EXPECT_EQ(sink.seen_.size(), held.height);
+                EXPECT_TRUE(sink.alpha_ || !held.hasAlpha);
+                int differing = 0;
+                for (size_t i = 0; i < held.bgra.size(); ++i) {
+                    if ((i % 4 != 3 || held.hasAlpha) && sink.rows_[i] != held.bgra[i]) ++differing;
+                }
+                EXPECT_EQ(differing, 0);
+            }
+        }
+    }
+    // Every format that streams is among the fixtures, and some are read cut short.
+    EXPECT_GE(streamed, 40);
+    EXPECT_GE(cutStreamed, 10);
+}

@@ -69,6 +69,18 @@ TEST_P(ReducedDecode, MakesTheSameThumbnailWithTheFilesOwnFacts) {
     EXPECT_LT(reduced.GetWidth(), width);  // it really was reduced
     EXPECT_GE(reduced.GetWidth(), 100u);   // never below the thumbnail
     EXPECT_GE(reduced.GetHeight(), 75u);
+    {
+        // A file another program holds open for writing is read as it is at that moment.
+        const win::UniqueHandle writer(::CreateFileW(path.c_str(), GENERIC_WRITE,
+                                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                     OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(writer);
+        CxImage held(path.c_str(), c.format == Format::Tga ? 7 : 0, true, false);
+        ASSERT_TRUE(held.IsValid()) << held.GetLastError();
+        EXPECT_EQ(held.GetWidth(), reduced.GetWidth());
+        EXPECT_EQ(held.GetHeight(), reduced.GetHeight());
+        EXPECT_EQ(sample::PixelAt(held, 40, 30), sample::PixelAt(reduced, 40, 30));
+    }
 
     const RGBQUAD magenta{255, 0, 255, 0};
     ASSERT_TRUE(whole.Thumbnail(100, 100, magenta));
