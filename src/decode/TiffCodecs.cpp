@@ -96,7 +96,13 @@ size_t DecodeLzwCodes(const uint8_t* in, size_t inSize, uint8_t* out, size_t out
             const size_t n = std::min<size_t>(length, outSize - written);
             uint8_t* d = out + written;
             const uint8_t* s = out + e.at;
-            if (e.at + n <= written) {
+            if (n <= 16 && e.at + 16 <= written && outSize - written >= 16) {
+                // Most strings are short: one fixed 16-byte copy, whose excess the next codes
+                // overwrite (the caller clears what no code writes).
+                uint8_t block[16];
+                std::memcpy(block, s, 16);
+                std::memcpy(d, block, 16);
+            } else if (e.at + n <= written) {
                 std::memcpy(d, s, n);
             } else {
                 for (size_t i = 0; i < n; ++i) d[i] = s[i];
