@@ -67,43 +67,45 @@ void LoadGreyRamp(uint32_t minCodeSize, uint32_t* palette) {
     }
 }
 
-// The LZW codes of the image data, least significant bit first. The sub-blocks' bytes are
-// gathered into one buffer first (with 8 bytes to spare), so that a code is one unaligned load
-// and a shift.
+// The LZW codes of the image data, least significant bit first, read across its sub-blocks
+// where they lie in the file (a sub-block cut short by the end of the file still gives its
+// bytes).
 class CodeReader {
 public:
-    // The sub-blocks from `position` up to the block terminator or the end of the file (a
-    // sub-block cut short by it still gives its bytes).
-    CodeReader(const uint8_t* data, size_t size, size_t position) {
-        size_t total = 0;
-        for (size_t at = position; at < size && data[at] != 0; at += size_t{data[at]} + 1) {
-            total += std::min<size_t>(data[at], size - at - 1);
-        }
-        bytes_.resize(total + 8);
-        uint8_t* d = bytes_.data();
-        for (size_t at = position; at < size && data[at] != 0; at += size_t{data[at]} + 1) {
-            const size_t n = std::min<size_t>(data[at], size - at - 1);
-            std::memcpy(d, data + at + 1, n);
-            d += n;
-        }
-        bitsLeft_ = uint64_t{total} * 8;
-    }
+    CodeReader(const uint8_t* data, size_t size, size_t position)
+        : data_(data), size_(size), at_(position) {}
 
     // The next code of `width` bits; false when the data ends first.
     bool Next(uint32_t width, uint32_t& code) {
-        if (bitsLeft_ < width) return false;
-        uint64_t word;
-        std::memcpy(&word, bytes_.data() + (bitPosition_ >> 3), 8);
-        code = static_cast<uint32_t>(word >> (bitPosition_ & 7)) & ((1u << width) - 1);
-        bitPosition_ += width;
-        bitsLeft_ -= width;
+        while (count_ < width) {
+            if (blockLeft_ == 0 && !NextBlock()) return false;
+            // As many whole bytes as the bit buffer holds, within the sub-block.
+            do {
+                bits_ |= uint64_t{data_[at_++]} << count_;
+                count_ += 8;
+            } while (--blockLeft_ > 0 && count_ <= 56);
+        }
+        code = static_cast<uint32_t>(bits_) & ((1u << width) - 1);
+        bits_ >>= width;
+        count_ -= width;
         return true;
     }
 
 private:
-    std::vector<uint8_t> bytes_;
-    uint64_t bitPosition_ = 0;
-    uint64_t bitsLeft_ = 0;
+    // Steps into the next sub-block; false at the block terminator or the end of the file.
+    bool NextBlock() {
+        if (at_ >= size_ || data_[at_] == 0) return false;
+        const size_t length = data_[at_++];
+        blockLeft_ = std::min(length, size_ - at_);
+        return blockLeft_ > 0;
+    }
+
+    const uint8_t* data_;
+    size_t size_;
+    size_t at_;             // the next byte to read
+    size_t blockLeft_ = 0;  // of the current sub-block
+    uint64_t bits_ = 0;
+    uint32_t count_ = 0;
 };
 
 // The order in which the frame's rows come: top to bottom, or the four passes of interlacing
