@@ -333,8 +333,7 @@ private:
     int imageSlots_ = 0;
     static constexpr int kImageGrowth = 256;
     std::atomic<int> decodeThreads_{0};
-    // Made with the control (by a display loop when it wants another number of threads, or
-    // when that failed) and kept for the next folder; the pointer is guarded by
+    // Made by the first display loop and kept for the next folder; the pointer is guarded by
     // lock_, so that StopWork can wake a loop waiting for its results.
     std::unique_ptr<DecodePool> pool_;
     win::UniqueHandle lastWorker_;  // the monitor's own handle of the worker it started last

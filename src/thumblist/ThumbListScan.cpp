@@ -200,11 +200,9 @@ int ThumbListCtrl::RequestScan() {
     }
     ::SetWindowLongPtrW(hwndList, GWL_STYLE, style);
     ::SendMessageW(hwndList, LVM_ARRANGE, LVA_DEFAULT, 0);
-    // Production may start: what is left (the list's own layout as drawing resumes, its scroll
-    // bar appearing) takes the list's window milliseconds that need not hold it up.
-    ::SetEvent(itemsBuiltEvent);
     ::SendMessageW(hwndList, WM_SETREDRAW, TRUE, 0);
     ::InvalidateRect(hwndList, nullptr, TRUE);
+    ::SetEvent(itemsBuiltEvent);
     return static_cast<int>(itemCount);
 }
 

@@ -364,15 +364,6 @@ LRESULT ThumbListCtrl::OnCreate(HWND container) {
     stopEvent = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
     listReadyEvent = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
     itemsBuiltEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    // The decoding threads start with the control: a thread takes milliseconds to start, which
-    // the first folder's thumbnails would otherwise wait for. Should that fail here, the first
-    // display loop makes them.
-    try {
-        auto pool = std::make_unique<DecodePool>(DecodePool::DefaultThreads());
-        std::lock_guard<std::recursive_mutex> guard(lock_);
-        pool_ = std::move(pool);
-    } catch (...) {
-    }
     SetDropTarget(nullptr);
     return 0;
 }
