@@ -10,8 +10,12 @@
 #include "decode/Tiff.h"
 #include "imagelib/RowCollector.h"
 
+#include <shlwapi.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <cwctype>
 #include <cwchar>
 #include <vector>
 
@@ -408,26 +412,50 @@ private:
     size_t size_ = 0;
 };
 
+// Whether a file's bytes may be mapped: only on a local fixed disk (or a RAM disk). Elsewhere a
+// mapped page can fail to come in (a network connection drops, a card is pulled) and the
+// failure would end the program; a read only fails. A drive letter's kind is asked once per
+// process (it takes a millisecond here, for every picture otherwise).
+bool MappableVolume(const wchar_t* path) {
+    if (::PathIsUNCW(path) || path[0] == L'\0' || path[1] != L':') return false;
+    const wchar_t letter = static_cast<wchar_t>(std::towupper(path[0]));
+    if (letter < L'A' || letter > L'Z') return false;
+    static std::atomic<uint8_t> kinds[26];  // GetDriveTypeW + 1; 0 until asked
+    std::atomic<uint8_t>& known = kinds[letter - L'A'];
+    uint8_t kind = known.load(std::memory_order_relaxed);
+    if (kind == 0) {
+        const wchar_t root[] = {letter, L':', L'\\', L'\0'};
+        kind = static_cast<uint8_t>(::GetDriveTypeW(root) + 1);
+        known.store(kind, std::memory_order_relaxed);
+    }
+    return kind == DRIVE_FIXED + 1 || kind == DRIVE_RAMDISK + 1;
+}
+
 HANDLE OpenForReading(const wchar_t* path, DWORD share) {
     return ::CreateFileW(path, GENERIC_READ, share, nullptr, OPEN_EXISTING,
                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
 }
 
 // Hands the file's bytes and type to `decodeBytes`, when `wanted` takes the type its signature
-// (or name) gives. The bytes are the file mapped, opened so that no one can write to it for the
-// few milliseconds of the decode: they come straight from the system's file cache, where
-// reading them would first fault in as much fresh memory (28 ms for a 9 MB file on a thread's
-// first picture, against 2 ms mapped). A file someone already holds open for writing is read
-// whole into the thread's buffer instead, as it is at that moment. Either way the user may
-// delete or rename the file meanwhile.
+// (or name) gives. On a local disk the bytes are the file mapped, opened so that no one can
+// write to it for the few milliseconds of the decode: they come straight from the system's file
+// cache, where reading them would first fault in as much fresh memory (28 ms for a 9 MB file on
+// a thread's first picture, against 2 ms mapped). Elsewhere, and where someone already holds
+// the file open for writing, it is read whole into the thread's buffer, as it is at that
+// moment. Either way the user may delete or rename the file meanwhile.
 template <class Wanted, class DecodeBytesOf>
 bool DecodeFile(const wchar_t* path, uint32_t typeHint, const Wanted& wanted,
                 const DecodeBytesOf& decodeBytes) {
     if (!path || !*path) return false;
-    win::UniqueHandle file(OpenForReading(path, FILE_SHARE_READ | FILE_SHARE_DELETE));
-    const bool shared = !file && ::GetLastError() == ERROR_SHARING_VIOLATION;
-    if (shared)
-        file.Reset(OpenForReading(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const bool mappable = MappableVolume(path);
+    win::UniqueHandle file(
+        OpenForReading(path, mappable ? FILE_SHARE_READ | FILE_SHARE_DELETE : kShareAll));
+    bool shared = !mappable;
+    if (!file && mappable && ::GetLastError() == ERROR_SHARING_VIOLATION) {
+        file.Reset(OpenForReading(path, kShareAll));
+        shared = true;
+    }
     // A cheap look at the name and signature first: files of other formats are not read here.
     uint8_t head[4] = {};
     DWORD headBytes = 0;
