@@ -61,6 +61,8 @@ struct RawPicture {
     // Top-down rows of width x 4 bytes: B, G, R, A (straight alpha; 255 where the file has
     // none). When the rows went to `sink`, only the last two.
     std::vector<uint8_t> bgra;
+    // The readers' scratch (TIFF's decoded strips), kept like `bgra` for the next picture.
+    std::vector<uint8_t> work;
     // Set by the caller: the readers whose rows come in order (BMP and TGA but for RLE BMP, PNG,
     // TIFF in strips) hand them here, if it takes them, and set `streamed`.
     RowSink* sink = nullptr;

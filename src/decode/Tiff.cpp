@@ -438,12 +438,13 @@ private:
 };
 
 // The strips or tiles of a picture: each plane of each is decoded, when it has to be, into a
-// buffer of its own part of one allocation made the first time one is needed.
+// part of its own of `buffer`, grown the first time one is needed (and kept by the caller for
+// the next picture: a megabyte of fresh memory costs more than decoding a strip).
 class Segments {
 public:
     Segments(const TiffBytes& bytes, const Field& offsets, const Field& byteCounts,
              uint32_t compression, uint32_t predictor, uint32_t bits, uint32_t samplesPerRow,
-             uint32_t stride, size_t rowBytes, uint32_t maxRows)
+             uint32_t stride, size_t rowBytes, uint32_t maxRows, std::vector<uint8_t>& buffer)
         : bytes_(bytes),
           offsets_(offsets),
           byteCounts_(byteCounts),
@@ -453,7 +454,8 @@ public:
           samplesPerRow_(samplesPerRow),
           stride_(stride),
           rowBytes_(rowBytes),
-          partBytes_(rowBytes * maxRows) {}
+          partBytes_(rowBytes * maxRows),
+          buffer_(buffer) {}
 
     // The bytes of segment `index` as far as the file holds them (none where its offset or byte
     // count cannot be read: false).
@@ -480,8 +482,8 @@ public:
         Data(index, data, size);  // none where the value cannot be read
         const size_t needed = rows * rowBytes_;
         if (compression_ == kUncompressed && predictor_ == 1 && size >= needed) return data;
-        if (!buffer_) buffer_.reset(new uint8_t[partBytes_ * parts]);
-        uint8_t* out = buffer_.get() + partBytes_ * part;
+        if (buffer_.size() < partBytes_ * parts) buffer_.resize(partBytes_ * parts);
+        uint8_t* out = buffer_.data() + partBytes_ * part;
         size_t written = 0;
         switch (compression_) {
             case kUncompressed:
@@ -519,7 +521,7 @@ private:
     uint32_t compression_, predictor_, bits_, samplesPerRow_, stride_;
     size_t rowBytes_;
     size_t partBytes_;  // the most rows a segment has
-    std::unique_ptr<uint8_t[]> buffer_;
+    std::vector<uint8_t>& buffer_;
     Inflater inflater_;
 };
 
@@ -660,7 +662,7 @@ bool ReadPicture(const TiffBytes& bytes, const Directory& d, RawPicture& out) {
     }
     Segments reader(bytes, offsets, byteCounts, compression, predictor, bits,
                     static_cast<uint32_t>(samplesPerRow), segmentSamples,
-                    static_cast<size_t>(rowBytes), std::min(segmentHeight, height));
+                    static_cast<size_t>(rowBytes), std::min(segmentHeight, height), out.work);
     // The strips' bytes that the file holds, expanded as far as their compression can, must
     // make up a part of the rows they decode to (the whole would refuse cut-short files), so
     // that a header's claims cost little until the file backs them.

@@ -43,14 +43,15 @@ struct ThreadBuffers {
     decode::ScaledPicture scaled;
 
     size_t Capacity() const {
-        return file.capacity() + dc.bgr.capacity() + raw.bgra.capacity() + scaled.bgr.capacity() +
-               scaled.work.capacity();
+        return file.capacity() + dc.bgr.capacity() + raw.bgra.capacity() + raw.work.capacity() +
+               scaled.bgr.capacity() + scaled.work.capacity();
     }
     void Trim() {
         if (Capacity() <= kRetainedBufferBytes) return;
         std::vector<uint8_t>().swap(file);
         std::vector<uint8_t>().swap(dc.bgr);
         std::vector<uint8_t>().swap(raw.bgra);
+        std::vector<uint8_t>().swap(raw.work);
         std::vector<uint8_t>().swap(scaled.bgr);
         std::vector<uint8_t>().swap(scaled.work);
     }
