@@ -198,7 +198,10 @@ TEST(DecodeBuffers, ALargePictureLeavesNoMoreThanTheBoundBehind) {
         EXPECT_LE(imagelib::RetainedBufferBytes(), imagelib::kRetainedBufferBytes);
         decode(small, reduced);
         const size_t afterSmall = imagelib::RetainedBufferBytes();
-        EXPECT_GE(afterSmall, size_t{800} * 600 * 4);  // kept for the next picture
+        // Kept for the next picture: a whole one's pixels (a reduced one is never held whole).
+        if (!reduced) {
+            EXPECT_GE(afterSmall, size_t{800} * 600 * 4);
+        }
         decode(large, reduced);
         EXPECT_LE(imagelib::RetainedBufferBytes(), imagelib::kRetainedBufferBytes);
         decode(small, reduced);
