@@ -26,7 +26,10 @@ failures=0
 check() {  # check DESCRIPTION COMMAND...
     local what=$1
     shift
-    if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
+    if "$@"; then echo "ok: $what"; return 0; fi
+    echo "FAILED: $what"
+    failures=$((failures + 1))
+    return 1
 }
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 snapshot() { (cd "$work/host" && find . -type f -printf '%p %s %T@\n' | sort && find . -type f -exec md5sum {} + | sort); }
@@ -76,13 +79,29 @@ check "flag set again" test "$(flag)" = "0x1"
 
 check "not a package" bash -c "! wine '$qrt' install '$(winpath "$src/sample.jpg")' >/dev/null 2>&1"
 
-set_app_path() { wine reg add 'HKLM\SOFTWARE\Brannic\Lumora\Orvane' /v AppPath /t REG_SZ /d "$(winpath "$1")" /f >/dev/null 2>&1; }
+# Registers AppPath and reads it back, so a failed registry write is reported as such and
+# not as a wrong install result. Wine's reg.exe once failed silently under a loaded machine,
+# so a write that did not take is tried again.
+app_path() { wine reg query 'HKLM\SOFTWARE\Brannic\Lumora\Orvane' /v AppPath 2>/dev/null | tr -d '\r' | awk '/AppPath/ {print $3}'; }
+set_app_path() {
+    local want tries
+    want=$(winpath "$1")
+    for tries in 1 2 3; do
+        wine reg add 'HKLM\SOFTWARE\Brannic\Lumora\Orvane' /v AppPath /t REG_SZ /d "$want" /f >/dev/null 2>&1
+        [ "$(app_path)" = "$want" ] && return 0
+        echo "note: AppPath write $tries did not take"
+    done
+    echo "FAILED: AppPath could not be set to $want"
+    failures=$((failures + 1))
+}
 
 # A host folder that does not exist: exit 1, nothing made, no flag.
 wine reg delete 'HKCU\Software\Velnor' /f >/dev/null 2>&1
+check "flag cleared" test -z "$(flag)"
 set_app_path "$work/gone"
-wine "$qrt" install "$pkg" >/dev/null 2>&1
-check "missing host folder exits 1" test $? -eq 1
+wine "$qrt" install "$pkg" >"$work/out1" 2>&1
+status=$?
+check "missing host folder exits 1" test $status -eq 1 || sed 's/^/  | /' "$work/out1"
 check "missing host folder not made" test ! -e "$work/gone"
 check "missing host folder sets no flag" test -z "$(flag)"
 
