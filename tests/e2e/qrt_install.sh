@@ -79,9 +79,8 @@ check "flag set again" test "$(flag)" = "0x1"
 
 check "not a package" bash -c "! wine '$qrt' install '$(winpath "$src/sample.jpg")' >/dev/null 2>&1"
 
-# Registers AppPath and reads it back, so a failed registry write is reported as such and
-# not as a wrong install result. Wine's reg.exe once failed silently under a loaded machine,
-# so a write that did not take is tried again.
+# Registers AppPath and reads it back: a registry write that did not take (seen once in CI,
+# on a loaded machine) is tried again, and reported as such rather than as a wrong install.
 app_path() { wine reg query 'HKLM\SOFTWARE\Brannic\Lumora\Orvane' /v AppPath 2>/dev/null | tr -d '\r' | awk '/AppPath/ {print $3}'; }
 set_app_path() {
     local want tries
