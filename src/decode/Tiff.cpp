@@ -1,6 +1,7 @@
 #include "decode/Tiff.h"
 
 #include "base/ByteCursor.h"
+#include "decode/JpegScaled.h"
 #include "decode/Limits.h"
 #include "decode/PixelRows.h"
 #include "decode/RowTarget.h"
@@ -27,7 +28,8 @@ using namespace tiff;
 
 constexpr uint16_t kShort = 3;
 constexpr uint16_t kLong = 4;
-constexpr uint16_t kIfd = 13;  // a LONG that points to a directory
+constexpr uint16_t kIfd = 13;       // a LONG that points to a directory
+constexpr uint16_t kUndefined = 7;  // bytes
 
 enum Tag : uint16_t {
     kNewSubfileType = 254,
@@ -53,6 +55,7 @@ enum Tag : uint16_t {
     kInkSet = 332,
     kExtraSamples = 338,
     kSampleFormat = 339,
+    kJpegTables = 347,
 };
 
 enum Compression : uint32_t {
@@ -61,6 +64,7 @@ enum Compression : uint32_t {
     kDeflate = 8,
     kDeflateOld = 32946,
     kPackBits = 32773,
+    kJpeg = 7,
 };
 
 enum Photometric : uint32_t {
@@ -69,6 +73,7 @@ enum Photometric : uint32_t {
     kRgb = 2,
     kPalette = 3,
     kSeparated = 5,  // CMYK where InkSet is 1
+    kYCbCr = 6,      // read only JPEG-compressed: the JPEG decoder turns it into RGB
 };
 
 // The most bytes one byte of a strip can decode to: a PackBits run of 128 takes two bytes;
@@ -183,7 +188,7 @@ struct Directory {
     Field newSubfileType, subfileType, width, height, bitsPerSample, compression, photometric,
         fillOrder, stripOffsets, samplesPerPixel, rowsPerStrip, stripByteCounts,
         planarConfiguration, predictor, colorMap, tileWidth, tileLength, tileOffsets,
-        tileByteCounts, subIfds, inkSet, extraSamples, sampleFormat;
+        tileByteCounts, subIfds, inkSet, extraSamples, sampleFormat, jpegTables;
     uint32_t next = 0;  // the next directory's offset; 0 for none
 
     Field* Slot(uint32_t tag) {
@@ -234,6 +239,8 @@ struct Directory {
                 return &extraSamples;
             case kSampleFormat:
                 return &sampleFormat;
+            case kJpegTables:
+                return &jpegTables;
             default:
                 return nullptr;
         }
@@ -261,8 +268,10 @@ bool ReadDirectory(const TiffBytes& bytes, uint32_t at, Directory& d) {
         field->present = true;
         field->type = type;
         field->count = count;
-        if (type != kShort && type != kLong && type != kIfd) continue;  // refused where used
-        const uint64_t bytesOfValues = uint64_t{count} * (type == kShort ? 2 : 4);
+        const bool tables = tag == kJpegTables && type == kUndefined;
+        if (type != kShort && type != kLong && type != kIfd && !tables)
+            continue;  // refused where used
+        const uint64_t bytesOfValues = uint64_t{count} * (tables ? 1 : type == kShort ? 2 : 4);
         if (bytesOfValues <= 4) {
             field->valuesAt = entry + 8;
         } else {
@@ -472,6 +481,19 @@ public:
         return true;
     }
 
+    // Segments are JPEGs of at most segmentHeight rows (a tile may overhang the picture), and
+    // share `tables` (JPEGTables: a stream of its own, from its start to its end marker; none
+    // where each segment holds its own).
+    void ReadJpeg(const uint8_t* tables, size_t size, uint32_t segmentHeight) {
+        tables_ = tables;
+        tablesSize_ = size;
+        jpegRows_ = segmentHeight;
+    }
+
+    // Whether the first JPEG-compressed segment decodes: the decoder refuses some kinds of
+    // JPEG, and a file of those is better left to another reader than shown black.
+    bool FirstJpegDecodes() { return DecodeJpeg(0); }
+
     // The first `rows` rows of segment `index`. Uncompressed data that the file holds whole is
     // read where it lies; anything else is decoded into part `part` of `parts` of the buffer,
     // and the rows' bytes that the data does not provide (cut off, damaged) are
@@ -496,6 +518,9 @@ public:
             case kLzw:
                 written = DecodeLzw(data, size, out, needed);
                 break;
+            case kJpeg:
+                written = JpegRows(index, out, rows);
+                break;
             default:
                 written = inflater_.Run(data, size, out, needed);
                 break;
@@ -515,6 +540,63 @@ public:
     }
 
 private:
+    // Decodes segment `index` into jpeg_, unless it is there already. A segment is a JPEG
+    // stream without the tables the file shares: those (the tables' stream without its end
+    // marker) are put before it (without its start marker).
+    bool DecodeJpeg(uint32_t index) {
+        if (jpegIndex_ == static_cast<int64_t>(index)) return true;
+        jpegIndex_ = -1;
+        const uint8_t* data;
+        size_t size;
+        if (!Data(index, data, size)) return false;
+        const uint8_t* stream = data;
+        size_t length = size;
+        const auto starts = [](const uint8_t* p, size_t n) {
+            return n >= 2 && p[0] == 0xFF && p[1] == 0xD8;
+        };
+        if (starts(tables_, tablesSize_) && starts(data, size)) {
+            size_t kept = tablesSize_;
+            if (kept >= 4 && tables_[kept - 2] == 0xFF && tables_[kept - 1] == 0xD9) kept -= 2;
+            joined_.assign(tables_, tables_ + kept);
+            joined_.insert(joined_.end(), data + 2, data + size);
+            stream = joined_.data();
+            length = joined_.size();
+        }
+        // A JPEG larger than its segment is refused before anything is allocated for it.
+        const uint32_t wide = samplesPerRow_ / stride_;
+        const uint32_t high = jpegRows_;
+        const auto fits = [wide, high](uint32_t width, uint32_t height) {
+            return width <= wide && height <= high ? 0 : -1;
+        };
+        if (!DecodeJpegScaled(stream, length, fits, jpeg_)) return false;
+        jpegIndex_ = index;
+        return true;
+    }
+
+    // The rows of a JPEG-compressed segment as 8-bit R, G, B (or grey) samples; the bytes
+    // written, whole rows only. Where the JPEG is narrower than the segment, the rest of
+    // each row is zero.
+    size_t JpegRows(uint32_t index, uint8_t* out, uint32_t rows) {
+        if (!DecodeJpeg(index)) return 0;
+        const uint32_t wide = std::min(samplesPerRow_ / stride_, jpeg_.scaledWidth);
+        const uint32_t high = std::min(rows, jpeg_.scaledHeight);
+        for (uint32_t y = 0; y < high; ++y) {
+            const uint8_t* from = jpeg_.bgr.data() + size_t{y} * jpeg_.scaledWidth * 3;
+            uint8_t* to = out + y * rowBytes_;
+            if (stride_ == 3) {
+                for (uint32_t x = 0; x < wide; ++x, from += 3, to += 3) {
+                    to[0] = from[2];
+                    to[1] = from[1];
+                    to[2] = from[0];
+                }
+            } else {
+                for (uint32_t x = 0; x < wide; ++x, from += 3) *to++ = from[1];
+            }
+            std::memset(to, 0, out + (y + 1) * rowBytes_ - to);
+        }
+        return high * rowBytes_;
+    }
+
     const TiffBytes& bytes_;
     const Field& offsets_;
     const Field& byteCounts_;
@@ -523,6 +605,12 @@ private:
     size_t partBytes_;  // the most rows a segment has
     std::vector<uint8_t>& buffer_;
     Inflater inflater_;
+    const uint8_t* tables_ = nullptr;
+    size_t tablesSize_ = 0;
+    std::vector<uint8_t> joined_;
+    ScaledPicture jpeg_;
+    int64_t jpegIndex_ = -1;  // the segment whose pixels jpeg_ holds
+    uint32_t jpegRows_ = 0;
 };
 
 // The palette of 2^bits entries: ColorMap holds all red levels, then all green, then all blue,
@@ -567,7 +655,15 @@ bool ReadPicture(const TiffBytes& bytes, const Directory& d, RawPicture& out) {
         return false;
     }
     if (compression != kUncompressed && compression != kLzw && compression != kDeflate &&
-        compression != kDeflateOld && compression != kPackBits) {
+        compression != kDeflateOld && compression != kPackBits && compression != kJpeg) {
+        return false;
+    }
+    // JPEG-compressed: YCbCr, which the JPEG decoder turns into RGB, or grey; 8-bit samples
+    // stored together, nothing beside the colour.
+    const bool jpeg = compression == kJpeg;
+    if (jpeg && !(bits == 8 && predictor == 1 && planarConfiguration == 1 &&
+                  ((photometric == kYCbCr && samples == 3) ||
+                   (photometric == kBlackIsZero && samples == 1)))) {
         return false;
     }
     if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16) return false;
@@ -592,6 +688,8 @@ bool ReadPicture(const TiffBytes& bytes, const Directory& d, RawPicture& out) {
             colourSamples = 1;
             break;
         case kRgb:
+        case kYCbCr:
+            if (photometric == kYCbCr && !jpeg) return false;
             converter.colour = Colour::kRgb;
             colourSamples = 3;
             break;
@@ -663,6 +761,13 @@ bool ReadPicture(const TiffBytes& bytes, const Directory& d, RawPicture& out) {
     Segments reader(bytes, offsets, byteCounts, compression, predictor, bits,
                     static_cast<uint32_t>(samplesPerRow), segmentSamples,
                     static_cast<size_t>(rowBytes), std::min(segmentHeight, height), out.work);
+    if (jpeg) {
+        // The tables' bytes were checked to lie within the file when the directory was read.
+        const bool tables = d.jpegTables.present && d.jpegTables.type == kUndefined;
+        reader.ReadJpeg(tables ? bytes.Data() + d.jpegTables.valuesAt : nullptr,
+                        tables ? d.jpegTables.count : 0, segmentHeight);
+        if (!reader.FirstJpegDecodes()) return false;
+    }
     // The strips' bytes that the file holds, expanded as far as their compression can, must
     // make up a part of the rows they decode to (the whole would refuse cut-short files), so
     // that a header's claims cost little until the file backs them.

@@ -3,6 +3,7 @@
 // bounds, every refusal, and damaged or cut-short files.
 #include "decode/Tiff.h"
 #include "decode/Fixtures.h"
+#include "decode/JpegScaled.h"
 #include "decode/PixelRows.h"
 #include "decode/TiffCodecs.h"
 
@@ -27,6 +28,7 @@ bool Tiff(const Bytes& b, RawPicture& p) {
 constexpr uint16_t kShort = 3;
 constexpr uint16_t kLong = 4;
 constexpr uint16_t kRational = 5;
+constexpr uint16_t kUndefined = 7;
 
 struct TiffLayout {
     bool bigEndian = false;
@@ -51,6 +53,7 @@ struct TiffLayout {
     std::map<uint16_t, std::vector<uint32_t>> moreShorts;  // other SHORT fields
     bool leaveOutStripOffsets = false;
     bool leaveOutByteCounts = false;
+    Bytes jpegTables;  // JPEGTables, where not empty
 };
 
 // Pixel (x, y): tile colours with alpha 10x + 7y + 3 (premultiplied when the extra sample says
@@ -126,13 +129,18 @@ Bytes MakeTiff(const TiffLayout& s) {
     if (s.differenced) fields[317] = {kShort, {2}};
     fields[282] = {kRational, {72, 1}};  // XResolution, 72/1: a type of field not read here
     for (const auto& [tag, values] : s.moreShorts) fields[tag] = {kShort, values};
+    if (!s.jpegTables.empty()) {
+        fields[347] = {kUndefined, std::vector<uint32_t>(s.jpegTables.begin(), s.jpegTables.end())};
+    }
     const uint32_t listed = strips - s.missingStrips + s.spareStrips;
     if (!s.leaveOutStripOffsets) fields[273] = {s.stripFieldType, std::vector<uint32_t>(listed)};
     if (!s.leaveOutByteCounts) fields[279] = {s.stripFieldType, std::vector<uint32_t>(listed)};
 
     // Where everything goes: the header, then the directory and the values that do not fit in
     // their entries, and the strips, in either order.
-    const auto sizeOf = [](const Field& f) { return f.values.size() * (f.type == kShort ? 2 : 4); };
+    const auto sizeOf = [](const Field& f) {
+        return f.values.size() * (f.type == kUndefined ? 1 : f.type == kShort ? 2 : 4);
+    };
     size_t directoryBytes = 2 + 12 * fields.size() + 4;
     for (const auto& [tag, f] : fields) {
         if (sizeOf(f) > 4) directoryBytes += sizeOf(f);
@@ -167,7 +175,13 @@ Bytes MakeTiff(const TiffLayout& s) {
         directory.U32(
             static_cast<uint32_t>(f.type == kRational ? f.values.size() / 2 : f.values.size()));
         Writer packed(s.bigEndian);
-        for (uint32_t v : f.values) f.type == kShort ? packed.U16(v) : packed.U32(v);
+        for (uint32_t v : f.values) {
+            if (f.type == kUndefined) {
+                packed.U8(static_cast<uint8_t>(v));
+            } else {
+                f.type == kShort ? packed.U16(v) : packed.U32(v);
+            }
+        }
         if (packed.bytes.size() <= 4) {
             packed.bytes.resize(4, 0);
             directory.Append(packed.bytes);
@@ -308,6 +322,8 @@ enum class Content {
     kGradient,  // at 1, 2, 4, 8 or 16 bits
     kGradientInverted,
     kGradientAlpha,
+    kBlocksJpeg,    // within 3 levels inside each colour tile, away from its edges
+    kGradientJpeg,  // within 3 levels
 };
 
 struct FixtureFile {
@@ -349,6 +365,15 @@ bool Fits(const FixtureFile& f, Bgra px, uint32_t x, uint32_t y) {
             return same(Grey(255 - v));
         case Content::kGradientAlpha:
             return same(Grey(v, static_cast<uint8_t>(2 * x)));
+        case Content::kBlocksJpeg:
+        case Content::kGradientJpeg: {
+            const bool inner = f.content == Content::kGradientJpeg ||
+                               (x % 16 >= 2 && x % 16 <= 13 && y % 16 >= 2 && y % 16 <= 13);
+            const Bgra e = f.content == Content::kGradientJpeg ? Grey(v) : Tile(x, y);
+            const auto within = [](int a, int b) { return std::abs(a - b) <= 3; };
+            return px.a == 255 &&
+                   (!inner || (within(px.b, e.b) && within(px.g, e.g) && within(px.r, e.r)));
+        }
     }
     return false;
 }
@@ -387,6 +412,10 @@ const FixtureFile kFixtures[] = {
     {"tiff/rgba-unassociated-zip.tif", 40, 30, 32, Content::kBlocksAlpha},
     {"tiff/reduced-first.tif", 40, 30, 24, Content::kBlocks},  // after a 10x8 copy
     {"tiff/subifd.tif", 40, 30, 24, Content::kBlocks},         // below a 10x8 copy
+    // JPEG: YCbCr in strips (libtiff) and tiles (vips), their tables in JPEGTables; grey.
+    {"tiff/jpeg-ycbcr-strips.tif", 40, 30, 24, Content::kBlocksJpeg},
+    {"tiff/jpeg-ycbcr-tiles.tif", 48, 32, 24, Content::kBlocksJpeg},
+    {"tiff/jpeg-grey-strips.tif", 100, 75, 8, Content::kGradientJpeg},
 };
 
 uint32_t U32(const Bytes& b, size_t at) {
@@ -619,6 +648,64 @@ TEST(TiffVariants, EveryCompressionWithAndWithoutPredictor) {
     }
 }
 
+// A JPEG as libtiff stores one in a TIFF: its tables (DQT, DHT) in a stream of their own for
+// JPEGTables, the rest (with its own start marker) for each strip.
+void SplitJpeg(const Bytes& jpeg, Bytes& tables, Bytes& rest) {
+    tables = {0xFF, 0xD8};
+    rest = {0xFF, 0xD8};
+    size_t at = 2;
+    while (at + 4 <= jpeg.size() && jpeg[at] == 0xFF && jpeg[at + 1] != 0xDA) {
+        const size_t length = size_t{jpeg[at + 2]} << 8 | jpeg[at + 3];
+        Bytes& to = jpeg[at + 1] == 0xDB || jpeg[at + 1] == 0xC4 ? tables : rest;
+        to.insert(to.end(), jpeg.begin() + at, jpeg.begin() + at + 2 + length);
+        at += 2 + length;
+    }
+    rest.insert(rest.end(), jpeg.begin() + at, jpeg.end());
+    tables.insert(tables.end(), {0xFF, 0xD9});
+}
+
+TEST(TiffJpeg, StripsDecodeAsTheJpegTheyHold) {
+    for (const char* name : {"blocks-420.jpg", "photo-422.jpg", "gradient-grey.jpg"}) {
+        SCOPED_TRACE(name);
+        const Bytes jpeg = ReadFixture(name);
+        decode::ScaledPicture reference;
+        ASSERT_TRUE(decode::DecodeJpegScaled(jpeg.data(), jpeg.size(), 0, reference));
+        const bool grey = reference.components == 1;
+        Bytes tables, rest;
+        SplitJpeg(jpeg, tables, rest);
+        ASSERT_GT(tables.size(), 4u);
+        // The whole JPEG in one strip, taller than the picture; two strips of it without its
+        // tables, which JPEGTables holds.
+        for (const bool shared : {false, true}) {
+            SCOPED_TRACE(shared ? "tables shared" : "tables in the strip");
+            TiffLayout s;
+            s.width = reference.width;
+            s.height = shared ? reference.height * 2 : reference.height - 5;
+            s.samples = grey ? 1 : 3;
+            s.photometric = grey ? 1 : 6;
+            s.bits = grey ? std::vector<uint32_t>{8} : std::vector<uint32_t>{8, 8, 8};
+            s.compression = 7;
+            s.rowsPerStrip = reference.height;
+            s.encode = [&](const Bytes&) { return shared ? rest : jpeg; };
+            if (shared) s.jpegTables = tables;
+            RawPicture p;
+            ASSERT_TRUE(Tiff(MakeTiff(s), p));
+            EXPECT_EQ(p.bitsPerPixel, grey ? 8 : 24);
+            EXPECT_FALSE(p.hasAlpha);
+            int mismatches = 0;
+            for (uint32_t y = 0; y < p.height; ++y) {
+                for (uint32_t x = 0; x < p.width; ++x) {
+                    const uint8_t* e = reference.bgr.data() +
+                                       (size_t{y % reference.height} * reference.width + x) * 3;
+                    const Bgra px = PixelAt(p, x, y);
+                    mismatches += px.b != e[0] || px.g != e[1] || px.r != e[2] || px.a != 255;
+                }
+            }
+            EXPECT_EQ(mismatches, 0);
+        }
+    }
+}
+
 TEST(TiffVariants, AssociatedAlphaIsMadeStraight) {
     TiffLayout s;
     s.width = 26;  // alpha 3 to 255 across a row
@@ -720,7 +807,14 @@ TEST(TiffRefusals, KindsLeftToWicAndBrokenDirectories) {
     const auto grey = [](TiffLayout& s) { s.samples = 1, s.photometric = 1, s.bits = {8}; };
     const Case cases[] = {
         {"old JPEG", [](TiffLayout& s) { s.compression = 6; }},
-        {"JPEG", [](TiffLayout& s) { s.compression = 7; }},
+        {"JPEG of RGB samples", [](TiffLayout& s) { s.compression = 7; }},
+        {"YCbCr JPEG whose strips hold no JPEG",
+         [](TiffLayout& s) { s.compression = 7, s.photometric = 6; }},
+        {"YCbCr JPEG with alpha",
+         [](TiffLayout& s) {
+             s.compression = 7, s.photometric = 6, s.samples = 4, s.bits = {8},
+             s.extraSamples = {2};
+         }},
         {"CCITT group 4", [&](TiffLayout& s) { grey(s), s.bits = {1}, s.compression = 4; }},
         {"YCbCr", [](TiffLayout& s) { s.photometric = 6; }},
         {"CIE Lab", [](TiffLayout& s) { s.photometric = 8; }},
