@@ -49,6 +49,29 @@ jpeg "$work/blocks-odd.ppm" blocks-odd-422-progressive.jpg -sampling-factor 2x1 
 jpeg "$work/gradient.pgm" gradient-grey.jpg
 jpeg "$work/gradient.pgm" gradient-grey-progressive.jpg -interlace Plane
 jpeg "$work/blocks-small.ppm" blocks-cmyk.jpg -colorspace CMYK
+# RGB samples, as ImageMagick stores them in a JPEG-compressed TIFF (components named 'R', 'G',
+# 'B'): the strip's JPEG, completed by the tables the TIFF keeps apart, as a file of its own.
+convert "$b" -strip -quality 90 -compress jpeg -define tiff:rows-per-strip=96 "$work/rgb-jpeg.tif"
+python3 - "$work/rgb-jpeg.tif" "$out/blocks-rgb-ids.jpg" <<'PY'
+import struct, sys
+tif = open(sys.argv[1], 'rb').read()
+order = '<' if tif[:2] == b'II' else '>'
+at = struct.unpack(order + 'I', tif[4:8])[0]
+fields = {}
+for i in range(struct.unpack(order + 'H', tif[at:at + 2])[0]):
+    tag, kind, count = struct.unpack(order + 'HHI', tif[at + 2 + 12 * i:at + 10 + 12 * i])
+    raw = tif[at + 10 + 12 * i:at + 14 + 12 * i]
+    size = count * {3: 2, 4: 4}.get(kind, 1)
+    data = raw[:size] if size <= 4 else tif[struct.unpack(order + 'I', raw)[0]:][:size]
+    fields[tag] = (kind, count, data)
+def value(tag):
+    kind, _, data = fields[tag]
+    return struct.unpack(order + ('H' if kind == 3 else 'I'), data[:2 if kind == 3 else 4])[0]
+assert value(259) == 7 and value(262) == 2, 'not an RGB JPEG-compressed TIFF'
+strip = tif[value(273):value(273) + value(279)]
+tables = fields[347][2]
+open(sys.argv[2], 'wb').write(tables[:-2] + strip[2:])
+PY
 
 # Photographs: the main material of the comparison with full decoders.
 convert "$photos/Dune.jpg" -resize 320x240^ -gravity center -extent 320x240 "$work/dune.ppm"

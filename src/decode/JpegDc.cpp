@@ -41,6 +41,25 @@ void Render(const jpeg::Stream& stream, DcPicture& out) {
         }
         return;
     }
+    if (stream.Rgb()) {
+        // Each component sampled alike: the block means are the colours.
+        const jpeg::Component& green = stream.ComponentAt(1);
+        const jpeg::Component& blue = stream.ComponentAt(2);
+        const auto mean = [](int16_t dc, int32_t step) {
+            return static_cast<uint8_t>((MeanInEighths(dc, step) + 4) >> 3);
+        };
+        for (uint32_t by = 0; by < out.blocksHigh; ++by) {
+            const int16_t* r = y + size_t{by} * luma.planeWide;
+            const int16_t* g = stream.Plane(1) + size_t{by} * green.planeWide;
+            const int16_t* b = stream.Plane(2) + size_t{by} * blue.planeWide;
+            for (uint32_t bx = 0; bx < out.blocksWide; ++bx, d += 3) {
+                d[0] = mean(b[bx], blue.quant[0]);
+                d[1] = mean(g[bx], green.quant[0]);
+                d[2] = mean(r[bx], luma.quant[0]);
+            }
+        }
+        return;
+    }
     const jpeg::Component& blue = stream.ComponentAt(1);
     const jpeg::Component& red = stream.ComponentAt(2);
     const int16_t* cb = stream.Plane(1);

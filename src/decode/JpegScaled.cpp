@@ -377,6 +377,22 @@ void Render(const jpeg::Stream& stream, const Transformer& transformer, ScaledPi
         }
         return;
     }
+    if (stream.Rgb()) {
+        // Every component at the output's size: the samples are the colours.
+        const Samples& green = transformer.ComponentSamples(1);
+        const Samples& blue = transformer.ComponentSamples(2);
+        for (uint32_t y = 0; y < height; ++y) {
+            const uint8_t* r = luma.plane + size_t{y} * luma.wide;
+            const uint8_t* g = green.plane + size_t{y} * green.wide;
+            const uint8_t* b = blue.plane + size_t{y} * blue.wide;
+            for (uint32_t x = 0; x < width; ++x, d += 3) {
+                d[0] = b[x];
+                d[1] = g[x];
+                d[2] = r[x];
+            }
+        }
+        return;
+    }
     const Samples& blue = transformer.ComponentSamples(1);
     const Samples& red = transformer.ComponentSamples(2);
     const ChromaFit across = FitFor(stream.ComponentAt(0).h == 2, transformer.Shift());

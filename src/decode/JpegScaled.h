@@ -8,7 +8,8 @@
 //
 // Subsampled chroma is upsampled to the luma grid by linear interpolation between the centres
 // of the chroma samples (3/4 of the nearer, 1/4 of the farther, along each direction where it
-// is subsampled), then converted with JFIF's full-range YCbCr coefficients.
+// is subsampled), then converted with JFIF's full-range YCbCr coefficients. RGB-coded files
+// are shown as their samples are.
 //
 // The kinds handled and refused are those of decode/JpegDc.h; EXIF orientation is not applied.
 

@@ -676,6 +676,7 @@ Stream::Outcome Stream::Segment(uint8_t marker, ByteCursor segment, size_t& next
             // Adobe's marker: a transform of 0 means three components hold RGB, not YCbCr.
             uint8_t adobe[12];
             if (segment.ReadBytes(adobe, sizeof adobe) && std::memcmp(adobe, "Adobe", 5) == 0) {
+                adobeSeen_ = true;
                 adobeRgb_ = adobe[11] == 0;
             }
             return Outcome::kGoOn;
@@ -735,7 +736,7 @@ bool Stream::ReadFrame(ByteCursor& c, uint8_t marker) {
         for (int i = 1; i < 3; ++i) {
             if (c3[i].h != 1 || c3[i].v != 1) return false;
         }
-        if (c3[0].id == 'R' && c3[1].id == 'G' && c3[2].id == 'B') return false;
+        rgbIds_ = c3[0].id == 'R' && c3[1].id == 'G' && c3[2].id == 'B';
     }
     frameSeen_ = true;
     progressive_ = marker == 0xC2;
@@ -909,7 +910,11 @@ Stream::Outcome Stream::AfterScan(bool clean, size_t& next) {
 
 Stream::Outcome Stream::ReadScan(ByteCursor& c, size_t& next) {
     if (!frameSeen_) return Outcome::kFailed;
-    if (componentCount_ == 3 && adobeRgb_) return Outcome::kFailed;
+    if (componentCount_ == 3) {
+        rgb_ = adobeSeen_ ? adobeRgb_ : rgbIds_;
+        // RGB is taken only where every component is sampled alike.
+        if (rgb_ && (components_[0].h != 1 || components_[0].v != 1)) return Outcome::kFailed;
+    }
     uint8_t count;
     if (!c.ReadU8(count) || count < 1 || count > componentCount_) return Outcome::kFailed;
     ScanPart parts[3];

@@ -5,7 +5,9 @@
 //
 // Handled: 8-bit Huffman-coded sequential (SOF0, SOF1) and progressive (SOF2) files with one
 // component, or three YCbCr components where luma is sampled 1 or 2 times in each direction
-// and both chroma components once. Everything else is refused.
+// and both chroma components once, or three RGB components (Adobe's marker with transform 0,
+// or without that marker the component ids 'R', 'G', 'B', as libjpeg takes them) each sampled
+// once, as TIFF writers store RGB. Everything else is refused.
 //
 // How the work is split: the headers are read through ByteCursor; the entropy-coded data,
 // which is most of the file and is read bit by bit, through BitReader, whose every byte read is
@@ -352,6 +354,8 @@ public:
     uint32_t Height() const { return height_; }
     int ComponentCount() const { return componentCount_; }
     bool Progressive() const { return progressive_; }
+    // Three components of R, G and B rather than Y, Cb and Cr.
+    bool Rgb() const { return rgb_; }
     bool Complete() const { return complete_; }
     const Component& ComponentAt(int i) const { return components_[i]; }
     uint32_t McusHigh() const { return mcusHigh_; }
@@ -407,7 +411,10 @@ private:
 
     bool frameSeen_ = false;
     bool progressive_ = false;
+    bool adobeSeen_ = false;  // Adobe's marker, which says how three components are coded
     bool adobeRgb_ = false;
+    bool rgbIds_ = false;  // components named 'R', 'G', 'B'
+    bool rgb_ = false;
     uint32_t width_ = 0;
     uint32_t height_ = 0;
     int componentCount_ = 0;

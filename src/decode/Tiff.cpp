@@ -658,12 +658,14 @@ bool ReadPicture(const TiffBytes& bytes, const Directory& d, RawPicture& out) {
         compression != kDeflateOld && compression != kPackBits && compression != kJpeg) {
         return false;
     }
-    // JPEG-compressed: YCbCr, which the JPEG decoder turns into RGB, or grey; 8-bit samples
-    // stored together, nothing beside the colour.
+    // JPEG-compressed: YCbCr, which the JPEG decoder turns into RGB, RGB, or grey; 8-bit
+    // samples stored together, nothing beside the colour. Each JPEG says how it codes its
+    // colours, and the decoder goes by that.
     const bool jpeg = compression == kJpeg;
-    if (jpeg && !(bits == 8 && predictor == 1 && planarConfiguration == 1 &&
-                  ((photometric == kYCbCr && samples == 3) ||
-                   (photometric == kBlackIsZero && samples == 1)))) {
+    if (jpeg &&
+        !(bits == 8 && predictor == 1 && planarConfiguration == 1 &&
+          ((photometric == kYCbCr && samples == 3) || (photometric == kRgb && samples == 3) ||
+           (photometric == kBlackIsZero && samples == 1)))) {
         return false;
     }
     if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16) return false;

@@ -13,18 +13,18 @@
 // that a picture whose extra samples have no stated meaning (or no ExtraSamples) is opaque,
 // whatever they hold. The orientation tag is not applied, as WIC does not apply it.
 //
-// JPEG (compression 7), which WIC under Wine does not read: YCbCr or grey, 8-bit samples stored
-// together and nothing beside the colour, each strip or tile a JPEG of its own that the tables
-// in JPEGTables complete, decoded by decode/JpegScaled.h. A file whose first strip or tile that
-// decoder refuses is left to WIC.
+// JPEG (compression 7), which WIC under Wine does not read: YCbCr, RGB or grey, 8-bit samples
+// stored together and nothing beside the colour, each strip or tile a JPEG of its own that the
+// tables in JPEGTables complete, decoded by decode/JpegScaled.h. A file whose first strip or
+// tile that decoder refuses is left to WIC.
 //
 // The picture is in the first directory that is neither a reduced-resolution copy nor a
 // transparency mask (NewSubfileType), looked for along the chain of directories and in each
 // one's SubIFDs, at most 16 directories along the chain and 8 SubIFDs below each; where there
 // is none, in the first directory.
 //
-// Refused, so that the caller can decode the file through WIC: old-style JPEG (6), JPEG of RGB
-// samples, CCITT and other compressions, YCbCr that is not JPEG, CIE Lab and other photometric
+// Refused, so that the caller can decode the file through WIC: old-style JPEG (6), CCITT and
+// other compressions, YCbCr that is not JPEG, CIE Lab and other photometric
 // kinds, floating-point or signed samples, the floating-point predictor, 12 or 32 bits per
 // sample, samples of differing sizes, bits filled from the low end (FillOrder 2), more than 16
 // samples, 16-bit palettes, BigTIFF.

@@ -51,6 +51,7 @@ const char* const kTileFiles[] = {
     "blocks-odd-420.jpg",
     "blocks-odd-422-progressive.jpg",
     "blocks-odd-420-restart.jpg",
+    "blocks-rgb-ids.jpg",  // RGB samples, as a TIFF writer stores them
 };
 
 const char* const kGradientFiles[] = {"gradient-grey.jpg", "gradient-grey-progressive.jpg",
@@ -331,11 +332,6 @@ TEST(JpegRefusals, KindsLeftToWic) {
         {"height over 30000", patched([&](Bytes& b) { b[sof + 5] = 0xFF, b[sof + 6] = 0xFF; })},
         {"4:1:1", patched([&](Bytes& b) { b[sof + 11] = 0x41; })},
         {"subsampled luma as chroma", patched([&](Bytes& b) { b[sof + 14] = 0x22; })},
-        {"RGB component ids", patched([&](Bytes& b) {
-             b[sof + 10] = 'R', b[sof + 13] = 'G', b[sof + 16] = 'B';
-             const size_t sos = FindMarker(b, 0xDA);
-             b.at(sos + 5) = 'R', b.at(sos + 7) = 'G', b.at(sos + 9) = 'B';
-         })},
         {"duplicate component ids", patched([&](Bytes& b) { b[sof + 13] = b[sof + 10]; })},
         {"no start of image", patched([&](Bytes& b) { b[1] = 0xD9; })},
         {"empty", {}},
@@ -346,16 +342,53 @@ TEST(JpegRefusals, KindsLeftToWic) {
         EXPECT_FALSE(DecodeJpegDc(c.bytes.data(), c.bytes.size(), p)) << c.what;
         EXPECT_FALSE(DecodeJpegScaled(c.bytes.data(), c.bytes.size(), 1, scaled)) << c.what;
     }
-    // Adobe's marker saying the three components are RGB.
-    Bytes adobe = {0xFF, 0xD8, 0xFF, 0xEE, 0x00, 0x0E, 'A',  'd',  'o',
-                   'b',  'e',  0x00, 0x64, 0x00, 0x00, 0x00, 0x00, 0x00};
-    adobe.insert(adobe.end(), base.begin() + 2, base.end());
-    EXPECT_FALSE(DecodeJpegDc(adobe.data(), adobe.size(), p)) << "Adobe RGB";
-    EXPECT_FALSE(DecodeJpegScaled(adobe.data(), adobe.size(), 0, scaled)) << "Adobe RGB";
-    adobe[17] = 1;  // YCbCr
-    EXPECT_TRUE(DecodeJpegDc(adobe.data(), adobe.size(), p)) << "Adobe YCbCr";
-    EXPECT_TRUE(DecodeJpegScaled(adobe.data(), adobe.size(), 0, scaled)) << "Adobe YCbCr";
     EXPECT_TRUE(DecodeJpegDc(base.data(), base.size(), p)) << "the unpatched file";
+}
+
+// Three components are RGB where Adobe's marker says so (transform 0), or, without that marker,
+// where they are named 'R', 'G', 'B'; their samples are then the colours. RGB is read only
+// where no component is subsampled.
+TEST(JpegRgb, AdobesMarkerOrTheComponentNamesSayRgb) {
+    const Bytes rgb = ReadFixture("blocks-rgb-ids.jpg");
+    const size_t sof = FindMarker(rgb, 0xC0), sos = FindMarker(rgb, 0xDA);
+    ASSERT_NE(sof, 0u);
+    ASSERT_NE(sos, 0u);
+    const auto named = [&](Bytes b, uint8_t first, uint8_t second, uint8_t third) {
+        b[sof + 10] = first, b[sof + 13] = second, b[sof + 16] = third;
+        b.at(sos + 5) = first, b.at(sos + 7) = second, b.at(sos + 9) = third;
+        return b;
+    };
+    const auto withAdobe = [](const Bytes& b, uint8_t transform) {
+        Bytes out = {0xFF, 0xD8, 0xFF, 0xEE, 0x00, 0x0E, 'A',  'd',  'o',
+                     'b',  'e',  0x00, 0x64, 0x00, 0x00, 0x00, 0x00, transform};
+        out.insert(out.end(), b.begin() + 2, b.end());
+        return out;
+    };
+    ScaledPicture asNamed, asMarked, asYcc;
+    DcPicture dcNamed, dcMarked;
+    ASSERT_TRUE(DecodeJpegScaled(rgb.data(), rgb.size(), 0, asNamed));
+    ASSERT_TRUE(DecodeJpegDc(rgb.data(), rgb.size(), dcNamed));
+    const Bytes marked = withAdobe(named(rgb, 1, 2, 3), 0);
+    ASSERT_TRUE(DecodeJpegScaled(marked.data(), marked.size(), 0, asMarked));
+    ASSERT_TRUE(DecodeJpegDc(marked.data(), marked.size(), dcMarked));
+    EXPECT_EQ(asMarked.bgr, asNamed.bgr);
+    EXPECT_EQ(dcMarked.bgr, dcNamed.bgr);
+    // The marker decides over the names: transform 1 is YCbCr whatever they are.
+    const Bytes ycc = withAdobe(rgb, 1);
+    ASSERT_TRUE(DecodeJpegScaled(ycc.data(), ycc.size(), 0, asYcc));
+    EXPECT_NE(asYcc.bgr, asNamed.bgr);
+    const Bytes plain = named(rgb, 1, 2, 3);
+    ASSERT_TRUE(DecodeJpegScaled(plain.data(), plain.size(), 0, asYcc));
+    EXPECT_NE(asYcc.bgr, asNamed.bgr);
+
+    // Subsampled RGB is refused.
+    Bytes subsampled = ReadFixture("blocks-420.jpg");
+    const size_t at = FindMarker(subsampled, 0xC0), scan = FindMarker(subsampled, 0xDA);
+    subsampled[at + 10] = 'R', subsampled[at + 13] = 'G', subsampled[at + 16] = 'B';
+    subsampled.at(scan + 5) = 'R', subsampled.at(scan + 7) = 'G', subsampled.at(scan + 9) = 'B';
+    DcPicture p;
+    EXPECT_FALSE(DecodeJpegDc(subsampled.data(), subsampled.size(), p));
+    EXPECT_FALSE(DecodeJpegScaled(subsampled.data(), subsampled.size(), 0, asYcc));
 }
 
 // Cut short anywhere, a file gives false or the picture's right shape from both decoders; a

@@ -412,8 +412,10 @@ const FixtureFile kFixtures[] = {
     {"tiff/rgba-unassociated-zip.tif", 40, 30, 32, Content::kBlocksAlpha},
     {"tiff/reduced-first.tif", 40, 30, 24, Content::kBlocks},  // after a 10x8 copy
     {"tiff/subifd.tif", 40, 30, 24, Content::kBlocks},         // below a 10x8 copy
-    // JPEG: YCbCr in strips (libtiff) and tiles (vips), their tables in JPEGTables; grey.
+    // JPEG: YCbCr in strips (libtiff) and tiles (vips), RGB (ImageMagick), their tables in
+    // JPEGTables; grey.
     {"tiff/jpeg-ycbcr-strips.tif", 40, 30, 24, Content::kBlocksJpeg},
+    {"tiff/jpeg-rgb-strips.tif", 40, 30, 24, Content::kBlocksJpeg},
     {"tiff/jpeg-ycbcr-tiles.tif", 48, 32, 24, Content::kBlocksJpeg},
     {"tiff/jpeg-grey-strips.tif", 100, 75, 8, Content::kGradientJpeg},
 };
@@ -807,7 +809,7 @@ TEST(TiffRefusals, KindsLeftToWicAndBrokenDirectories) {
     const auto grey = [](TiffLayout& s) { s.samples = 1, s.photometric = 1, s.bits = {8}; };
     const Case cases[] = {
         {"old JPEG", [](TiffLayout& s) { s.compression = 6; }},
-        {"JPEG of RGB samples", [](TiffLayout& s) { s.compression = 7; }},
+        {"RGB JPEG whose strips hold no JPEG", [](TiffLayout& s) { s.compression = 7; }},
         {"YCbCr JPEG whose strips hold no JPEG",
          [](TiffLayout& s) { s.compression = 7, s.photometric = 6; }},
         {"YCbCr JPEG with alpha",

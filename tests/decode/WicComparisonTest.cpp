@@ -114,6 +114,7 @@ const struct JpegFile {
     {"blocks-odd-420.jpg", 2, 2},
     {"blocks-odd-422-progressive.jpg", 2, 1},
     {"blocks-odd-420-restart.jpg", 2, 2},
+    {"blocks-rgb-ids.jpg", 1, 1},
     {"gradient-grey.jpg", 1, 1},
     {"gradient-grey-progressive.jpg", 1, 1},
     {"gradient-grey-restart.jpg", 1, 1},
