@@ -2,7 +2,7 @@
 # Regenerates tests/data/decode: small real JPEG, BMP, TGA, PNG and TIFF files for the decoder
 # tests and the seeds of their fuzzers. The synthetic pictures are drawn here (tests/decode/Fixtures.h
 # computes the same content); the photographs are cut from Debian's mate-backgrounds.
-# Needs ImageMagick, python3, mate-backgrounds, libtiff-tools, gifsicle, netpbm and PIL; the
+# Needs ImageMagick, python3, mate-backgrounds, libtiff-tools, gifsicle, netpbm, PIL and vips; the
 # first lines install what is missing. Each format's further files are drawn by its own script
 # in scripts/fixtures/, into a sub-folder of its own (GIF: scripts/fixtures/gif.sh, into gif/).
 set -eu

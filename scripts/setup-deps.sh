@@ -22,7 +22,7 @@ packages="
 "
 # scripts/make-decode-fixtures.sh draws the decoder tests' files with these writers.
 if [ -n "${GLIMMERLY_FIXTURES:-}" ]; then
-    packages="$packages libtiff-tools gifsicle netpbm python3-pil"
+    packages="$packages libtiff-tools gifsicle netpbm python3-pil libvips-tools"
 fi
 # `make dist` builds the installer with NSIS (the zip is written by python3's zipfile).
 if [ -n "${GLIMMERLY_DIST:-}" ]; then
