@@ -49,6 +49,10 @@ jpeg "$work/blocks-odd.ppm" blocks-odd-422-progressive.jpg -sampling-factor 2x1 
 jpeg "$work/gradient.pgm" gradient-grey.jpg
 jpeg "$work/gradient.pgm" gradient-grey-progressive.jpg -interlace Plane
 jpeg "$work/blocks-small.ppm" blocks-cmyk.jpg -colorspace CMYK
+# ffmpeg writes 4:2:2 as luma 2x2 and chroma 1x2, and 4:4:4 with every component 1x2.
+ffmpeg -loglevel error -y -i "$b" -pix_fmt yuvj422p -q:v 2 "$out/blocks-422-ffmpeg.jpg"
+ffmpeg -loglevel error -y -i "$work/blocks-odd.ppm" -pix_fmt yuvj444p -q:v 2 \
+    "$out/blocks-odd-444-ffmpeg.jpg"
 # RGB samples, as ImageMagick stores them in a JPEG-compressed TIFF (components named 'R', 'G',
 # 'B'): the strip's JPEG, completed by the tables the TIFF keeps apart, as a file of its own.
 convert "$b" -strip -quality 90 -compress jpeg -define tiff:rows-per-strip=96 "$work/rgb-jpeg.tif"

@@ -64,8 +64,8 @@ void Render(const jpeg::Stream& stream, DcPicture& out) {
     const jpeg::Component& red = stream.ComponentAt(2);
     const int16_t* cb = stream.Plane(1);
     const int16_t* cr = stream.Plane(2);
-    const int shiftX = luma.h == 2 ? 1 : 0;
-    const int shiftY = luma.v == 2 ? 1 : 0;
+    const int shiftX = luma.h > blue.h ? 1 : 0;
+    const int shiftY = luma.v > blue.v ? 1 : 0;
     for (uint32_t by = 0; by < out.blocksHigh; ++by) {
         const int16_t* yRow = y + size_t{by} * luma.planeWide;
         const int16_t* cbRow = cb + size_t{by >> shiftY} * blue.planeWide;

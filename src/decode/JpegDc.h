@@ -4,11 +4,10 @@
 // the colour conversion of every pixel and, for progressive files, every AC scan.
 //
 // Handled: 8-bit Huffman-coded sequential (SOF0, SOF1) and progressive (SOF2) files with one
-// component, or three YCbCr components where luma is sampled 1 or 2 times in each direction
-// and both chroma components once (4:4:4, 4:2:2, 4:2:0, 4:4:0), or three RGB components each
-// sampled once (decode/JpegStream.h says how they are told apart). Everything else (CMYK,
-// other samplings, arithmetic coding, 12-bit, lossless, hierarchical) is refused so that the
-// caller can decode the file through WIC.
+// component, or three YCbCr components of 4:4:4, 4:2:2, 4:2:0 or 4:4:0 sampling, or three RGB
+// components sampled alike (decode/JpegStream.h says which factors, and how RGB is told
+// apart). Everything else (CMYK, other samplings, arithmetic coding, 12-bit, lossless,
+// hierarchical) is refused so that the caller can decode the file through WIC.
 
 #include <cstddef>
 #include <cstdint>

@@ -395,8 +395,10 @@ void Render(const jpeg::Stream& stream, const Transformer& transformer, ScaledPi
     }
     const Samples& blue = transformer.ComponentSamples(1);
     const Samples& red = transformer.ComponentSamples(2);
-    const ChromaFit across = FitFor(stream.ComponentAt(0).h == 2, transformer.Shift());
-    const ChromaFit down = FitFor(stream.ComponentAt(0).v == 2, transformer.Shift());
+    const jpeg::Component& y0 = stream.ComponentAt(0);
+    const jpeg::Component& c1 = stream.ComponentAt(1);
+    const ChromaFit across = FitFor(y0.h > c1.h, transformer.Shift());
+    const ChromaFit down = FitFor(y0.v > c1.v, transformer.Shift());
     std::vector<int32_t> cbRow(width), crRow(width), column;
     for (uint32_t y = 0; y < height; ++y) {
         ChromaRow(blue, y, down, across, width, column, cbRow.data());

@@ -731,10 +731,16 @@ bool Stream::ReadFrame(ByteCursor& c, uint8_t marker) {
         // One component is coded block by block whatever its sampling factors say.
         components_[0].h = components_[0].v = 1;
     } else {
+        // Both chroma components sampled alike, luma once or twice as often in each direction
+        // and at most twice per MCU: 4:4:4, 4:2:2, 4:2:0 and 4:4:0, however the factors are
+        // written (some encoders give every component 1x2 for 4:4:4, or luma 2x2 and chroma
+        // 1x2 for 4:2:2).
         const Component* c3 = components_;
         if (c3[0].h > 2 || c3[0].v > 2) return false;
-        for (int i = 1; i < 3; ++i) {
-            if (c3[i].h != 1 || c3[i].v != 1) return false;
+        if (c3[1].h != c3[2].h || c3[1].v != c3[2].v) return false;
+        if ((c3[0].h != c3[1].h && c3[0].h != 2 * c3[1].h) ||
+            (c3[0].v != c3[1].v && c3[0].v != 2 * c3[1].v)) {
+            return false;
         }
         rgbIds_ = c3[0].id == 'R' && c3[1].id == 'G' && c3[2].id == 'B';
     }
@@ -913,7 +919,10 @@ Stream::Outcome Stream::ReadScan(ByteCursor& c, size_t& next) {
     if (componentCount_ == 3) {
         rgb_ = adobeSeen_ ? adobeRgb_ : rgbIds_;
         // RGB is taken only where every component is sampled alike.
-        if (rgb_ && (components_[0].h != 1 || components_[0].v != 1)) return Outcome::kFailed;
+        if (rgb_ &&
+            (components_[0].h != components_[1].h || components_[0].v != components_[1].v)) {
+            return Outcome::kFailed;
+        }
     }
     uint8_t count;
     if (!c.ReadU8(count) || count < 1 || count > componentCount_) return Outcome::kFailed;

@@ -4,10 +4,11 @@
 // of those coefficients is their own business.
 //
 // Handled: 8-bit Huffman-coded sequential (SOF0, SOF1) and progressive (SOF2) files with one
-// component, or three YCbCr components where luma is sampled 1 or 2 times in each direction
-// and both chroma components once, or three RGB components (Adobe's marker with transform 0,
-// or without that marker the component ids 'R', 'G', 'B', as libjpeg takes them) each sampled
-// once, as TIFF writers store RGB. Everything else is refused.
+// component, or three YCbCr components where both chroma components are sampled alike and
+// luma as often or twice as often in each direction, at most twice (4:4:4, 4:2:2, 4:2:0 and
+// 4:4:0, whatever factors express them), or three RGB components sampled alike (Adobe's
+// marker with transform 0, or without that marker the component ids 'R', 'G', 'B', as libjpeg
+// takes them), as TIFF writers store RGB. Everything else is refused.
 //
 // How the work is split: the headers are read through ByteCursor; the entropy-coded data,
 // which is most of the file and is read bit by bit, through BitReader, whose every byte read is

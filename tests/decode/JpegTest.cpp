@@ -52,6 +52,9 @@ const char* const kTileFiles[] = {
     "blocks-odd-422-progressive.jpg",
     "blocks-odd-420-restart.jpg",
     "blocks-rgb-ids.jpg",  // RGB samples, as a TIFF writer stores them
+    // ffmpeg's sampling factors: 4:2:2 as luma 2x2 and chroma 1x2, 4:4:4 as 1x2 for all.
+    "blocks-422-ffmpeg.jpg",
+    "blocks-odd-444-ffmpeg.jpg",
 };
 
 const char* const kGradientFiles[] = {"gradient-grey.jpg", "gradient-grey-progressive.jpg",

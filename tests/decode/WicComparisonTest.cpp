@@ -115,6 +115,8 @@ const struct JpegFile {
     {"blocks-odd-422-progressive.jpg", 2, 1},
     {"blocks-odd-420-restart.jpg", 2, 2},
     {"blocks-rgb-ids.jpg", 1, 1},
+    {"blocks-422-ffmpeg.jpg", 2, 1},
+    {"blocks-odd-444-ffmpeg.jpg", 1, 1},
     {"gradient-grey.jpg", 1, 1},
     {"gradient-grey-progressive.jpg", 1, 1},
     {"gradient-grey-restart.jpg", 1, 1},
