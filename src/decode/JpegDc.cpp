@@ -13,6 +13,11 @@ inline int32_t MeanInEighths(int16_t coefficient, int32_t step) {
     return std::clamp(coefficient * step + 1024, 0, 2040);
 }
 
+// A block's mean sample, rounded.
+inline uint8_t MeanSample(int16_t coefficient, int32_t step) {
+    return static_cast<uint8_t>((MeanInEighths(coefficient, step) + 4) >> 3);
+}
+
 inline uint8_t ToByte(int32_t fixed) {
     // fixed: a value in eighths, scaled by 2^16.
     return static_cast<uint8_t>(std::clamp((fixed + (1 << 18)) >> 19, 0, 255));
@@ -34,9 +39,7 @@ void Render(const jpeg::Stream& stream, DcPicture& out) {
         for (uint32_t by = 0; by < out.blocksHigh; ++by) {
             const int16_t* row = y + size_t{by} * luma.planeWide;
             for (uint32_t bx = 0; bx < out.blocksWide; ++bx, d += 3) {
-                const auto grey =
-                    static_cast<uint8_t>((MeanInEighths(row[bx], luma.quant[0]) + 4) >> 3);
-                d[0] = d[1] = d[2] = grey;
+                d[0] = d[1] = d[2] = MeanSample(row[bx], luma.quant[0]);
             }
         }
         return;
@@ -45,17 +48,14 @@ void Render(const jpeg::Stream& stream, DcPicture& out) {
         // Each component sampled alike: the block means are the colours.
         const jpeg::Component& green = stream.ComponentAt(1);
         const jpeg::Component& blue = stream.ComponentAt(2);
-        const auto mean = [](int16_t dc, int32_t step) {
-            return static_cast<uint8_t>((MeanInEighths(dc, step) + 4) >> 3);
-        };
         for (uint32_t by = 0; by < out.blocksHigh; ++by) {
             const int16_t* r = y + size_t{by} * luma.planeWide;
             const int16_t* g = stream.Plane(1) + size_t{by} * green.planeWide;
             const int16_t* b = stream.Plane(2) + size_t{by} * blue.planeWide;
             for (uint32_t bx = 0; bx < out.blocksWide; ++bx, d += 3) {
-                d[0] = mean(b[bx], blue.quant[0]);
-                d[1] = mean(g[bx], green.quant[0]);
-                d[2] = mean(r[bx], luma.quant[0]);
+                d[0] = MeanSample(b[bx], blue.quant[0]);
+                d[1] = MeanSample(g[bx], green.quant[0]);
+                d[2] = MeanSample(r[bx], luma.quant[0]);
             }
         }
         return;
